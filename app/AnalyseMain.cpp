@@ -1,0 +1,2 @@
+// kestrane-analyse: the headless analysis of recorded frames.
+int main() { return 0; }
