@@ -1,0 +1,46 @@
+// Rasters of the core: an owning bitmap with DIB row layout, and a view that addresses 32-bit pixels bottom-up.
+#include "imaging/Bitmap.h"
+
+#include <stdexcept>
+
+namespace kestrane {
+
+std::ptrdiff_t Bitmap::rowBytes(int width, int bitsPerPixel) {
+    return ((std::ptrdiff_t{width} * bitsPerPixel + 31) / 32) * 4;
+}
+
+Bitmap::Bitmap(int width, int height, int bitsPerPixel)
+    : width_(width), height_(height), bitsPerPixel_(bitsPerPixel) {
+    if (width < 0 || height < 0 || (bitsPerPixel != 24 && bitsPerPixel != 32)) {
+        throw std::invalid_argument("unsupported bitmap geometry");
+    }
+    stride_ = rowBytes(width, bitsPerPixel);
+    data_.assign(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height), 0);
+}
+
+void Bitmap::convertTo32() {
+    if (bitsPerPixel_ == 32) {
+        return;
+    }
+    Bitmap converted(width_, height_, 32);
+    for (int y = 0; y < height_; ++y) {
+        const std::uint8_t* src = row(y);
+        std::uint8_t* dst = converted.row(y);
+        for (int x = 0; x < width_; ++x) {
+            dst[4 * x + 0] = src[3 * x + 0];
+            dst[4 * x + 1] = src[3 * x + 1];
+            dst[4 * x + 2] = src[3 * x + 2];
+            dst[4 * x + 3] = 0;
+        }
+    }
+    *this = std::move(converted);
+}
+
+FrameView Bitmap::view() {
+    if (bitsPerPixel_ != 32) {
+        throw std::logic_error("a frame view needs a 32-bit bitmap");
+    }
+    return FrameView{data_.data(), width_, height_, stride_};
+}
+
+} // namespace kestrane
