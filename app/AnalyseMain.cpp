@@ -1,2 +1,4 @@
 // kestrane-analyse: the headless analysis of recorded frames.
-int main() { return 0; }
+int main() {
+    return 0;
+}

@@ -5,6 +5,6 @@
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TForm1(QWidget* parent = nullptr);
 };

@@ -1,4 +1,5 @@
-// Rasters of the core: an owning bitmap with DIB row layout, and a view that addresses 32-bit pixels bottom-up.
+// Rasters of the core: an owning bitmap with DIB row layout, and a view that addresses 32-bit pixels
+// bottom-up.
 #include "imaging/Bitmap.h"
 
 #include <stdexcept>

@@ -1,4 +1,5 @@
-// Rasters of the core: an owning bitmap with DIB row layout, and a view that addresses 32-bit pixels bottom-up.
+// Rasters of the core: an owning bitmap with DIB row layout, and a view that addresses 32-bit pixels
+// bottom-up.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,7 @@ struct FrameView {
 
 // An owning raster of 24 or 32 bits per pixel, rows bottom-up and padded to 4 bytes as in a DIB.
 class Bitmap {
-public:
+  public:
     Bitmap() = default;
     Bitmap(int width, int height, int bitsPerPixel = 32);
 
@@ -48,7 +49,7 @@ public:
 
     bool operator==(const Bitmap&) const = default;
 
-private:
+  private:
     int width_ = 0;
     int height_ = 0;
     int bitsPerPixel_ = 32;

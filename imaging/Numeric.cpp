@@ -13,7 +13,9 @@ Extended roundHalfEven(Extended v) {
     return std::nearbyintl(v);
 }
 
-long long roundToInt(Extended v) { return static_cast<long long>(std::nearbyintl(v)); }
+long long roundToInt(Extended v) {
+    return static_cast<long long>(std::nearbyintl(v));
+}
 
 std::string generalFormat(Extended v, char decimalSeparator) {
     constexpr int kPrecision = 15;

@@ -1,4 +1,5 @@
-// Entry point of the window tests: one QApplication for all of them, on whatever platform the environment names.
+// Entry point of the window tests: one QApplication for all of them, on whatever platform the environment
+// names.
 #include <QApplication>
 #include <gtest/gtest.h>
 
