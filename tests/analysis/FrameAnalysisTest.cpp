@@ -1,0 +1,246 @@
+// The pixel formula, the registration of the quadrants and the flat field, against worked values.
+#include "analysis/FrameAnalysis.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kestrane {
+namespace {
+
+const Tables& tables() {
+    static const Tables t = [] {
+        Tables built;
+        buildTables(built);
+        return built;
+    }();
+    return t;
+}
+
+struct PixelCase {
+    const char* name;
+    int a, b, c, d;
+    Extended maxSin;
+    MapPixel expected;
+};
+
+class PixelFormula : public ::testing::TestWithParam<PixelCase> {};
+
+TEST_P(PixelFormula, GivesThePublishedBytes) {
+    const PixelCase& p = GetParam();
+    EXPECT_EQ(analysePixel(tables(), p.maxSin, p.a, p.b, p.c, p.d), p.expected) << p.name;
+}
+
+// Expected bytes are {extinction, transmission, sinD}.
+INSTANTIATE_TEST_SUITE_P(
+    Worked, PixelFormula,
+    ::testing::Values(PixelCase{"worked example", 120, 100, 90, 130, 1.0L, {143, 115, 76}},
+                      PixelCase{"zero Y with clamped cosine", 50, 25, 50, 25, 1.0L, {128, 40, 45}},
+                      PixelCase{"all dark", 0, 0, 0, 0, 1.0L, {128, 1, 0}},
+                      PixelCase{"worked example at MaxSin 0.4", 120, 100, 90, 130, 0.4L, {143, 115, 189}}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        for (char& ch : n) {
+            if (!std::isalnum(static_cast<unsigned char>(ch))) {
+                ch = '_';
+            }
+        }
+        return n;
+    });
+
+// Independent arithmetic for the cases whose extinction and |sin d| the published text leaves implicit.
+TEST(PixelFormula, BrightUniformFieldAndLongVector) {
+    const Tables& t = tables();
+    // Uniform 255: a' = 314, d' = 240, X = 29, Y = 7.
+    {
+        const Extended r = t.root[29 * 29 + 7 * 7];
+        const auto k = static_cast<std::size_t>(std::nearbyintl((29.0L / r + 1.0L) * 100.0L));
+        const auto e = static_cast<int>(std::nearbyintl(128.0L - t.angle[k]));
+        const MapPixel p = analysePixel(t, 1.0L, 255, 255, 255, 255);
+        EXPECT_EQ(p.extinction, e);
+        EXPECT_EQ(p.transmission, 127);
+        EXPECT_EQ(p.sinD, static_cast<int>(std::nearbyintl(r / 127.0L * t.sinDGain[e] * 255.0L)));
+    }
+    // a = b = 255, c = d = 0: X = 157, Y = 127, squared length 40778 lies past the table's end.
+    {
+        const MapPixel p = analysePixel(t, 1.0L, 255, 255, 0, 0);
+        const float r = differenceLength(t, 40778);
+        EXPECT_EQ(r, static_cast<float>(std::sqrt(40778.0L)));
+        const Extended q = 157.0L / r;
+        const auto k = static_cast<std::size_t>(std::nearbyintl((q + 1.0L) * 100.0L));
+        EXPECT_EQ(p.extinction, static_cast<int>(std::nearbyintl(128.0L - t.angle[k])));
+        EXPECT_EQ(p.transmission, 127);
+        EXPECT_EQ(p.sinD, 255); // v is clamped to 1.0
+    }
+}
+
+TEST(PixelFormula, SinDAboveFullScaleSaturates) {
+    // a = 255, d = 255 against dark b and c gives v above 1, clamped to 1.0.
+    for (Extended maxSin : {1.0L, 0.8L, 0.6L, 0.4L, 0.2L}) {
+        // At MaxSin 0.2 the product is 1275, which is shown as full scale rather than wrapped to 251.
+        EXPECT_EQ(analysePixel(tables(), maxSin, 255, 0, 0, 255).sinD, 255) << static_cast<double>(maxSin);
+    }
+}
+
+TEST(PixelFormula, ExtinctionAtTheEndsOfTheAngleRange) {
+    const Tables& t = tables();
+    struct Case {
+        int a, b, c, d;
+        int expected;
+    } cases[] = {
+        {0, 20, 200, 0, 5},  // X very negative, Y > 0: k = 1
+        {0, 0, 200, 2, 251}, // X very negative, Y < 0
+        {0, 100, 0, 0, 64},  // X = 0, Y > 0: k = 100
+        {0, 0, 0, 100, 192}, // X = 0, Y < 0
+        {200, 2, 0, 0, 122}, // X large positive, small Y > 0: k = 199
+        {200, 0, 0, 3, 134}, // X large positive, small Y < 0
+        {0, 0, 200, 0, 128}, // Y = 0 with negative X counts as angle 0
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(analysePixel(t, 1.0L, c.a, c.b, c.c, c.d).extinction, c.expected)
+            << c.a << "," << c.b << "," << c.c << "," << c.d;
+    }
+}
+
+TEST(PixelFormula, GainRoundingTiesGoToEven) {
+    // The transmission byte exposes a' and d' through the floor of the mean.
+    const Tables& t = tables();
+    const std::pair<int, int> aTies[] = {{50, 62}, {150, 184}, {250, 308}};
+    for (auto [a, aGain] : aTies) {
+        EXPECT_EQ(analysePixel(t, 1.0L, a, 0, 0, 0).transmission, std::min(aGain / 4, 127)) << a;
+    }
+    const std::pair<int, int> dTies[] = {{25, 24}, {75, 70}, {125, 118}, {175, 164}, {225, 212}};
+    for (auto [d, dGain] : dTies) {
+        EXPECT_EQ(analysePixel(t, 1.0L, 0, 0, 0, d).transmission, std::max(1, dGain / 4)) << d;
+    }
+}
+
+TEST(PixelFormula, ZeroTablesGiveNeutralMaps) {
+    const Tables zero{};
+    for (int v : {0, 17, 128, 255}) {
+        const MapPixel p = analysePixel(zero, 1.0L, v, 255 - v, v / 2, 3);
+        EXPECT_EQ(p.extinction, 128);
+        EXPECT_EQ(p.sinD, 0);
+    }
+}
+
+TEST(Registration, ShiftsAndLimits) {
+    struct Case {
+        int x, y, row, column;
+    } cases[] = {
+        {300, 0, 8, 300}, {0, 239, 239, 0}, {20, 0, 0, 20},   {21, 0, 1, 21},       {60, 0, 2, 60},
+        {100, 0, 2, 100}, {101, 0, 3, 101}, {319, 0, 8, 319}, {319, 239, 239, 311}, {10, 15, 15, 10},
+        {10, 16, 16, 9},  {10, 45, 45, 8},  {10, 75, 75, 8},  {10, 76, 76, 7},      {319, 235, 239, 311},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(registeredRow(c.x, c.y), c.row) << c.x << "," << c.y;
+        EXPECT_EQ(registeredColumn(c.x, c.y), c.column) << c.x << "," << c.y;
+    }
+}
+
+Bitmap frameWithQuadrants(int a, int b, int c, int d) {
+    Bitmap frame(kFrameWidth, kFrameHeight, 32);
+    FrameView v = frame.view();
+    for (int y = 0; y < kFrameHeight; ++y) {
+        for (int x = 0; x < kFrameWidth; ++x) {
+            const bool top = y >= kMapHeight;
+            const bool right = x >= kMapWidth;
+            v.pixel(x, y)[2] = static_cast<std::uint8_t>(top ? (right ? d : c) : (right ? b : a));
+            v.pixel(x, y)[0] = 77; // blue and green must not matter
+            v.pixel(x, y)[1] = 99;
+        }
+    }
+    return frame;
+}
+
+TEST(ComputeMaps, UniformQuadrantsFillTheMapAndLeaveTheMarginsZero) {
+    Bitmap frame = frameWithQuadrants(120, 100, 90, 130);
+    ResultMap sinD, extinction, transmission;
+    computeMaps(frame.view(), tables(), 1.0L, ResultMaps{&sinD, &extinction, &transmission});
+    for (int x = 0; x < kMapWidth; ++x) {
+        for (int y = 0; y < kMapHeight; ++y) {
+            ASSERT_EQ(extinction.at(x, y), 143);
+            ASSERT_EQ(transmission.at(x, y), 115);
+            ASSERT_EQ(sinD.at(x, y), 76);
+        }
+    }
+    for (int y = 0; y <= kMapHeight; ++y) {
+        EXPECT_EQ(sinD.at(kMapWidth, y), 0);
+    }
+    for (int x = 0; x <= kMapWidth; ++x) {
+        EXPECT_EQ(extinction.at(x, kMapHeight), 0);
+    }
+}
+
+TEST(ComputeMaps, ReadsTheRegisteredPixelsOfQuadrantsCAndD) {
+    Bitmap frame(kFrameWidth, kFrameHeight, 32);
+    FrameView v = frame.view();
+    // Mark the C and D pixels that map pixel (300, 0) reads: row 8 + 240, columns 300 and 620.
+    v.pixel(300, 248)[2] = 90;
+    v.pixel(620, 248)[2] = 130;
+    v.pixel(300, 0)[2] = 120;
+    v.pixel(620, 0)[2] = 100;
+    ResultMap sinD, extinction, transmission;
+    computeMaps(frame.view(), tables(), 1.0L, ResultMaps{&sinD, &extinction, &transmission});
+    EXPECT_EQ(extinction.at(300, 0), 143);
+    EXPECT_EQ(transmission.at(300, 0), 115);
+    EXPECT_EQ(sinD.at(300, 0), 76);
+}
+
+TEST(ComputeMaps, SmallerFramesReadZeroOutsideTheirPixels) {
+    // Only Quadrant A exists: B, C and D read as 0, and nothing is read past the 320 × 240 buffer.
+    Bitmap small(kMapWidth, kMapHeight, 32);
+    FrameView v = small.view();
+    for (int y = 0; y < kMapHeight; ++y) {
+        for (int x = 0; x < kMapWidth; ++x) {
+            v.pixel(x, y)[2] = 120;
+        }
+    }
+    ResultMap sinD, extinction, transmission;
+    computeMaps(small.view(), tables(), 1.0L, ResultMaps{&sinD, &extinction, &transmission});
+    EXPECT_EQ(analysePixel(tables(), 1.0L, 120, 0, 0, 0),
+              (MapPixel{extinction.at(5, 5), transmission.at(5, 5), sinD.at(5, 5)}));
+}
+
+TEST(FlatField, MultipliesRedOnlyAndSaturates) {
+    Bitmap frame = frameWithQuadrants(200, 100, 10, 0);
+    FlatFieldGains gains;
+    for (int x = 0; x < kFrameWidth; ++x) {
+        for (int y = 0; y < kFrameHeight; ++y) {
+            gains.at(x, y) = 2.0f;
+        }
+    }
+    gains.at(400, 10) = 0.5f; // 100 × 0.5 = 50
+    gains.at(5, 300) = 1.25f; // 10 × 1.25 = 12.5, a tie that goes to 12
+    gains.at(7, 300) = 1.35f; // 10 × 1.35 (as a single) = 13.5000005, rounds to 14
+    applyFlatField(frame.view(), gains);
+    const FrameView v = frame.view();
+    EXPECT_EQ(v.pixel(0, 0)[2], 255); // 400 is stored as 255, not as its low byte 144
+    EXPECT_EQ(v.pixel(400, 10)[2], 50);
+    EXPECT_EQ(v.pixel(5, 300)[2], 12);
+    EXPECT_EQ(v.pixel(7, 300)[2], 14);
+    EXPECT_EQ(v.pixel(400, 0)[2], 200);
+    EXPECT_EQ(v.pixel(0, 0)[0], 77);
+    EXPECT_EQ(v.pixel(0, 0)[1], 99);
+}
+
+TEST(AnalyseFrame, AppliesTheFlatFieldOnlyWhenOn) {
+    MeasurementState state;
+    state.tables = tables();
+    for (int x = 0; x < kFrameWidth; ++x) {
+        for (int y = 0; y < kFrameHeight; ++y) {
+            const bool quadrantD = x >= kMapWidth && y >= kMapHeight;
+            state.FlatFieldGain.at(x, y) = quadrantD ? 1.0f : 0.5f;
+        }
+    }
+    Bitmap frame = frameWithQuadrants(240, 200, 180, 130);
+    analyseFrame(frame.view(), state);
+    EXPECT_EQ(frame.view().pixel(0, 0)[2], 240);
+    state.FlatFieldOn = 1;
+    analyseFrame(frame.view(), state);
+    EXPECT_EQ(frame.view().pixel(0, 0)[2], 120);
+    EXPECT_EQ(state.ExtinctionMap.at(10, 10), 143); // the halved frame is the worked example
+}
+
+} // namespace
+} // namespace kestrane
