@@ -1,0 +1,162 @@
+// The headless analysis behind kestrane-analyse: frames from files in, maps as files out.
+#include "app/AnalyseCommand.h"
+
+#include "analysis/FlatField.h"
+#include "analysis/FrameAnalysis.h"
+#include "analysis/MeasurementState.h"
+#include "imaging/Bmp.h"
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+namespace kestrane {
+
+namespace {
+
+constexpr const char* kUsage = "usage: kestrane-analyse [--maxsin=0.2|0.4|0.6|0.8|1.0] [--sindlimit=0..40] "
+                               "[--flatfield=BACKGROUND.bmp] FRAME.bmp OUTDIR";
+
+struct Options {
+    int maxSinPosition = 5;
+    int sinDLimit = 15;
+    std::string flatField;
+    std::string input;
+    std::string outDir;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+bool startsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options o;
+    std::vector<std::string> positional;
+    for (const std::string& a : args) {
+        if (startsWith(a, "--maxsin=")) {
+            const std::string v = a.substr(9);
+            const char* allowed[] = {"0.2", "0.4", "0.6", "0.8", "1.0"};
+            o.maxSinPosition = 0;
+            for (int i = 0; i < 5; ++i) {
+                if (v == allowed[i] || (i == 4 && v == "1")) {
+                    o.maxSinPosition = i + 1;
+                }
+            }
+            if (o.maxSinPosition == 0) {
+                throw UsageError{"kestrane-analyse: --maxsin must be 0.2, 0.4, 0.6, 0.8 or 1.0, not '" + v +
+                                 "'"};
+            }
+        } else if (startsWith(a, "--sindlimit=")) {
+            const std::string v = a.substr(12);
+            std::size_t used = 0;
+            int limit = -1;
+            try {
+                limit = std::stoi(v, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used != v.size() || v.empty() || limit < 0 || limit > 40) {
+                throw UsageError{"kestrane-analyse: --sindlimit must be a whole number from 0 to 40, not '" +
+                                 v + "'"};
+            }
+            o.sinDLimit = limit;
+        } else if (startsWith(a, "--flatfield=")) {
+            o.flatField = a.substr(12);
+        } else if (startsWith(a, "-") && a.size() > 1) {
+            throw UsageError{"kestrane-analyse: unknown option '" + a + "'; " + kUsage};
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) {
+        throw UsageError{kUsage};
+    }
+    o.input = positional[0];
+    o.outDir = positional[1];
+    return o;
+}
+
+// Map element [x][y] shown upright: image row r from the top holds y = 239 − r.
+std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
+    const std::string header = "P5\n320 240\n255\n";
+    std::vector<std::uint8_t> out(header.begin(), header.end());
+    out.reserve(header.size() + kMapWidth * kMapHeight);
+    for (int r = 0; r < kMapHeight; ++r) {
+        for (int x = 0; x < kMapWidth; ++x) {
+            out.push_back(map.at(x, kMapHeight - 1 - r));
+        }
+    }
+    return out;
+}
+
+// Writes through a temporary name so that an interrupted run never leaves a damaged file.
+void writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    const std::filesystem::path temp = path.string() + ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            std::filesystem::remove(temp);
+            throw std::runtime_error("kestrane-analyse: cannot write " + path.string());
+        }
+    }
+    std::filesystem::rename(temp, path);
+}
+
+Bitmap readFrame(const std::string& path, const char* what) {
+    Bitmap bitmap;
+    std::string error;
+    if (!readBmpFile(path, bitmap, error)) {
+        throw UsageError{std::string("kestrane-analyse: ") + what + " '" + path + "': " + error};
+    }
+    return bitmap;
+}
+
+} // namespace
+
+int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
+    try {
+        const Options options = parseOptions(args);
+        Bitmap frame = readFrame(options.input, "cannot read frame");
+        MeasurementState& state = measurementState();
+        state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
+        state.SinDLimit = options.sinDLimit;
+        buildTables(state.tables);
+        if (!options.flatField.empty()) {
+            Bitmap background = readFrame(options.flatField, "cannot read flat field");
+            if (!computeFlatFieldGains(background, state)) {
+                throw UsageError{"kestrane-analyse: flat field '" + options.flatField +
+                                 "' is not a 640 x 480 picture"};
+            }
+            state.FlatFieldOn = 1;
+        }
+
+        std::error_code ec;
+        std::filesystem::create_directories(options.outDir, ec);
+        if (!std::filesystem::is_directory(options.outDir)) {
+            throw UsageError{"kestrane-analyse: cannot create output directory '" + options.outDir + "'"};
+        }
+
+        state.FramePixels = BmpToArray(frame);
+        analyseFrame(frame.view(), state);
+
+        const std::filesystem::path dir(options.outDir);
+        writeFileAtomically(dir / "sind.pgm", pgmImage(state.SinDMap));
+        writeFileAtomically(dir / "extinction.pgm", pgmImage(state.ExtinctionMap));
+        writeFileAtomically(dir / "transmission.pgm", pgmImage(state.TransmissionMap));
+        return 0;
+    } catch (const UsageError& e) {
+        err << e.message << '\n';
+        return 2;
+    } catch (const std::exception& e) {
+        err << e.what() << '\n';
+        return 2;
+    }
+}
+
+} // namespace kestrane

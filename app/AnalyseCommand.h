@@ -1,0 +1,14 @@
+// The headless analysis behind kestrane-analyse: frames from files in, maps as files out.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+// Runs the command with its arguments (without the program name). Returns the exit status: 0 on success,
+// 2 for a bad option or an unreadable input (one line on `err`, nothing written).
+int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err);
+
+} // namespace kestrane

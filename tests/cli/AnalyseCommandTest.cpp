@@ -1,0 +1,133 @@
+// kestrane-analyse end to end: maps written upright from a frame file, and clean refusals of bad input.
+#include "app/AnalyseCommand.h"
+#include "analysis/MeasurementState.h"
+#include "imaging/Bmp.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AnalyseCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetMeasurementState();
+        dir = fs::temp_directory_path() / ("kestrane-cli-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string path(const char* name) const { return (dir / name).string(); }
+
+    // Worked-example quadrants; the top-left picture pixel of Quadrant A (map [0][239]) is made dark.
+    std::string writeFrame(const char* name, int bits = 24) const {
+        Bitmap frame(640, 480, bits);
+        const int bytes = bits / 8;
+        for (int y = 0; y < 480; ++y) {
+            for (int x = 0; x < 640; ++x) {
+                const int v = y >= 240 ? (x >= 320 ? 130 : 90) : (x >= 320 ? 100 : 120);
+                frame.row(y)[x * bytes + 2] = static_cast<std::uint8_t>(v);
+            }
+        }
+        frame.row(239)[2] = 0;
+        std::string error;
+        EXPECT_TRUE(writeBmpFile(path(name), frame, error)) << error;
+        return path(name);
+    }
+
+    static std::vector<std::uint8_t> readAll(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    int run(std::vector<std::string> args) {
+        err.str("");
+        return runAnalyseCommand(args, err);
+    }
+
+    fs::path dir;
+    std::ostringstream err;
+};
+
+TEST_F(AnalyseCommand, WritesTheThreeMapsUpright) {
+    for (int bits : {24, 32}) {
+        const std::string frame = writeFrame("frame.bmp", bits);
+        ASSERT_EQ(run({frame, path("out")}), 0) << err.str();
+        const std::string header = "P5\n320 240\n255\n";
+        const std::pair<const char*, int> maps[] = {
+            {"sind.pgm", 76}, {"extinction.pgm", 143}, {"transmission.pgm", 115}};
+        for (auto [name, value] : maps) {
+            const auto bytes = readAll(dir / "out" / name);
+            ASSERT_EQ(bytes.size(), header.size() + 320 * 240) << name;
+            EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + header.size()), header);
+            // The dark pixel sits at the top-left of the picture: the first pixel of the upright image.
+            EXPECT_NE(bytes[header.size()], value) << name;
+            EXPECT_EQ(bytes[header.size() + 1], value) << name;
+            EXPECT_EQ(bytes.back(), value) << name;
+        }
+    }
+}
+
+TEST_F(AnalyseCommand, MaxSinAndFlatFieldChangeTheResult) {
+    const std::string frame = writeFrame("frame.bmp");
+    ASSERT_EQ(run({"--maxsin=0.4", "--sindlimit=0", frame, path("out")}), 0) << err.str();
+    EXPECT_EQ(readAll(dir / "out" / "sind.pgm").back(), 189);
+
+    Bitmap background(640, 480, 24);
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            background.row(y)[x * 3 + 2] = 255; // gain 128/255 halves every sample, almost
+        }
+    }
+    std::string error;
+    ASSERT_TRUE(writeBmpFile(path("bg.bmp"), background, error));
+    ASSERT_EQ(run({"--flatfield=" + path("bg.bmp"), frame, path("flat")}), 0) << err.str();
+    EXPECT_NE(readAll(dir / "flat" / "transmission.pgm").back(), 115);
+}
+
+TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
+    const std::string frame = writeFrame("frame.bmp");
+    std::ofstream(path("garbage.bmp")) << "not a bitmap";
+    Bitmap small(320, 240, 24);
+    std::string error;
+    ASSERT_TRUE(writeBmpFile(path("small.bmp"), small, error));
+    const std::vector<std::vector<std::string>> cases = {
+        {path("missing.bmp"), path("out")},
+        {path("garbage.bmp"), path("out")},
+        {"--maxsin=0.3", frame, path("out")},
+        {"--maxsin=", frame, path("out")},
+        {"--sindlimit=41", frame, path("out")},
+        {"--sindlimit=x", frame, path("out")},
+        {"--colour", frame, path("out")},
+        {frame},
+        {"--flatfield=" + path("missing.bmp"), frame, path("out")},
+        {"--flatfield=" + path("small.bmp"), frame, path("out")},
+    };
+    for (const auto& args : cases) {
+        EXPECT_EQ(run(args), 2) << args.front();
+        const std::string text = err.str();
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+        EXPECT_FALSE(fs::exists(dir / "out")) << args.front();
+    }
+}
+
+TEST_F(AnalyseCommand, TheProgramItselfExitsWithTwoOnAMissingFile) {
+    const std::string command = std::string(KESTRANE_ANALYSE_PATH) + " " + path("missing.bmp") + " " +
+                                path("out") + " 2>" + path("stderr.txt");
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    const auto text = readAll(dir / "stderr.txt");
+    EXPECT_NE(std::string(text.begin(), text.end()).find("missing.bmp"), std::string::npos);
+}
+
+} // namespace
+} // namespace kestrane
