@@ -33,14 +33,16 @@ class ResultMap {
     std::array<std::uint8_t, static_cast<std::size_t>(kColumns) * kRows> bytes_{};
 };
 
-// Flat-field gains for Frame pixel (x, y) at [x][y] (y bottom-up), 481 entries a column.
+// Flat-field gains for Frame pixel (x, y) at [x][y] (y bottom-up), x = 0..640, y = 0..480.
+// Kept row by row in memory, like the frame itself, so that the analysis reads both in one sweep.
 class FlatFieldGains {
   public:
     static constexpr int kColumns = kFrameWidth + 1;
     static constexpr int kRows = kFrameHeight + 1;
 
-    float& at(int x, int y) { return gains_[static_cast<std::size_t>(x * kRows + y)]; }
-    float at(int x, int y) const { return gains_[static_cast<std::size_t>(x * kRows + y)]; }
+    float& at(int x, int y) { return gains_[static_cast<std::size_t>(y * kColumns + x)]; }
+    float at(int x, int y) const { return gains_[static_cast<std::size_t>(y * kColumns + x)]; }
+    const float* row(int y) const { return gains_.data() + static_cast<std::size_t>(y) * kColumns; }
     void clear() { gains_.fill(0.0f); }
 
   private:

@@ -3,6 +3,7 @@
 
 #include "imaging/Numeric.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace kestrane {
@@ -82,6 +83,8 @@ void buildTables(Tables& tables) {
     for (int m = 0; m <= 33000; ++m) {
         tables.root[m] = static_cast<float>(x87Sqrt(static_cast<Extended>(m)));
     }
+    static std::atomic<std::uint64_t> builds{0};
+    tables.generation = ++builds;
 }
 
 } // namespace kestrane

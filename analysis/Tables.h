@@ -15,11 +15,13 @@ struct Tables {
     std::array<float, 256> sinDGain{};
     // Square root of the index, for the squared length of the quadrant-difference vector.
     std::array<float, 33001> root{};
+    // Which build these values came from (0: never built); caches derived from the tables compare it.
+    std::uint64_t generation = 0;
 };
 
 enum PaletteRow { kPaletteRed = 0, kPaletteGreen = 1, kPaletteBlue = 2 };
 
-// Fills all four tables; they depend on nothing but their index.
+// Fills all four tables, which depend on nothing but their index, and gives them a new generation.
 void buildTables(Tables& tables);
 
 // The processor's extended sine, cosine, arctangent and square root, in which the tables are defined.

@@ -1,47 +1,82 @@
-// Throughput of the analysis of one 640 × 480 frame: flat field and the three maps.
+// Analysis of one 640 × 480 frame (flat field and the three maps): the fast path against the plain
+// extended-precision formula and against a memcpy of the frame, with the ratios printed at the end.
 #include "analysis/FrameAnalysis.h"
+#include "analysis/PlainAnalysis.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
+#include <iostream>
+#include <map>
 #include <random>
+#include <string>
 
 namespace {
 
 using namespace kestrane;
 
-Bitmap randomFrame() {
-    Bitmap frame(kFrameWidth, kFrameHeight, 32);
-    std::mt19937 random(7);
-    for (std::size_t i = 0; i < frame.sizeBytes(); ++i) {
-        frame.bits()[i] = static_cast<std::uint8_t>(random());
-    }
-    return frame;
-}
+struct Fixture {
+    MeasurementState state;
+    Bitmap source{kFrameWidth, kFrameHeight, 32};
+    Bitmap frame{kFrameWidth, kFrameHeight, 32};
 
-void setUp(MeasurementState& state) {
-    buildTables(state.tables);
-    for (int x = 0; x < kFrameWidth; ++x) {
-        for (int y = 0; y < kFrameHeight; ++y) {
-            state.FlatFieldGain.at(x, y) = 128.0f / static_cast<float>(100 + (x + y) % 100);
+    Fixture() {
+        buildTables(state.tables);
+        std::mt19937 random(7);
+        for (std::size_t i = 0; i < source.sizeBytes(); ++i) {
+            source.bits()[i] = static_cast<std::uint8_t>(random());
         }
+        frame = source;
+        for (int x = 0; x < kFrameWidth; ++x) {
+            for (int y = 0; y < kFrameHeight; ++y) {
+                state.FlatFieldGain.at(x, y) = static_cast<float>(128.0L / (100 + (x * 7 + y * 13) % 156));
+            }
+        }
+        state.FlatFieldOn = 1;
     }
-    state.FlatFieldOn = 1;
+};
+
+Fixture& fixture() {
+    static Fixture* f = new Fixture;
+    return *f;
 }
 
-void BM_AnalyseFrame(benchmark::State& run) {
-    static MeasurementState state;
-    setUp(state);
-    const Bitmap source = randomFrame();
-    Bitmap frame = source;
-    for (auto _ : run) {
-        std::copy(source.bits(), source.bits() + source.sizeBytes(), frame.bits());
-        analyseFrame(frame.view(), state);
-        benchmark::DoNotOptimize(state.SinDMap.data());
-    }
+void framesPerSecond(benchmark::State& run) {
     run.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_AnalyseFrame)->Unit(benchmark::kMillisecond);
+
+void BM_AnalysePlain(benchmark::State& run) {
+    Fixture& f = fixture();
+    for (auto _ : run) {
+        std::memcpy(f.frame.bits(), f.source.bits(), f.source.sizeBytes());
+        plain::analyse(f.frame.view(), &f.state.FlatFieldGain, f.state.tables, f.state.MaxSin,
+                       ResultMaps{&f.state.SinDMap, &f.state.ExtinctionMap, &f.state.TransmissionMap});
+        benchmark::DoNotOptimize(f.state.SinDMap.data());
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_AnalysePlain)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+void BM_AnalyseFast(benchmark::State& run) {
+    Fixture& f = fixture();
+    for (auto _ : run) {
+        analyseFrame(f.source.view(), f.state);
+        benchmark::DoNotOptimize(f.state.SinDMap.data());
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_AnalyseFast)->Unit(benchmark::kMicrosecond);
+
+void BM_MemcpyFrame(benchmark::State& run) {
+    Fixture& f = fixture();
+    for (auto _ : run) {
+        std::memcpy(f.frame.bits(), f.source.bits(), f.source.sizeBytes());
+        benchmark::ClobberMemory();
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMicrosecond);
 
 void BM_BuildTables(benchmark::State& run) {
     static Tables tables;
@@ -52,4 +87,34 @@ void BM_BuildTables(benchmark::State& run) {
 }
 BENCHMARK(BM_BuildTables)->Unit(benchmark::kMillisecond);
 
+// Prints the usual table and remembers each benchmark's median (or its single run) for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (median || (r.run_type == Run::RT_Iteration && medians.count(r.run_name.function_name) == 0)) {
+                medians[r.run_name.function_name] = r.GetAdjustedRealTime();
+            }
+        }
+    }
+    std::map<std::string, double> medians;
+};
+
 } // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto& m = reporter.medians;
+    if (m.count("BM_AnalysePlain") && m.count("BM_AnalyseFast") && m.count("BM_MemcpyFrame")) {
+        std::cout << "\nanalysis speed-up, plain / fast (median times): "
+                  << m.at("BM_AnalysePlain") / m.at("BM_AnalyseFast")
+                  << "\nanalysis against memcpy of the frame, fast / memcpy: "
+                  << m.at("BM_AnalyseFast") / m.at("BM_MemcpyFrame") << "\n";
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,5 +1,6 @@
 // The pixel formula, the registration of the quadrants and the flat field, against worked values.
 #include "analysis/FrameAnalysis.h"
+#include "analysis/PlainAnalysis.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ class PixelFormula : public ::testing::TestWithParam<PixelCase> {};
 TEST_P(PixelFormula, GivesThePublishedBytes) {
     const PixelCase& p = GetParam();
     EXPECT_EQ(analysePixel(tables(), p.maxSin, p.a, p.b, p.c, p.d), p.expected) << p.name;
+    EXPECT_EQ(plain::pixel(tables(), p.maxSin, p.a, p.b, p.c, p.d), p.expected) << p.name << " (plain)";
 }
 
 // Expected bytes are {extinction, transmission, sinD}.
@@ -202,30 +204,27 @@ TEST(ComputeMaps, SmallerFramesReadZeroOutsideTheirPixels) {
               (MapPixel{extinction.at(5, 5), transmission.at(5, 5), sinD.at(5, 5)}));
 }
 
-TEST(FlatField, MultipliesRedOnlyAndSaturates) {
-    Bitmap frame = frameWithQuadrants(200, 100, 10, 0);
-    FlatFieldGains gains;
-    for (int x = 0; x < kFrameWidth; ++x) {
-        for (int y = 0; y < kFrameHeight; ++y) {
-            gains.at(x, y) = 2.0f;
-        }
+TEST(FlatField, RoundsHalfToEvenAndSaturates) {
+    struct Case {
+        int red;
+        float gain;
+        int expected;
+    } cases[] = {
+        {200, 2.0f, 255},                  // 400 is stored as 255, not as its low byte 144
+        {100, 0.5f, 50},  {10, 1.25f, 12}, // 12.5 is a tie that goes to 12
+        {10, 1.35f, 14},                   // 1.35 as a single is just above, so 13.5000005 rounds up
+        {1, 128.0f, 128}, {255, 128.0f / 255.0f, 128},
+        {77, 0.0f, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(flatFieldSample(c.red, c.gain), c.expected) << c.red << " x " << c.gain;
+        EXPECT_EQ(plain::flatField(c.red, c.gain), c.expected) << c.red << " x " << c.gain << " (plain)";
     }
-    gains.at(400, 10) = 0.5f; // 100 × 0.5 = 50
-    gains.at(5, 300) = 1.25f; // 10 × 1.25 = 12.5, a tie that goes to 12
-    gains.at(7, 300) = 1.35f; // 10 × 1.35 (as a single) = 13.5000005, rounds to 14
-    applyFlatField(frame.view(), gains);
-    const FrameView v = frame.view();
-    EXPECT_EQ(v.pixel(0, 0)[2], 255); // 400 is stored as 255, not as its low byte 144
-    EXPECT_EQ(v.pixel(400, 10)[2], 50);
-    EXPECT_EQ(v.pixel(5, 300)[2], 12);
-    EXPECT_EQ(v.pixel(7, 300)[2], 14);
-    EXPECT_EQ(v.pixel(400, 0)[2], 200);
-    EXPECT_EQ(v.pixel(0, 0)[0], 77);
-    EXPECT_EQ(v.pixel(0, 0)[1], 99);
 }
 
-TEST(AnalyseFrame, AppliesTheFlatFieldOnlyWhenOn) {
-    MeasurementState state;
+TEST(AnalyseFrame, AppliesTheFlatFieldOnlyWhenOnAndLeavesTheFrameAlone) {
+    static MeasurementState state;
+    state = MeasurementState{};
     state.tables = tables();
     for (int x = 0; x < kFrameWidth; ++x) {
         for (int y = 0; y < kFrameHeight; ++y) {
@@ -234,12 +233,14 @@ TEST(AnalyseFrame, AppliesTheFlatFieldOnlyWhenOn) {
         }
     }
     Bitmap frame = frameWithQuadrants(240, 200, 180, 130);
+    const Bitmap original = frame;
     analyseFrame(frame.view(), state);
-    EXPECT_EQ(frame.view().pixel(0, 0)[2], 240);
+    EXPECT_NE(state.ExtinctionMap.at(10, 10), 143);
     state.FlatFieldOn = 1;
     analyseFrame(frame.view(), state);
-    EXPECT_EQ(frame.view().pixel(0, 0)[2], 120);
     EXPECT_EQ(state.ExtinctionMap.at(10, 10), 143); // the halved frame is the worked example
+    EXPECT_EQ(state.SinDMap.at(319, 239), 76);
+    EXPECT_EQ(frame, original);
 }
 
 } // namespace
