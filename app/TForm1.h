@@ -1,10 +1,204 @@
 // The main window of Kestrane: its pages, controls and the acquisition loop.
 #pragma once
 
+#include "app/CaptureSeam.h"
+#include "app/Controls.h"
+#include "app/OfflineFrames.h"
+
 #include <QMainWindow>
+#include <memory>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabWidget;
+class QTimer;
+
+namespace kestrane {
+class Bitmap;
+}
+
+// Filter and default extension of a file dialog the window opens through the dialogs seam.
+struct FileDialogSetup {
+    QString filter;
+    QString defaultExtension;
+};
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // `capture` is the camera (none when null); FormCreate runs here, at the end of construction.
+    explicit TForm1(std::unique_ptr<CaptureSeam> capture = nullptr, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The reader the loop steps while "Work Offline" is checked.
+    void setOfflineFrames(std::unique_ptr<OfflineFrames> frames);
+    // Puts the time-trace plot into its group box "X - T plot", under the value label Label11.
+    void placePlot(QWidget* plot);
+
+    // Handlers, named after control and event.
+    void FormCreate();
+    void FormActivate();
+    void Timer2Timer();
+    void TabSheet3Show();
+    void TabSheet2Enter();
+    void AnalyseDataShow();
+    void TarvolundClick();
+    void GroupBox1Click();
+    void ob4Click();
+    void Ob10Click();
+    void Ob40Click();
+    void FormatClick();
+    void FeaturesClick();
+    void legend();
+    void TrackBar2Change();
+    void sindthreshhold1Change();
+    void LoadIntensitycorrection();
+    void ShowAzimuth2Click();
+    void azimuth1();
+
+    // The selected objective, read from the buttons: 4, 10 or 40.
+    int selectedObjective() const;
+    // Enabling an enabled timer leaves its running interval alone.
+    void setTimer2Enabled(bool enabled);
+
+    // Controls, with the names of the window layout (also their object names).
+    QTabWidget* PageControl1;
+    QWidget* TabSheet3;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+    QWidget* AnalyseData;
+
+    // "HowTo"
+    QFrame* Panel4;
+    QPushButton* Format;
+    QPushButton* Features;
+
+    // "Kestrane"
+    TImage* Image1;
+    TGroupBox* GroupBox1;
+    TImage* Image2;
+    TImage* legend1;
+    TGroupBox* GroupBox2;
+    TImage* Image3;
+    TImage* legend2;
+    TGroupBox* GroupBox3;
+    TImage* Image4;
+    TImage* legend3;
+    TGroupBox* GroupBox5;
+    QCheckBox* sindVisible;
+    QCheckBox* extinctionVisible;
+    QCheckBox* absorptionVisible;
+    QCheckBox* showazimuthinSind;
+    QCheckBox* showAzimuthInExtinction;
+    QCheckBox* gong;
+    QLabel* Label6;
+    QSlider* TrackBar2;
+    QLabel* sindthreshholdcaption;
+    QSlider* sindthreshhold1;
+    QRadioButton* ob4;
+    QRadioButton* Ob10;
+    QRadioButton* Ob40;
+    TGroupBox* GroupBox7;
+    QPushButton* SaveSineD;
+    QPushButton* SaveExtinction;
+    QPushButton* SaveTransmission;
+    QLabel* Label5;
+    QSlider* TrackBar1;
+    QLabel* Label15;
+    QLabel* Label13;
+    QSlider* TrackBar5;
+    QLabel* Label14;
+    TGroupBox* GroupBox8;
+    QCheckBox* Offline;
+    QPushButton* Button1;
+    QLabel* Label7;
+    QLabel* Label8;
+    TGroupBox* GroupBox4;
+    QWidget* Animate1;
+    TGroupBox* GroupBox9;
+    QPushButton* LoadAVI;
+    QPushButton* StopMovie;
+    QLabel* Label10;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+
+    // "Preview"
+    QFrame* Panel2;
+    TGroupBox* GroupBox6;
+    QPushButton* SaveVideo;
+    QLabel* Label9;
+    QSlider* TrackBar3;
+    QLabel* Label18;
+    QLabel* Label17;
+    QSlider* TrackBar6;
+    QLabel* Label16;
+    QCheckBox* Offlinegong;
+    QPushButton* Intensitycorrection;
+    QPushButton* VideoFilename;
+
+    // "Analyse Data"
+    TGroupBox* GroupBox10;
+    TImage* Image5;
+    TGroupBox* SelectMovie;
+    QPushButton* ShowMovie;
+    QCheckBox* SingleFrames;
+    TUpDown* UpDown1;
+    QPushButton* saveimage;
+    TGroupBox* GroupBox11;
+    QLabel* Label11;
+    TGroupBox* GroupBox12;
+    QPushButton* ClearGraph;
+    QPushButton* SaveXtplot;
+    QCheckBox* TypeOfflineMovie;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+    QRadioButton* RadioButton3;
+    QSlider* TrackBar4;
+    QLabel* Label12;
+    TImage* Image6;
+
+    // Components without a window.
+    QTimer* Timer1;
+    QTimer* Timer2;
+    QTimer* Timer3;
+    FileDialogSetup OpenDialog1;
+    FileDialogSetup SaveDialog1;
+
+  protected:
+    // Steps 6 to 12 of the analysis pass: the frame of Image1 analysed and the maps drawn.
+    virtual void analyseAndRender();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void buildHowToPage();
+    void buildMainPage();
+    void buildSettings();
+    void buildClipAndOfflineBoxes();
+    void buildPreviewPage();
+    void buildAnalysePage();
+    void connectHandlers();
+    void placeFixedGeometry();
+    void pageShown(QWidget* page);
+    void windowActivated(QWidget* window);
+    void firstActivation();
+    void objectiveChosen();
+
+    std::unique_ptr<CaptureSeam> capture_;
+    std::unique_ptr<OfflineFrames> offline_;
+
+    // Which of the program's windows was activated last, to tell a real activation of the main window from
+    // the focus coming back after a modal dialog or from another program.
+    enum class LastActive { Nothing, MainWindow, ModalDialog, OtherWindow };
+    LastActive lastActive_ = LastActive::Nothing;
 };
+
+// The main window of the run.
+extern TForm1* Form1;

@@ -1,11 +1,50 @@
-// Program entry of the Kestrane window.
+// Program entry of the Kestrane window: command line, main window, reader window, message loop.
+#include "app/CaptureSeam.h"
+#include "app/CommandLine.h"
+#include "app/ErrorDisplay.h"
+#include "app/OfflineFrames.h"
 #include "app/TForm1.h"
 
-#include <QApplication>
+#include <QImage>
+#include <QScreen>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// KESTRANE_TEST_FRAME names a BMP that stands in for the camera: every pass analyses that frame.
+std::unique_ptr<CaptureSeam> captureFor(const CaptureOptions& options) {
+    if (const char* path = std::getenv("KESTRANE_TEST_FRAME"); path != nullptr && *path != 0) {
+        return std::make_unique<StillFrameCapture>(QImage(QString::fromLocal8Bit(path)));
+    }
+    return createCapture(options);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    TForm1 form;
+    const CommandLine commandLine = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!commandLine.error.empty()) {
+        std::fprintf(stderr, "kestrane: %s\n", commandLine.error.c_str());
+        return 2;
+    }
+
+    int qtArgc = 1;
+    KestraneApplication app(qtArgc, argv);
+    app.setApplicationName("Kestrane");
+    app.setApplicationDisplayName("Kestrane - quantitative polarisation microscopy");
+
+    TForm1 form(captureFor(commandLine.capture));
+    QWidget* readerWindow = createReaderWindowPlaceholder();
+    form.setOfflineFrames(std::make_unique<NoOfflineFrames>(readerWindow));
+
+    if (const QScreen* screen = app.primaryScreen(); screen != nullptr) {
+        QRect frame = form.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        form.move(frame.topLeft());
+    }
     form.show();
-    return app.exec();
+    const int result = app.exec();
+    delete readerWindow;
+    return result;
 }

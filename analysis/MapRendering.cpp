@@ -1,0 +1,107 @@
+// The three result maps as colour pictures, and the azimuth overlay drawn over them (no Qt: the headless tool
+// writes the same pictures).
+#include "analysis/MapRendering.h"
+
+#include "analysis/Tables.h"
+#include "imaging/Numeric.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <numbers>
+
+namespace kestrane {
+
+namespace {
+
+constexpr int kGridStep = 20;
+constexpr int kGridRows = 11;
+constexpr int kGridColumns = 15;
+constexpr int kSegmentLength = 20;
+
+void setPixel(std::uint8_t* p, Rgb colour) {
+    p[0] = colour.blue;
+    p[1] = colour.green;
+    p[2] = colour.red;
+}
+
+// Fills a 320 × 240 picture, map row y landing on bitmap row y so that the picture shows the map upright.
+template <typename ColourOf> void renderMap(Bitmap& out, ColourOf colourOf) {
+    if (out.width() != kMapWidth || out.height() != kMapHeight || out.bitsPerPixel() != 32) {
+        out = Bitmap(kMapWidth, kMapHeight, 32);
+    }
+    for (int y = 0; y < kMapHeight; ++y) {
+        std::uint8_t* row = out.row(y);
+        for (int x = 0; x < kMapWidth; ++x) {
+            setPixel(row + 4 * x, colourOf(x, y));
+        }
+    }
+}
+
+Rgb paletteColour(const Tables& tables, std::uint8_t v) {
+    return Rgb{v, tables.palette[kPaletteGreen][v], tables.palette[kPaletteBlue][v]};
+}
+
+} // namespace
+
+void renderSinD(const MeasurementState& state, Bitmap& out) {
+    renderMap(out, [&](int x, int y) { return paletteColour(state.tables, state.SinDMap.at(x, y)); });
+}
+
+void renderExtinction(const MeasurementState& state, Bitmap& out) {
+    // The limit is divided by the display scale because the |sin δ| byte was scaled by it.
+    const Extended limit = static_cast<Extended>(state.SinDLimit) / state.MaxSin;
+    renderMap(out, [&](int x, int y) {
+        if (static_cast<Extended>(state.SinDMap.at(x, y)) > limit) {
+            return paletteColour(state.tables, state.ExtinctionMap.at(x, y));
+        }
+        return Rgb{};
+    });
+}
+
+void renderTransmission(const MeasurementState& state, Bitmap& out) {
+    renderMap(out, [&](int x, int y) {
+        const auto grey = static_cast<std::uint8_t>(2 * state.TransmissionMap.at(x, y));
+        return Rgb{grey, grey, grey};
+    });
+}
+
+std::vector<Segment> azimuthSegments(const ResultMap& extinction) {
+    std::vector<Segment> segments;
+    segments.reserve(kGridRows * kGridColumns);
+    for (int i = 1; i <= kGridRows; ++i) {
+        for (int j = 1; j <= kGridColumns; ++j) {
+            const int x = kGridStep * j;
+            const int y = kGridStep * i;
+            // The map pixel under the segment's start: picture row y shows map row 239 − y.
+            const Extended theta = static_cast<Extended>(extinction.at(x, kMapHeight - 1 - y)) *
+                                   std::numbers::pi_v<Extended> / 255.0L;
+            const auto endX = static_cast<int>(roundToInt(x + kSegmentLength * x87Cos(theta)));
+            const auto endY = static_cast<int>(roundToInt(y - kSegmentLength * x87Sin(theta)));
+            segments.push_back(Segment{x, y, endX, endY});
+        }
+    }
+    return segments;
+}
+
+void drawSegment(const FrameView& picture, const Segment& segment, Rgb colour) {
+    const int dx = segment.x1 - segment.x0;
+    const int dy = segment.y1 - segment.y0;
+    const int steps = std::max(std::abs(dx), std::abs(dy));
+    for (int k = 0; k < steps; ++k) {
+        // Exact rational position along the line, rounded half away from the start.
+        const int x = segment.x0 + (dx >= 0 ? 1 : -1) * ((2 * k * std::abs(dx) + steps) / (2 * steps));
+        const int y = segment.y0 + (dy >= 0 ? 1 : -1) * ((2 * k * std::abs(dy) + steps) / (2 * steps));
+        const int row = picture.height - 1 - y;
+        if (picture.contains(x, row)) {
+            setPixel(picture.pixel(x, row), colour);
+        }
+    }
+}
+
+void drawAzimuth(const ResultMap& extinction, const FrameView& picture, Rgb colour) {
+    for (const Segment& segment : azimuthSegments(extinction)) {
+        drawSegment(picture, segment, colour);
+    }
+}
+
+} // namespace kestrane

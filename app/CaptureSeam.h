@@ -1,0 +1,48 @@
+// What the main window asks of the camera: start-up, one grabbed frame, the driver's dialogs. The capture
+// code supplies the real implementation through createCapture.
+#pragma once
+
+#include "app/CommandLine.h"
+
+#include <QImage>
+#include <memory>
+
+class TForm1;
+
+class CaptureSeam {
+  public:
+    virtual ~CaptureSeam() = default;
+    // The capture start-up of the window's creation (preview inside Panel2, driver, frame buffers). True when
+    // frames can be grabbed from now on; a failure is silent and the program runs without a camera.
+    virtual bool startUp(TForm1& form) = 0;
+    // Grabs one frame and makes `frame` (the picture of Image1) a copy of it.
+    virtual void grabFrame(QImage& frame) = 0;
+    // The driver's own format and source dialogs.
+    virtual void formatDialog() = 0;
+    virtual void sourceDialog() = 0;
+};
+
+// No camera: the start-up fails silently and nothing is ever grabbed.
+class NoCapture : public CaptureSeam {
+  public:
+    bool startUp(TForm1&) override { return false; }
+    void grabFrame(QImage&) override {}
+    void formatDialog() override {}
+    void sourceDialog() override {}
+};
+
+// Always the same frame, as a camera looking at a still sample would deliver it.
+class StillFrameCapture : public CaptureSeam {
+  public:
+    explicit StillFrameCapture(QImage frame) : frame_(std::move(frame)) {}
+    bool startUp(TForm1&) override { return !frame_.isNull(); }
+    void grabFrame(QImage& frame) override { frame = frame_; }
+    void formatDialog() override {}
+    void sourceDialog() override {}
+
+  private:
+    QImage frame_;
+};
+
+// The camera the command line asks for.
+std::unique_ptr<CaptureSeam> createCapture(const CaptureOptions& options);

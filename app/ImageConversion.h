@@ -1,0 +1,17 @@
+// Pictures between the core's bottom-up DIB rasters and Qt's images, pixel for pixel.
+#pragma once
+
+#include "imaging/Bitmap.h"
+
+#include <QImage>
+
+// A 32-bit bitmap becomes an RGB32 image (alpha byte set), a 24-bit one a BGR888 image; rows are turned
+// top-down.
+QImage toQImage(const kestrane::Bitmap& bitmap);
+
+// Any image as a 32-bit bottom-up bitmap with the same picture; a null image gives an empty bitmap.
+kestrane::Bitmap toBitmap(const QImage& image);
+
+// A bottom-up view of an RGB32 image's own pixels (writes change the image); other formats are converted
+// to RGB32 first.
+kestrane::FrameView frameViewOf(QImage& image);

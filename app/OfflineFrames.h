@@ -1,0 +1,48 @@
+// The frame reader as the acquisition loop sees it while "Work Offline" processes a recorded file; the
+// reader window's code supplies the real one.
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+class OfflineFrames {
+  public:
+    virtual ~OfflineFrames() = default;
+    // Hands out the frame read last (frame()) and reads the next one; the index advances by one.
+    virtual void step() = 0;
+    // The frame handed out by the last step (the reader's bitmap).
+    virtual QImage frame() const = 0;
+    virtual int frameIndex() const = 0;
+    virtual void setFrameIndex(int index) = 0;
+    virtual int frameCount() const = 0;
+    // Closes the file and releases the reader.
+    virtual void close() = 0;
+    // Hides the reader window.
+    virtual void hideWindow() = 0;
+};
+
+// No file open: steps hand out nothing and the count is 0, so a run ends at its first tick.
+class NoOfflineFrames : public OfflineFrames {
+  public:
+    explicit NoOfflineFrames(QWidget* readerWindow = nullptr) : readerWindow_(readerWindow) {}
+    void step() override { ++index_; }
+    QImage frame() const override { return QImage(); }
+    int frameIndex() const override { return index_; }
+    void setFrameIndex(int index) override { index_ = index; }
+    int frameCount() const override { return 0; }
+    void close() override {}
+    void hideWindow() override {
+        if (readerWindow_ != nullptr) {
+            readerWindow_->hide();
+        }
+    }
+
+  private:
+    QPointer<QWidget> readerWindow_;
+    int index_ = 0;
+};
+
+// Until the frame reader's window exists: a hidden top-level window with the reader window's caption,
+// place and size.
+QWidget* createReaderWindowPlaceholder();

@@ -1,0 +1,63 @@
+// The command line and the data directory.
+#include "app/CommandLine.h"
+#include "app/DataDirectory.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ParseCase {
+    std::vector<std::string> arguments;
+    CameraChoice camera;
+    std::string device;
+    bool accepted;
+};
+
+class CommandLineParsing : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(CommandLineParsing, TakesTheCameraAndDeviceOrSaysWhatIsWrong) {
+    const ParseCase& c = GetParam();
+    const CommandLine line = parseCommandLine(c.arguments);
+    EXPECT_EQ(line.error.empty(), c.accepted) << line.error;
+    if (c.accepted) {
+        EXPECT_EQ(line.capture.camera, c.camera);
+        EXPECT_EQ(line.capture.device, c.device);
+    } else {
+        EXPECT_NE(line.error.find("usage: kestrane"), std::string::npos);
+        EXPECT_EQ(line.error.find('\n'), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineParsing,
+    ::testing::Values(
+        ParseCase{{}, CameraChoice::V4l2, "/dev/video0", true},
+        ParseCase{{"--camera=none"}, CameraChoice::None, "/dev/video0", true},
+        ParseCase{{"--camera=auto", "--device=/dev/video2"}, CameraChoice::Auto, "/dev/video2", true},
+        ParseCase{
+            {"--device=/dev/video1", "--camera=simulated"}, CameraChoice::Simulated, "/dev/video1", true},
+        ParseCase{{"--camera=v4l2"}, CameraChoice::V4l2, "/dev/video0", true},
+        ParseCase{{"--camera=webcam"}, CameraChoice::V4l2, "", false},
+        ParseCase{{"--camera"}, CameraChoice::V4l2, "", false},
+        ParseCase{{"--device="}, CameraChoice::V4l2, "", false},
+        ParseCase{{"-platform", "offscreen"}, CameraChoice::V4l2, "", false},
+        ParseCase{{"movie.avi"}, CameraChoice::V4l2, "", false}));
+
+TEST(DataDirectory, FollowsTheEnvironmentAndEndsInASlash) {
+    const std::filesystem::path base = std::filesystem::temp_directory_path() / "kestrane-data-dir-test";
+    std::filesystem::remove_all(base);
+    setenv("KESTRANE_DATA_DIR", (base / "a" / "b").c_str(), 1);
+    EXPECT_EQ(kestrane::DataDirectory(), (base / "a" / "b").string() + "/");
+    EXPECT_FALSE(std::filesystem::exists(base));
+    EXPECT_TRUE(kestrane::createDataDirectory());
+    EXPECT_TRUE(std::filesystem::is_directory(base / "a" / "b"));
+
+    unsetenv("KESTRANE_DATA_DIR");
+    setenv("HOME", base.c_str(), 1);
+    EXPECT_EQ(kestrane::DataDirectory(), base.string() + "/kestrane/");
+    std::filesystem::remove_all(base);
+}
+
+} // namespace
