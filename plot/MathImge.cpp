@@ -483,75 +483,44 @@ void TMathImage::D3SetWorld(Extended x1, Extended y1, Extended z1, Extended x2, 
     }
 }
 
+// One edge of the box changes, the other two stay.
+void TMathImage::setD3Edge(int axis, Extended start, Extended length) {
+    Extended lo[3] = {d3_.worldX1, d3_.worldY1, d3_.worldZ1};
+    Extended size[3] = {d3_.worldXW, d3_.worldYW, d3_.worldZW};
+    lo[axis] = start;
+    size[axis] = length;
+    D3SetWorld(lo[0], lo[1], lo[2], lo[0] + size[0], lo[1] + size[1], lo[2] + size[2]);
+}
+
 void TMathImage::setD3WorldX1(Extended v) {
-    const D3View& d = d3_;
-    D3SetWorld(v, d.worldY1, d.worldZ1, v + d.worldXW, d.worldY1 + d.worldYW, d.worldZ1 + d.worldZW);
+    setD3Edge(0, v, d3_.worldXW);
+}
+void TMathImage::setD3WorldY1(Extended v) {
+    setD3Edge(1, v, d3_.worldYW);
+}
+void TMathImage::setD3WorldZ1(Extended v) {
+    setD3Edge(2, v, d3_.worldZW);
 }
 
 void TMathImage::setD3WorldXW(Extended v) {
     if (!(v > 0)) {
         throw EMathImageError("x-worldwidth must be positive");
     }
-    const D3View& d = d3_;
-    D3SetWorld(d.worldX1, d.worldY1, d.worldZ1, d.worldX1 + v, d.worldY1 + d.worldYW, d.worldZ1 + d.worldZW);
-}
-
-void TMathImage::setD3WorldY1(Extended v) {
-    const D3View& d = d3_;
-    D3SetWorld(d.worldX1, v, d.worldZ1, d.worldX1 + d.worldXW, v + d.worldYW, d.worldZ1 + d.worldZW);
+    setD3Edge(0, d3_.worldX1, v);
 }
 
 void TMathImage::setD3WorldYW(Extended v) {
     if (!(v > 0)) {
         throw EMathImageError("y-worldwidth must be positive");
     }
-    const D3View& d = d3_;
-    D3SetWorld(d.worldX1, d.worldY1, d.worldZ1, d.worldX1 + d.worldXW, d.worldY1 + v, d.worldZ1 + d.worldZW);
-}
-
-void TMathImage::setD3WorldZ1(Extended v) {
-    const D3View& d = d3_;
-    D3SetWorld(d.worldX1, d.worldY1, v, d.worldX1 + d.worldXW, d.worldY1 + d.worldYW, v + d.worldZW);
+    setD3Edge(1, d3_.worldY1, v);
 }
 
 void TMathImage::setD3WorldZW(Extended v) {
     if (!(v > 0)) {
         throw EMathImageError("z-worldwidth must be positive");
     }
-    const D3View& d = d3_;
-    D3SetWorld(d.worldX1, d.worldY1, d.worldZ1, d.worldX1 + d.worldXW, d.worldY1 + d.worldYW, d.worldZ1 + v);
-}
-
-void TMathImage::setD3ViewDist(Extended v) {
-    storeAndUpdate(d3_.viewDist, v);
-}
-
-void TMathImage::setD3ViewAngle(Extended v) {
-    storeAndUpdate(d3_.viewAngle, v);
-}
-
-void TMathImage::setD3Zrotation(Extended v) {
-    storeAndUpdate(d3_.zRotation, v);
-}
-
-void TMathImage::setD3Yrotation(Extended v) {
-    storeAndUpdate(d3_.yRotation, v);
-}
-
-void TMathImage::setD3Xscale(Extended v) {
-    storeAndUpdate(d3_.xScale, v);
-}
-
-void TMathImage::setD3Yscale(Extended v) {
-    storeAndUpdate(d3_.yScale, v);
-}
-
-void TMathImage::setD3Zscale(Extended v) {
-    storeAndUpdate(d3_.zScale, v);
-}
-
-void TMathImage::setD3AspectRatio(bool v) {
-    storeAndUpdate(d3_.aspectRatio, v);
+    setD3Edge(2, d3_.worldZ1, v);
 }
 
 // ---- metafile ------------------------------------------------------------------------------------------

@@ -130,14 +130,14 @@ class TMathImage : public QWidget {
     void setD3WorldYW(Extended v);
     void setD3WorldZ1(Extended v);
     void setD3WorldZW(Extended v);
-    void setD3ViewDist(Extended v);
-    void setD3ViewAngle(Extended v);
-    void setD3Zrotation(Extended v);
-    void setD3Yrotation(Extended v);
-    void setD3Xscale(Extended v);
-    void setD3Yscale(Extended v);
-    void setD3Zscale(Extended v);
-    void setD3AspectRatio(bool v);
+    void setD3ViewDist(Extended v) { storeAndUpdate(d3_.viewDist, v); }
+    void setD3ViewAngle(Extended v) { storeAndUpdate(d3_.viewAngle, v); }
+    void setD3Zrotation(Extended v) { storeAndUpdate(d3_.zRotation, v); }
+    void setD3Yrotation(Extended v) { storeAndUpdate(d3_.yRotation, v); }
+    void setD3Xscale(Extended v) { storeAndUpdate(d3_.xScale, v); }
+    void setD3Yscale(Extended v) { storeAndUpdate(d3_.yScale, v); }
+    void setD3Zscale(Extended v) { storeAndUpdate(d3_.zScale, v); }
+    void setD3AspectRatio(bool v) { storeAndUpdate(d3_.aspectRatio, v); }
 
     // A box without a finite view keeps the previous box: "Invalid D3-world bounds".
     void D3SetWorld(Extended x1, Extended y1, Extended z1, Extended x2, Extended y2, Extended z2);
@@ -189,6 +189,8 @@ class TMathImage : public QWidget {
     void restoreCanvasHandlers();
 
     bool applySetting(const QString& name, const QString& value);
+    void setD3Edge(int axis, Extended start, Extended length);
+    // View settings take effect at once.
     template <class T> void storeAndUpdate(T& field, T value) {
         field = value;
         D3Update();
