@@ -1,0 +1,1347 @@
+// The AVI file library: a RIFF AVI writer and reader for one uncompressed video stream, with OpenDML past 1
+// GiB.
+#include "recording/AviFile.h"
+
+#include "imaging/Bmp.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrane {
+
+namespace {
+
+constexpr std::uint32_t kRiff = makeFourcc('R', 'I', 'F', 'F');
+constexpr std::uint32_t kList = makeFourcc('L', 'I', 'S', 'T');
+constexpr std::uint32_t kAviType = makeFourcc('A', 'V', 'I', ' ');
+constexpr std::uint32_t kAvixType = makeFourcc('A', 'V', 'I', 'X');
+constexpr std::uint32_t kHdrl = makeFourcc('h', 'd', 'r', 'l');
+constexpr std::uint32_t kAvih = makeFourcc('a', 'v', 'i', 'h');
+constexpr std::uint32_t kStrl = makeFourcc('s', 't', 'r', 'l');
+constexpr std::uint32_t kStrh = makeFourcc('s', 't', 'r', 'h');
+constexpr std::uint32_t kStrf = makeFourcc('s', 't', 'r', 'f');
+constexpr std::uint32_t kStrn = makeFourcc('s', 't', 'r', 'n');
+constexpr std::uint32_t kIndx = makeFourcc('i', 'n', 'd', 'x');
+constexpr std::uint32_t kOdml = makeFourcc('o', 'd', 'm', 'l');
+constexpr std::uint32_t kDmlh = makeFourcc('d', 'm', 'l', 'h');
+constexpr std::uint32_t kMovi = makeFourcc('m', 'o', 'v', 'i');
+constexpr std::uint32_t kRec = makeFourcc('r', 'e', 'c', ' ');
+constexpr std::uint32_t kIdx1 = makeFourcc('i', 'd', 'x', '1');
+constexpr std::uint32_t kJunk = makeFourcc('J', 'U', 'N', 'K');
+constexpr std::uint32_t kIx00 = makeFourcc('i', 'x', '0', '0');
+constexpr std::uint32_t kFrameChunk = makeFourcc('0', '0', 'd', 'b');
+
+constexpr std::uint32_t kAvifHasIndex = 0x10;
+constexpr std::uint8_t kIndexOfIndexes = 0;
+constexpr std::uint8_t kIndexOfChunks = 1;
+constexpr std::uint32_t kNotKeyframeBit = 0x80000000u;
+
+constexpr std::size_t kMainHeaderBytes = 56;
+constexpr std::size_t kStreamHeaderBytes = 56;
+constexpr std::size_t kOldStreamHeaderBytes = 48; // without rcFrame
+constexpr std::size_t kIndexHeaderBytes = 24;     // of a super index and of a standard index
+constexpr std::size_t kSuperEntryBytes = 16;
+constexpr std::size_t kStdEntryBytes = 8;
+constexpr std::size_t kIdx1EntryBytes = 16;
+constexpr std::size_t kDmlhBytes = 248;
+// Header lists are a few kilobytes; anything much larger is a damaged file, not a reason to allocate.
+constexpr std::uint64_t kMaxHeaderListBytes = 16ULL << 20;
+constexpr std::uint64_t kMaxIndexChunkBytes = 512ULL << 20;
+
+std::uint64_t readLe64(const std::uint8_t* p) {
+    return std::uint64_t{readLe32(p)} | (std::uint64_t{readLe32(p + 4)} << 32);
+}
+
+std::uint32_t clampToU32(std::uint64_t v) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, std::numeric_limits<std::uint32_t>::max()));
+}
+
+std::int16_t clampToI16(std::int32_t v) {
+    return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, INT16_MIN, INT16_MAX));
+}
+
+// Appends little-endian fields and RIFF chunks to a byte vector.
+class ChunkBuilder {
+  public:
+    void u8(std::uint8_t v) { bytes_.push_back(v); }
+    void u16(std::uint16_t v) {
+        u8(static_cast<std::uint8_t>(v));
+        u8(static_cast<std::uint8_t>(v >> 8));
+    }
+    void u32(std::uint32_t v) {
+        u16(static_cast<std::uint16_t>(v));
+        u16(static_cast<std::uint16_t>(v >> 16));
+    }
+    void u64(std::uint64_t v) {
+        u32(static_cast<std::uint32_t>(v));
+        u32(static_cast<std::uint32_t>(v >> 32));
+    }
+    void raw(const void* data, std::size_t count) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        bytes_.insert(bytes_.end(), p, p + count);
+    }
+    void zeros(std::size_t count) { bytes_.insert(bytes_.end(), count, 0); }
+
+    // Starts a chunk and returns where its size goes, for closeChunk.
+    std::size_t openChunk(std::uint32_t id) {
+        u32(id);
+        const std::size_t sizeAt = bytes_.size();
+        u32(0);
+        return sizeAt;
+    }
+    std::size_t openList(std::uint32_t id, std::uint32_t type) {
+        const std::size_t sizeAt = openChunk(id);
+        u32(type);
+        return sizeAt;
+    }
+    // Writes the chunk's size and pads it to an even length, as RIFF requires.
+    void closeChunk(std::size_t sizeAt) {
+        const std::size_t size = bytes_.size() - sizeAt - 4;
+        writeLe32(bytes_.data() + sizeAt, static_cast<std::uint32_t>(size));
+        if ((size & 1) != 0) {
+            u8(0);
+        }
+    }
+
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Byte sources and sinks
+
+class MemorySource final : public AviByteSource {
+  public:
+    explicit MemorySource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool read(std::uint64_t offset, void* into, std::size_t count) override {
+        if (offset > bytes_.size() || count > bytes_.size() - offset) {
+            return false;
+        }
+        std::memcpy(into, bytes_.data() + offset, count);
+        return true;
+    }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// Repeats a partial pread or pwrite until every byte has moved; false on an error or at the end of the file.
+template <typename Byte, typename Transfer>
+bool moveAll(Byte* p, std::size_t count, std::uint64_t offset, Transfer transfer) {
+    while (count > 0) {
+        const ssize_t n = transfer(p, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        offset += static_cast<std::uint64_t>(n);
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+class FileSource final : public AviByteSource {
+  public:
+    FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override { ::close(fd_); }
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t offset, void* into, std::size_t count) override {
+        if (offset > size_ || count > size_ - offset) {
+            return false;
+        }
+        return moveAll(static_cast<std::uint8_t*>(into), count, offset,
+                       [this](std::uint8_t* p, std::size_t n, off_t at) { return ::pread(fd_, p, n, at); });
+    }
+
+  private:
+    int fd_;
+    std::uint64_t size_;
+};
+
+class FileSink final : public AviByteSink {
+  public:
+    explicit FileSink(int fd) : fd_(fd) {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+            sizeLimit_ = static_cast<std::uint64_t>(limit.rlim_cur);
+        }
+    }
+    ~FileSink() override { ::close(fd_); }
+
+    bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+        // Writing on past the size limit would kill the program with SIGXFSZ; a removed file would swallow
+        // the operator's recording without a word. Both count as failed writes.
+        if (offset + count > sizeLimit_ || removed()) {
+            return false;
+        }
+        return moveAll(
+            static_cast<const std::uint8_t*>(data), count, offset,
+            [this](const std::uint8_t* p, std::size_t n, off_t at) { return ::pwrite(fd_, p, n, at); });
+    }
+
+    bool reserve(std::uint64_t size) override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            return false;
+        }
+        const auto current = static_cast<std::uint64_t>(st.st_size);
+        if (size <= current) {
+            return true;
+        }
+        if (size > sizeLimit_) {
+            return false;
+        }
+        int error = 0;
+        do {
+            error = ::posix_fallocate(fd_, static_cast<off_t>(current), static_cast<off_t>(size - current));
+        } while (error == EINTR);
+        if (error == 0) {
+            return true;
+        }
+        if (error == EOPNOTSUPP || error == ENOSYS || error == EINVAL) {
+            // No preallocation on this file system: the size alone still guards against the size limit.
+            return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+        }
+        return false;
+    }
+
+    bool truncate(std::uint64_t size) override { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+  private:
+    bool removed() const {
+        struct stat st {};
+        return ::fstat(fd_, &st) != 0 || st.st_nlink == 0;
+    }
+
+    int fd_;
+    std::uint64_t sizeLimit_ = std::numeric_limits<std::uint64_t>::max();
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Chunk walking
+
+struct Chunk {
+    std::uint32_t id = 0;
+    std::uint32_t size = 0;      // as declared
+    std::uint64_t dataBegin = 0; // first data byte
+    std::uint64_t dataEnd = 0;   // end of the data, cut at the end of the enclosing range
+};
+
+// Visits the chunks in [begin, end); a chunk that reaches past the end is cut there. `visit` returns false to
+// stop. Every step advances by at least 8 bytes, so damaged sizes cannot make it loop.
+template <typename Visit>
+void walkChunks(AviByteSource& source, std::uint64_t begin, std::uint64_t end, Visit&& visit) {
+    std::uint64_t at = begin;
+    while (at + 8 <= end) {
+        std::uint8_t header[8];
+        if (!source.read(at, header, sizeof header)) {
+            return;
+        }
+        Chunk chunk;
+        chunk.id = readLe32(header);
+        chunk.size = readLe32(header + 4);
+        chunk.dataBegin = at + 8;
+        const std::uint64_t declaredEnd = chunk.dataBegin + chunk.size;
+        chunk.dataEnd = std::min(declaredEnd, end);
+        if (!visit(chunk)) {
+            return;
+        }
+        at = declaredEnd + (chunk.size & 1);
+    }
+}
+
+// The list type of a LIST chunk, or 0.
+std::uint32_t listType(AviByteSource& source, const Chunk& chunk) {
+    std::uint8_t type[4];
+    if (chunk.id != kList || chunk.dataEnd < chunk.dataBegin + 4 || !source.read(chunk.dataBegin, type, 4)) {
+        return 0;
+    }
+    return readLe32(type);
+}
+
+bool readRange(AviByteSource& source, std::uint64_t begin, std::uint64_t end,
+               std::vector<std::uint8_t>& out) {
+    out.resize(static_cast<std::size_t>(end - begin));
+    return out.empty() || source.read(begin, out.data(), out.size());
+}
+
+// True when a chunk id names video data of stream `number`: two decimal digits, then "db" or "dc".
+bool isFrameChunkOf(std::uint32_t id, std::uint32_t number) {
+    const auto c0 = static_cast<char>(id & 0xFF);
+    const auto c1 = static_cast<char>((id >> 8) & 0xFF);
+    const auto c2 = static_cast<char>((id >> 16) & 0xFF);
+    const auto c3 = static_cast<char>((id >> 24) & 0xFF);
+    if (c0 < '0' || c0 > '9' || c1 < '0' || c1 > '9') {
+        return false;
+    }
+    const auto n = static_cast<std::uint32_t>((c0 - '0') * 10 + (c1 - '0'));
+    return n == number && c2 == 'd' && (c3 == 'b' || c3 == 'c');
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Reading
+
+struct FrameEntry {
+    std::uint64_t offset = 0; // of the frame's first data byte
+    std::uint32_t size = 0;
+};
+
+struct SuperIndexEntry {
+    std::uint64_t offset = 0; // of the standard index chunk
+    std::uint32_t size = 0;
+    std::uint32_t duration = 0;
+};
+
+struct StreamRecord {
+    AviStreamInfo info;
+    std::vector<std::uint8_t> format;
+    std::vector<SuperIndexEntry> superIndex;
+    std::uint32_t number = 0; // the '##' of the stream's chunk ids
+    bool indexed = false;
+    std::vector<FrameEntry> frames;
+};
+
+struct MoviList {
+    std::uint64_t fourccAt = 0; // idx1 offsets count from here
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+};
+
+void parseStreamHeader(const std::vector<std::uint8_t>& d, AviStreamInfo& info) {
+    const std::uint8_t* p = d.data();
+    info.fccType = readLe32(p);
+    info.fccHandler = readLe32(p + 4);
+    info.dwFlags = readLe32(p + 8);
+    info.wPriority = readLe16(p + 12);
+    info.wLanguage = readLe16(p + 14);
+    info.dwInitialFrames = readLe32(p + 16);
+    info.dwScale = readLe32(p + 20);
+    info.dwRate = readLe32(p + 24);
+    info.dwStart = readLe32(p + 28);
+    info.dwLength = readLe32(p + 32);
+    info.dwSuggestedBufferSize = readLe32(p + 36);
+    info.dwQuality = readLe32(p + 40);
+    info.dwSampleSize = readLe32(p + 44);
+    if (d.size() >= kStreamHeaderBytes) {
+        info.rcFrame.left = static_cast<std::int16_t>(readLe16(p + 48));
+        info.rcFrame.top = static_cast<std::int16_t>(readLe16(p + 50));
+        info.rcFrame.right = static_cast<std::int16_t>(readLe16(p + 52));
+        info.rcFrame.bottom = static_cast<std::int16_t>(readLe16(p + 54));
+    }
+}
+
+void parseSuperIndex(const std::vector<std::uint8_t>& d, std::vector<SuperIndexEntry>& out) {
+    if (d.size() < kIndexHeaderBytes || readLe16(d.data()) != 4 || d[3] != kIndexOfIndexes) {
+        return;
+    }
+    const std::size_t count =
+        std::min<std::size_t>(readLe32(d.data() + 4), (d.size() - kIndexHeaderBytes) / kSuperEntryBytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* e = d.data() + kIndexHeaderBytes + i * kSuperEntryBytes;
+        out.push_back({readLe64(e), readLe32(e + 8), readLe32(e + 12)});
+    }
+}
+
+class Movie {
+  public:
+    explicit Movie(std::unique_ptr<AviByteSource> source) : source_(std::move(source)) {}
+
+    AviResult parse() {
+        const std::uint64_t size = source_->size();
+        std::uint8_t head[12];
+        if (size < 12 || !source_->read(0, head, 12) || readLe32(head) != kRiff ||
+            readLe32(head + 8) != kAviType) {
+            return kAviErrBadFormat;
+        }
+        bool sawHeader = false;
+        bool first = true;
+        std::uint64_t at = 0;
+        while (at + 12 <= size) {
+            if (!source_->read(at, head, 12)) {
+                return kAviErrFileRead;
+            }
+            const std::uint32_t riffSize = readLe32(head + 4);
+            if (readLe32(head) != kRiff || readLe32(head + 8) != (first ? kAviType : kAvixType)) {
+                break; // trailing bytes that are no further RIFF are not ours to read
+            }
+            const std::uint64_t riffEnd = std::min<std::uint64_t>(at + 8 + riffSize, size);
+            walkChunks(*source_, at + 12, riffEnd, [&](const Chunk& chunk) {
+                const std::uint32_t type = listType(*source_, chunk);
+                if (type == kHdrl && first && !sawHeader) {
+                    sawHeader = parseHeaderList(chunk.dataBegin + 4, chunk.dataEnd);
+                } else if (type == kMovi) {
+                    movis_.push_back({chunk.dataBegin, chunk.dataBegin + 4, chunk.dataEnd});
+                } else if (chunk.id == kIdx1 && first) {
+                    idx1Begin_ = chunk.dataBegin;
+                    idx1End_ = chunk.dataEnd;
+                }
+                return true;
+            });
+            first = false;
+            at += 8 + std::uint64_t{riffSize} + (riffSize & 1);
+        }
+        return sawHeader ? kAviOk : kAviErrBadFormat;
+    }
+
+    std::vector<StreamRecord>& streams() { return streams_; }
+    AviByteSource& source() { return *source_; }
+
+    // Finds the frames of a stream once: from the OpenDML indexes, else idx1, else by walking 'movi'.
+    void index(StreamRecord& stream) {
+        if (stream.indexed) {
+            return;
+        }
+        stream.indexed = true;
+        // Every frame chunk takes at least 8 bytes of the file: more entries than that are repeats.
+        const std::uint64_t maxEntries = source_->size() / 8 + 1;
+        readStandardIndexes(stream, maxEntries);
+        if (stream.frames.empty()) {
+            readIdx1(stream, maxEntries);
+        }
+        // A file cut short loses its index first; the frames themselves may still be there.
+        if (stream.frames.empty() || stream.frames.size() < stream.info.dwLength) {
+            std::vector<FrameEntry> indexed = std::move(stream.frames);
+            stream.frames.clear();
+            for (const MoviList& movi : movis_) {
+                scanMovi(stream, movi.begin, movi.end, maxEntries, true);
+            }
+            if (stream.frames.size() <= indexed.size()) {
+                stream.frames = std::move(indexed);
+            }
+        }
+    }
+
+  private:
+    bool parseHeaderList(std::uint64_t begin, std::uint64_t end) {
+        std::vector<std::uint8_t> bytes;
+        if (end - begin > kMaxHeaderListBytes || !readRange(*source_, begin, end, bytes)) {
+            return false;
+        }
+        MemorySource header(std::move(bytes));
+        std::uint32_t number = 0;
+        walkChunks(header, 0, header.size(), [&](const Chunk& chunk) {
+            if (listType(header, chunk) == kStrl) {
+                parseStreamList(header, chunk.dataBegin + 4, chunk.dataEnd, number++);
+            }
+            return true;
+        });
+        return true;
+    }
+
+    void parseStreamList(AviByteSource& header, std::uint64_t begin, std::uint64_t end,
+                         std::uint32_t number) {
+        StreamRecord stream;
+        stream.number = number;
+        bool haveHeader = false;
+        walkChunks(header, begin, end, [&](const Chunk& chunk) {
+            std::vector<std::uint8_t> data;
+            if (!readRange(header, chunk.dataBegin, chunk.dataEnd, data)) {
+                return false;
+            }
+            if (chunk.id == kStrh && data.size() >= kOldStreamHeaderBytes) {
+                parseStreamHeader(data, stream.info);
+                haveHeader = true;
+            } else if (chunk.id == kStrf) {
+                stream.format = std::move(data);
+            } else if (chunk.id == kIndx) {
+                parseSuperIndex(data, stream.superIndex);
+            } else if (chunk.id == kStrn) {
+                const std::size_t n = std::min(data.size(), stream.info.szName.size() - 1);
+                std::copy_n(data.begin(), n, stream.info.szName.begin());
+            }
+            return true;
+        });
+        if (haveHeader) {
+            streams_.push_back(std::move(stream));
+        }
+    }
+
+    void readStandardIndexes(StreamRecord& stream, std::uint64_t maxEntries) {
+        const std::uint64_t fileSize = source_->size();
+        for (const SuperIndexEntry& entry : stream.superIndex) {
+            std::uint8_t head[8];
+            if (entry.offset > fileSize || !source_->read(entry.offset, head, 8)) {
+                continue;
+            }
+            const std::uint64_t begin = entry.offset + 8;
+            const std::uint64_t end = std::min<std::uint64_t>(begin + readLe32(head + 4), fileSize);
+            std::vector<std::uint8_t> d;
+            if (end - begin < kIndexHeaderBytes || end - begin > kMaxIndexChunkBytes ||
+                !readRange(*source_, begin, end, d)) {
+                continue;
+            }
+            if (readLe16(d.data()) != 2 || d[3] != kIndexOfChunks ||
+                !isFrameChunkOf(readLe32(d.data() + 8), stream.number)) {
+                continue;
+            }
+            const std::uint64_t base = readLe64(d.data() + 12);
+            const std::size_t count = std::min<std::size_t>(readLe32(d.data() + 4),
+                                                            (d.size() - kIndexHeaderBytes) / kStdEntryBytes);
+            for (std::size_t i = 0; i < count; ++i) {
+                if (stream.frames.size() >= maxEntries) {
+                    return;
+                }
+                const std::uint8_t* e = d.data() + kIndexHeaderBytes + i * kStdEntryBytes;
+                stream.frames.push_back({base + readLe32(e), readLe32(e + 4) & ~kNotKeyframeBit});
+            }
+        }
+    }
+
+    void readIdx1(StreamRecord& stream, std::uint64_t maxEntries) {
+        std::vector<std::uint8_t> d;
+        if (idx1End_ <= idx1Begin_ || idx1End_ - idx1Begin_ > kMaxIndexChunkBytes ||
+            !readRange(*source_, idx1Begin_, idx1End_, d)) {
+            return;
+        }
+        // Offsets count from the 'movi' fourcc by the book, but some writers store absolute positions: the
+        // first entry tells which.
+        const std::uint64_t moviAt = movis_.empty() ? 0 : movis_.front().fourccAt;
+        stream.frames.clear();
+        std::uint64_t base = moviAt;
+        bool baseKnown = false;
+        for (std::size_t i = 0; i + kIdx1EntryBytes <= d.size(); i += kIdx1EntryBytes) {
+            const std::uint8_t* e = d.data() + i;
+            const std::uint32_t id = readLe32(e);
+            if (!isFrameChunkOf(id, stream.number)) {
+                continue;
+            }
+            const std::uint32_t offset = readLe32(e + 8);
+            if (!baseKnown) {
+                baseKnown = true;
+                if (!chunkIdAt(moviAt + offset, id)) {
+                    if (!chunkIdAt(offset, id)) {
+                        return; // an index that points at no frame is no index
+                    }
+                    base = 0;
+                }
+            }
+            if (stream.frames.size() >= maxEntries) {
+                return;
+            }
+            stream.frames.push_back({base + offset + 8, readLe32(e + 12)});
+        }
+    }
+
+    bool chunkIdAt(std::uint64_t at, std::uint32_t id) {
+        std::uint8_t bytes[4];
+        return source_->read(at, bytes, 4) && readLe32(bytes) == id;
+    }
+
+    void scanMovi(StreamRecord& stream, std::uint64_t begin, std::uint64_t end, std::uint64_t maxEntries,
+                  bool descend) {
+        walkChunks(*source_, begin, end, [&](const Chunk& chunk) {
+            if (descend && listType(*source_, chunk) == kRec) {
+                scanMovi(stream, chunk.dataBegin + 4, chunk.dataEnd, maxEntries, false);
+            } else if (isFrameChunkOf(chunk.id, stream.number)) {
+                stream.frames.push_back({chunk.dataBegin, chunk.size});
+            }
+            return stream.frames.size() < maxEntries;
+        });
+    }
+
+    std::unique_ptr<AviByteSource> source_;
+    std::vector<StreamRecord> streams_;
+    std::vector<MoviList> movis_;
+    std::uint64_t idx1Begin_ = 0;
+    std::uint64_t idx1End_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Writing
+
+struct WrittenFrame {
+    std::uint64_t offset = 0; // of the first data byte
+    std::uint32_t size = 0;
+    std::uint32_t flags = 0;
+};
+
+std::uint64_t standardIndexBytes(std::uint64_t frames) {
+    return 8 + kIndexHeaderBytes + kStdEntryBytes * frames;
+}
+std::uint64_t idx1Bytes(std::uint64_t frames) {
+    return 8 + kIdx1EntryBytes * frames;
+}
+
+class Writer {
+  public:
+    Writer(std::unique_ptr<AviByteSink> sink, const AviWriterOptions& options)
+        : sink_(std::move(sink)), options_(options) {}
+
+    bool hasStream() const { return hasStream_; }
+    std::uint32_t frameCount() const { return totalFrames_; }
+    const AviStreamInfo& info() const { return info_; }
+    const std::vector<std::uint8_t>& format() const { return format_; }
+
+    AviResult createStream(const AviStreamInfo& info) {
+        if (hasStream_) {
+            return kAviErrUnsupported; // one video stream per file
+        }
+        if (info.fccType != kStreamTypeVideo) {
+            return kAviErrUnsupported;
+        }
+        info_ = info;
+        hasStream_ = true;
+        return kAviOk;
+    }
+
+    AviResult setFormat(const std::uint8_t* format, std::size_t size) {
+        DibLayout layout;
+        if (!readDibLayout(format, size, layout)) {
+            return kAviErrBadFormat;
+        }
+        if (totalFrames_ > 0) {
+            // The frames already written are described by the format in place.
+            return std::equal(format, format + size, format_.begin(), format_.end()) ? kAviOk
+                                                                                     : kAviErrUnsupported;
+        }
+        format_.assign(format, format + size);
+        layout_ = layout;
+        headerBytes_ = buildHeader({}).size();
+        riffStart_ = 0;
+        moviAt_ = headerBytes_;
+        dataEnd_ = moviAt_ + 12;
+        if (!ensureReserved(dataEnd_ + closingBytes(0)) || !writeHeaderAndMovi()) {
+            return kAviErrFileWrite;
+        }
+        return kAviOk;
+    }
+
+    AviResult write(const std::uint8_t* data, std::uint32_t size, std::uint32_t flags) {
+        if (format_.empty()) {
+            return kAviErrBadFormat;
+        }
+        if (broken_ || totalFrames_ == std::numeric_limits<std::int32_t>::max()) {
+            return kAviErrFileWrite;
+        }
+        const std::uint64_t chunkBytes = 8 + std::uint64_t{size} + (size & 1);
+        const auto n = riffFrames_.size();
+        const bool newRiff =
+            n > 0 && dataEnd_ + chunkBytes + closingBytes(n + 1) - riffStart_ > options_.riffLimit;
+        std::uint64_t required = dataEnd_ + chunkBytes + closingBytes(n + 1);
+        if (newRiff) {
+            if (superIndex_.size() + 2 > options_.superIndexEntries) {
+                return failWrite(); // the super index reserved in the header is full
+            }
+            required = dataEnd_ + closingBytes(n) + 24 + chunkBytes + standardIndexBytes(1);
+        }
+        if (!ensureReserved(required)) {
+            return failWrite();
+        }
+        if (newRiff && !startNextRiff()) {
+            broken_ = true;
+            return failWrite();
+        }
+        std::uint8_t head[8];
+        writeLe32(head, kFrameChunk);
+        writeLe32(head + 4, size);
+        const std::uint8_t pad = 0;
+        if (!sink_->writeAt(dataEnd_, head, 8) || (size > 0 && !sink_->writeAt(dataEnd_ + 8, data, size)) ||
+            ((size & 1) != 0 && !sink_->writeAt(dataEnd_ + 8 + size, &pad, 1))) {
+            return failWrite();
+        }
+        riffFrames_.push_back({dataEnd_ + 8, size, flags});
+        dataEnd_ += chunkBytes;
+        ++totalFrames_;
+        maxChunk_ = std::max(maxChunk_, size);
+        return kAviOk;
+    }
+
+    // Writes the indexes and the final header and cuts the file to its length. May be called again: a later
+    // frame overwrites the index, and the next finish writes it anew.
+    bool finish() {
+        if (format_.empty()) {
+            return true;
+        }
+        std::optional<SuperIndexEntry> last;
+        std::uint64_t end = 0;
+        if (!writeRiffClosing(false, end, last)) {
+            return false;
+        }
+        std::vector<SuperIndexEntry> entries = superIndex_;
+        if (last) {
+            entries.push_back(*last);
+        }
+        const std::uint64_t firstRiffEnd = superIndex_.empty() ? end : firstRiffEnd_;
+        std::vector<std::uint8_t> header = buildHeader(entries);
+        writeLe32(header.data() + 4, static_cast<std::uint32_t>(firstRiffEnd - 8));
+        if (!sink_->writeAt(0, header.data(), header.size()) || !sink_->truncate(end)) {
+            return false;
+        }
+        reservedEnd_ = end;
+        return true;
+    }
+
+  private:
+    // Bytes that completing the current RIFF with n frames adds: its standard index, and idx1 in the first.
+    std::uint64_t closingBytes(std::uint64_t n) const {
+        return standardIndexBytes(n) + (riffStart_ == 0 ? idx1Bytes(n) : 0);
+    }
+
+    bool ensureReserved(std::uint64_t end) {
+        if (end <= reservedEnd_) {
+            return true;
+        }
+        if (!sink_->reserve(end)) {
+            return false;
+        }
+        reservedEnd_ = end;
+        return true;
+    }
+
+    // A failed frame leaves the file complete at once, so that nothing depends on the caller releasing it.
+    AviResult failWrite() {
+        finish();
+        return kAviErrFileWrite;
+    }
+
+    bool writeHeaderAndMovi() {
+        std::vector<std::uint8_t> header = buildHeader({});
+        writeLe32(header.data() + 4, static_cast<std::uint32_t>(dataEnd_ - 8));
+        return sink_->writeAt(0, header.data(), header.size()) && writeListHeader(moviAt_, kList, 4, kMovi);
+    }
+
+    // Writes what closes the current RIFF after its last frame: the standard index when the file is OpenDML
+    // (it already has, or is about to get, a further RIFF), idx1 in the first RIFF, and the list headers.
+    // Changes no state, so that a failure half-way leaves the RIFF open to be closed again.
+    bool writeRiffClosing(bool nextRiffFollows, std::uint64_t& end, std::optional<SuperIndexEntry>& entry) {
+        std::uint64_t at = dataEnd_;
+        if (!superIndex_.empty() || nextRiffFollows) {
+            const std::vector<std::uint8_t> ix = buildStandardIndex();
+            if (!sink_->writeAt(at, ix.data(), ix.size())) {
+                return false;
+            }
+            entry = SuperIndexEntry{at, static_cast<std::uint32_t>(ix.size()),
+                                    static_cast<std::uint32_t>(riffFrames_.size())};
+            at += ix.size();
+        }
+        if (!writeListHeader(moviAt_, kList, at - (moviAt_ + 8), kMovi)) {
+            return false;
+        }
+        if (riffStart_ == 0) {
+            const std::vector<std::uint8_t> idx1 = buildIdx1();
+            if (!sink_->writeAt(at, idx1.data(), idx1.size())) {
+                return false;
+            }
+            at += idx1.size();
+        }
+        if (riffStart_ != 0 && !writeListHeader(riffStart_, kRiff, at - riffStart_ - 8, kAvixType)) {
+            return false;
+        }
+        end = at;
+        return true;
+    }
+
+    bool writeListHeader(std::uint64_t at, std::uint32_t id, std::uint64_t size, std::uint32_t type) {
+        std::uint8_t head[12];
+        writeLe32(head, id);
+        writeLe32(head + 4, static_cast<std::uint32_t>(size));
+        writeLe32(head + 8, type);
+        return sink_->writeAt(at, head, sizeof head);
+    }
+
+    bool startNextRiff() {
+        std::optional<SuperIndexEntry> entry;
+        std::uint64_t end = 0;
+        if (!writeRiffClosing(true, end, entry) || !writeListHeader(end, kRiff, 16, kAvixType) ||
+            !writeListHeader(end + 12, kList, 4, kMovi)) {
+            return false;
+        }
+        superIndex_.push_back(*entry);
+        if (riffStart_ == 0) {
+            firstRiffEnd_ = end;
+            firstRiffFrames_ = static_cast<std::uint32_t>(riffFrames_.size());
+        }
+        riffStart_ = end;
+        moviAt_ = end + 12;
+        dataEnd_ = end + 24;
+        riffFrames_.clear();
+        return true;
+    }
+
+    std::vector<std::uint8_t> buildStandardIndex() const {
+        ChunkBuilder b;
+        const std::size_t at = b.openChunk(kIx00);
+        b.u16(2);
+        b.u8(0);
+        b.u8(kIndexOfChunks);
+        b.u32(static_cast<std::uint32_t>(riffFrames_.size()));
+        b.u32(kFrameChunk);
+        b.u64(riffStart_);
+        b.u32(0);
+        for (const WrittenFrame& f : riffFrames_) {
+            b.u32(static_cast<std::uint32_t>(f.offset - riffStart_));
+            b.u32(f.size | ((f.flags & kAviIfKeyframe) != 0 ? 0 : kNotKeyframeBit));
+        }
+        b.closeChunk(at);
+        return std::move(b.bytes());
+    }
+
+    std::vector<std::uint8_t> buildIdx1() const {
+        ChunkBuilder b;
+        const std::size_t at = b.openChunk(kIdx1);
+        for (const WrittenFrame& f : riffFrames_) {
+            b.u32(kFrameChunk);
+            b.u32(f.flags & kAviIfKeyframe);
+            b.u32(static_cast<std::uint32_t>(f.offset - 8 - (moviAt_ + 8)));
+            b.u32(f.size);
+        }
+        b.closeChunk(at);
+        return std::move(b.bytes());
+    }
+
+    // The header up to the first 'movi' list; its size depends only on the format, so it is rewritten in
+    // place.
+    std::vector<std::uint8_t> buildHeader(const std::vector<SuperIndexEntry>& superIndex) const {
+        const bool odml = !superIndex.empty();
+        const std::uint32_t firstRiffFrames = odml ? firstRiffFrames_ : totalFrames_;
+        ChunkBuilder b;
+        b.u32(kRiff);
+        b.u32(0); // set by the caller
+        b.u32(kAviType);
+        const std::size_t hdrl = b.openList(kList, kHdrl);
+
+        const std::size_t avih = b.openChunk(kAvih);
+        const double framesPerSecond = info_.dwScale != 0 ? double(info_.dwRate) / info_.dwScale : 0.0;
+        b.u32(framesPerSecond > 0 ? clampToU32(std::llround(1e6 / framesPerSecond)) : 0);
+        b.u32(clampToU32(static_cast<std::uint64_t>(std::ceil(maxChunk_ * framesPerSecond))));
+        b.u32(0);
+        b.u32(kAvifHasIndex);
+        b.u32(firstRiffFrames);
+        b.u32(0);
+        b.u32(1);
+        b.u32(std::max(info_.dwSuggestedBufferSize, maxChunk_));
+        b.u32(static_cast<std::uint32_t>(layout_.width));
+        b.u32(static_cast<std::uint32_t>(layout_.height));
+        b.zeros(16);
+        b.closeChunk(avih);
+
+        const std::size_t strl = b.openList(kList, kStrl);
+        const std::size_t strh = b.openChunk(kStrh);
+        b.u32(info_.fccType);
+        b.u32(info_.fccHandler);
+        b.u32(info_.dwFlags);
+        b.u16(info_.wPriority);
+        b.u16(info_.wLanguage);
+        b.u32(info_.dwInitialFrames);
+        b.u32(info_.dwScale);
+        b.u32(info_.dwRate);
+        b.u32(info_.dwStart);
+        b.u32(totalFrames_);
+        b.u32(info_.dwSuggestedBufferSize);
+        b.u32(info_.dwQuality);
+        b.u32(info_.dwSampleSize);
+        b.u16(static_cast<std::uint16_t>(clampToI16(info_.rcFrame.left)));
+        b.u16(static_cast<std::uint16_t>(clampToI16(info_.rcFrame.top)));
+        b.u16(static_cast<std::uint16_t>(clampToI16(info_.rcFrame.right)));
+        b.u16(static_cast<std::uint16_t>(clampToI16(info_.rcFrame.bottom)));
+        b.closeChunk(strh);
+        const std::size_t strf = b.openChunk(kStrf);
+        b.raw(format_.data(), format_.size());
+        b.closeChunk(strf);
+        // The super index and the OpenDML header stand as JUNK of the same size until a second RIFF exists.
+        const std::size_t indx = b.openChunk(odml ? kIndx : kJunk);
+        if (odml) {
+            b.u16(4);
+            b.u8(0);
+            b.u8(kIndexOfIndexes);
+            b.u32(static_cast<std::uint32_t>(superIndex.size()));
+            b.u32(kFrameChunk);
+            b.zeros(12);
+            for (const SuperIndexEntry& e : superIndex) {
+                b.u64(e.offset);
+                b.u32(e.size);
+                b.u32(e.duration);
+            }
+            b.zeros(kSuperEntryBytes * (options_.superIndexEntries - superIndex.size()));
+        } else {
+            b.zeros(kIndexHeaderBytes + kSuperEntryBytes * options_.superIndexEntries);
+        }
+        b.closeChunk(indx);
+        b.closeChunk(strl);
+
+        if (odml) {
+            const std::size_t list = b.openList(kList, kOdml);
+            const std::size_t dmlh = b.openChunk(kDmlh);
+            b.u32(totalFrames_);
+            b.zeros(kDmlhBytes - 4);
+            b.closeChunk(dmlh);
+            b.closeChunk(list);
+        } else {
+            const std::size_t junk = b.openChunk(kJunk);
+            b.zeros(4 + 8 + kDmlhBytes);
+            b.closeChunk(junk);
+        }
+        b.closeChunk(hdrl);
+        return std::move(b.bytes());
+    }
+
+    std::unique_ptr<AviByteSink> sink_;
+    AviWriterOptions options_;
+    bool hasStream_ = false;
+    AviStreamInfo info_;
+    std::vector<std::uint8_t> format_;
+    DibLayout layout_;
+    std::uint64_t headerBytes_ = 0;
+    std::uint64_t riffStart_ = 0;
+    std::uint64_t moviAt_ = 0;  // the 'LIST' of the current RIFF's movi list
+    std::uint64_t dataEnd_ = 0; // end of the last frame written
+    std::uint64_t reservedEnd_ = 0;
+    std::vector<WrittenFrame> riffFrames_;
+    std::vector<SuperIndexEntry> superIndex_; // the closed RIFFs
+    std::uint64_t firstRiffEnd_ = 0;
+    std::uint32_t firstRiffFrames_ = 0;
+    std::uint32_t totalFrames_ = 0;
+    std::uint32_t maxChunk_ = 0;
+    bool broken_ = false;
+};
+
+// The packed DIB header the reader hands out: 40 bytes, then the colour table or the masks.
+std::vector<std::uint8_t> packedHeader(const std::vector<std::uint8_t>& format, const DibLayout& layout) {
+    std::vector<std::uint8_t> h(format.begin(), format.begin() + 40);
+    h.resize(layout.packedHeaderBytes, 0);
+    writeLe32(h.data(), 40);
+    writeLe32(h.data() + 20, static_cast<std::uint32_t>(layout.imageBytes));
+    writeLe32(h.data() + 32, layout.colours);
+    writeLe32(h.data() + 36, 0);
+    if (layout.bitCount == 8) {
+        const std::size_t tableAt = readLe32(format.data());
+        const std::size_t available =
+            std::min<std::size_t>(format.size() - tableAt, std::size_t{layout.colours} * 4);
+        std::copy_n(format.begin() + static_cast<std::ptrdiff_t>(tableAt), available, h.begin() + 40);
+    } else if (layout.compression == kBiBitfieldsCompression) {
+        for (int i = 0; i < 3; ++i) {
+            writeLe32(h.data() + 40 + 4 * i, layout.masks[static_cast<std::size_t>(i)]);
+        }
+    }
+    return h;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Handles
+
+struct AviFile {
+    std::uint32_t refs = 1;
+    std::unique_ptr<Writer> writer;
+    std::unique_ptr<Movie> movie;
+};
+
+struct AviStream {
+    std::uint32_t refs = 1;
+    AviFile* file = nullptr;
+    StreamRecord* record = nullptr; // reading
+};
+
+struct AviGetFrame {
+    AviStream* stream = nullptr;
+    DibLayout layout;
+    std::vector<std::uint8_t> header;
+    std::vector<std::uint8_t> frame; // header and pixels of the frame handed out last
+};
+
+bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout& layout) {
+    if (format == nullptr || formatSize < 40) {
+        return false;
+    }
+    const std::uint32_t headerSize = readLe32(format);
+    if (headerSize < 40 || headerSize > formatSize) {
+        return false;
+    }
+    DibLayout l;
+    l.width = static_cast<std::int32_t>(readLe32(format + 4));
+    const auto rawHeight = static_cast<std::int32_t>(readLe32(format + 8));
+    l.bitCount = readLe16(format + 14);
+    l.compression = readLe32(format + 16);
+    if (l.width <= 0 || rawHeight == 0 || rawHeight == std::numeric_limits<std::int32_t>::min()) {
+        return false;
+    }
+    l.topDown = rawHeight < 0;
+    l.height = l.topDown ? -rawHeight : rawHeight;
+    if (l.compression == kBiRgbCompression) {
+        if (l.bitCount == 8) {
+            const std::uint32_t used = readLe32(format + 32);
+            l.colours = used == 0 || used > 256 ? 256 : used;
+        } else if (l.bitCount == 16) {
+            l.masks = {0x7C00, 0x03E0, 0x001F};
+        } else if (l.bitCount == 24 || l.bitCount == 32) {
+            l.masks = {0xFF0000, 0x00FF00, 0x0000FF};
+        } else {
+            return false;
+        }
+    } else if (l.compression == kBiBitfieldsCompression && (l.bitCount == 16 || l.bitCount == 32)) {
+        // Version 4 and 5 headers hold the masks; a 40-byte header is followed by them.
+        const std::size_t masksAt = headerSize >= 52 ? 40 : headerSize;
+        if (masksAt + 12 > formatSize) {
+            return false;
+        }
+        for (int i = 0; i < 3; ++i) {
+            l.masks[static_cast<std::size_t>(i)] = readLe32(format + masksAt + 4 * i);
+        }
+    } else {
+        return false;
+    }
+    l.stride = ((std::uint64_t(l.width) * l.bitCount + 31) / 32) * 4;
+    l.imageBytes = l.stride * std::uint64_t(l.height);
+    if (l.imageBytes > kAviMaxFrameBytes) {
+        return false;
+    }
+    l.packedHeaderBytes =
+        40 + std::size_t{l.colours} * 4 + (l.compression == kBiBitfieldsCompression ? 12 : 0);
+    layout = l;
+    return true;
+}
+
+bool readPackedDibLayout(const std::uint8_t* packedDib, DibLayout& layout) {
+    // A packed DIB from the reader has a 40-byte header, and its masks (if any) follow it; nothing beyond
+    // them is read here.
+    return packedDib != nullptr && readLe32(packedDib) == 40 && readDibLayout(packedDib, 52, layout);
+}
+
+std::unique_ptr<AviByteSource> makeAviMemorySource(std::vector<std::uint8_t> bytes) {
+    return std::make_unique<MemorySource>(std::move(bytes));
+}
+
+void AVIFileInit() {}
+void AVIFileExit() {}
+
+AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode) {
+    if (file == nullptr) {
+        return kAviErrBadParam;
+    }
+    *file = nullptr;
+    if ((mode & (kOfWrite | kOfCreate)) != 0) {
+        if ((mode & kOfCreate) == 0 || (mode & kOfWrite) == 0) {
+            return kAviErrUnsupported; // existing files are not edited
+        }
+        // A new file, so that a reader still holding the old one keeps reading what it opened.
+        ::unlink(fileName.c_str());
+        const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return kAviErrFileOpen;
+        }
+        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd));
+    }
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return kAviErrFileOpen;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kAviErrFileOpen;
+    }
+    return AVIFileOpenReader(file, std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size)));
+}
+
+AviResult AVIFileOpenReader(AviFile** file, std::unique_ptr<AviByteSource> source) {
+    if (file == nullptr || source == nullptr) {
+        return kAviErrBadParam;
+    }
+    *file = nullptr;
+    auto movie = std::make_unique<Movie>(std::move(source));
+    const AviResult result = movie->parse();
+    if (result != kAviOk) {
+        return result;
+    }
+    auto* opened = new AviFile;
+    opened->movie = std::move(movie);
+    *file = opened;
+    return kAviOk;
+}
+
+AviResult AVIFileOpenWriter(AviFile** file, std::unique_ptr<AviByteSink> sink,
+                            const AviWriterOptions& options) {
+    if (file == nullptr || sink == nullptr) {
+        return kAviErrBadParam;
+    }
+    auto* opened = new AviFile;
+    opened->writer = std::make_unique<Writer>(std::move(sink), options);
+    *file = opened;
+    return kAviOk;
+}
+
+std::uint32_t AVIFileRelease(AviFile* file) {
+    if (file == nullptr) {
+        return 0;
+    }
+    if (--file->refs > 0) {
+        return file->refs;
+    }
+    if (file->writer) {
+        file->writer->finish();
+    }
+    delete file;
+    return 0;
+}
+
+AviResult AVIFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo& info) {
+    if (file == nullptr || stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    *stream = nullptr;
+    if (!file->writer) {
+        return kAviErrReadOnly;
+    }
+    const AviResult result = file->writer->createStream(info);
+    if (result != kAviOk) {
+        return result;
+    }
+    ++file->refs;
+    *stream = new AviStream{1, file, nullptr};
+    return kAviOk;
+}
+
+AviResult AVIStreamSetFormat(AviStream* stream, std::int32_t position, const void* format,
+                             std::int32_t formatSize) {
+    if (stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    if (!stream->file->writer) {
+        return kAviErrReadOnly;
+    }
+    if (format == nullptr || formatSize <= 0) {
+        return kAviErrBadParam;
+    }
+    if (position != 0 && stream->file->writer->frameCount() == 0) {
+        return kAviErrBadParam;
+    }
+    return stream->file->writer->setFormat(static_cast<const std::uint8_t*>(format),
+                                           static_cast<std::size_t>(formatSize));
+}
+
+AviResult AVIStreamWrite(AviStream* stream, std::int32_t start, std::int32_t samples, const void* buffer,
+                         std::int32_t bufferSize, std::uint32_t flags, std::int32_t* samplesWritten,
+                         std::int32_t* bytesWritten) {
+    if (samplesWritten != nullptr) {
+        *samplesWritten = 0;
+    }
+    if (bytesWritten != nullptr) {
+        *bytesWritten = 0;
+    }
+    if (stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    Writer* writer = stream->file->writer.get();
+    if (writer == nullptr) {
+        return kAviErrReadOnly;
+    }
+    const auto length = static_cast<std::int32_t>(writer->frameCount());
+    if (samples != 1 || bufferSize < 0 || (buffer == nullptr && bufferSize > 0) ||
+        (start != -1 && start != length)) {
+        return kAviErrBadParam;
+    }
+    const AviResult result = writer->write(static_cast<const std::uint8_t*>(buffer),
+                                           static_cast<std::uint32_t>(bufferSize), flags);
+    if (result == kAviOk) {
+        if (samplesWritten != nullptr) {
+            *samplesWritten = 1;
+        }
+        if (bytesWritten != nullptr) {
+            *bytesWritten = bufferSize;
+        }
+    }
+    return result;
+}
+
+AviResult AVIFileGetStream(AviFile* file, AviStream** stream, std::uint32_t fccType, std::int32_t index) {
+    if (file == nullptr || stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    *stream = nullptr;
+    if (!file->movie || index < 0) {
+        return kAviErrNoData;
+    }
+    std::int32_t seen = 0;
+    for (StreamRecord& record : file->movie->streams()) {
+        if (fccType != 0 && record.info.fccType != fccType) {
+            continue;
+        }
+        if (seen++ == index) {
+            file->movie->index(record);
+            ++file->refs;
+            *stream = new AviStream{1, file, &record};
+            return kAviOk;
+        }
+    }
+    return kAviErrNoData;
+}
+
+AviResult AVIStreamInfo(AviStream* stream, AviStreamInfo* info, std::int32_t infoSize) {
+    if (stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    if (info == nullptr || infoSize < 0) {
+        return kAviErrBadParam;
+    }
+    AviStreamInfo result;
+    if (stream->record != nullptr) {
+        result = stream->record->info;
+        result.dwLength = static_cast<std::uint32_t>(AVIStreamLength(stream));
+    } else {
+        result = stream->file->writer->info();
+        result.dwLength = stream->file->writer->frameCount();
+    }
+    std::memcpy(info, &result, std::min<std::size_t>(sizeof result, static_cast<std::size_t>(infoSize)));
+    return kAviOk;
+}
+
+AviResult AVIStreamReadFormat(AviStream* stream, std::int32_t, void* format, std::int32_t* formatSize) {
+    if (stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    if (formatSize == nullptr) {
+        return kAviErrBadParam;
+    }
+    const std::vector<std::uint8_t>& bytes =
+        stream->record != nullptr ? stream->record->format : stream->file->writer->format();
+    const auto size = static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), INT32_MAX));
+    if (format != nullptr) {
+        if (*formatSize < size) {
+            *formatSize = size;
+            return kAviErrBufferTooSmall;
+        }
+        std::copy_n(bytes.begin(), size, static_cast<std::uint8_t*>(format));
+    }
+    *formatSize = size;
+    return kAviOk;
+}
+
+std::int32_t AVIStreamStart(AviStream* stream) {
+    if (stream == nullptr || stream->record == nullptr) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(stream->record->info.dwStart);
+}
+
+std::int32_t AVIStreamLength(AviStream* stream) {
+    if (stream == nullptr) {
+        return 0;
+    }
+    if (stream->record == nullptr) {
+        return static_cast<std::int32_t>(stream->file->writer->frameCount());
+    }
+    return static_cast<std::int32_t>(std::min<std::size_t>(stream->record->frames.size(), INT32_MAX));
+}
+
+AviResult AVIStreamBeginStreaming(AviStream* stream, std::int32_t start, std::int32_t end, std::int32_t) {
+    if (stream == nullptr) {
+        return kAviErrBadHandle;
+    }
+    const std::int64_t first = AVIStreamStart(stream);
+    const std::int64_t last = first + AVIStreamLength(stream);
+    return start <= end && start >= first && end <= last ? kAviOk : kAviErrBadParam;
+}
+
+AviResult AVIStreamEndStreaming(AviStream* stream) {
+    return stream == nullptr ? kAviErrBadHandle : kAviOk;
+}
+
+AviGetFrame* AVIStreamGetFrameOpen(AviStream* stream, const void* wantedFormat) {
+    if (stream == nullptr || stream->record == nullptr) {
+        return nullptr;
+    }
+    const std::vector<std::uint8_t>& format = stream->record->format;
+    DibLayout layout;
+    if (!readDibLayout(format.data(), format.size(), layout)) {
+        return nullptr;
+    }
+    if (wantedFormat != nullptr) {
+        const auto* wanted = static_cast<const std::uint8_t*>(wantedFormat);
+        if (readLe16(wanted + 14) != layout.bitCount || readLe32(wanted + 16) != layout.compression) {
+            return nullptr; // no conversions: frames are handed out as stored
+        }
+    }
+    ++stream->refs;
+    auto* decoder = new AviGetFrame;
+    decoder->stream = stream;
+    decoder->layout = layout;
+    decoder->header = packedHeader(format, layout);
+    return decoder;
+}
+
+const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t position) {
+    if (decoder == nullptr) {
+        return nullptr;
+    }
+    const StreamRecord& record = *decoder->stream->record;
+    const std::int64_t index = std::int64_t{position} - AVIStreamStart(decoder->stream);
+    if (index < 0 || static_cast<std::uint64_t>(index) >= record.frames.size()) {
+        return nullptr;
+    }
+    const FrameEntry& entry = record.frames[static_cast<std::size_t>(index)];
+    const DibLayout& l = decoder->layout;
+    const std::size_t headerBytes = decoder->header.size();
+    if (decoder->frame.empty()) {
+        decoder->frame.resize(headerBytes + static_cast<std::size_t>(l.imageBytes));
+        std::copy(decoder->header.begin(), decoder->header.end(), decoder->frame.begin());
+    }
+    std::uint8_t* pixels = decoder->frame.data() + headerBytes;
+    AviByteSource& source = decoder->stream->file->movie->source();
+    // An index entry must lead to a frame chunk of this stream: a damaged index hands out nothing rather
+    // than the wrong bytes.
+    std::uint8_t chunkHeader[8];
+    if (entry.offset < 8 || !source.read(entry.offset - 8, chunkHeader, 8) ||
+        !isFrameChunkOf(readLe32(chunkHeader), record.number)) {
+        return nullptr;
+    }
+    const std::uint64_t rowBytes = (std::uint64_t(l.width) * l.bitCount + 7) / 8;
+    if (entry.size >= l.imageBytes) {
+        if (!source.read(entry.offset, pixels, static_cast<std::size_t>(l.imageBytes))) {
+            return nullptr;
+        }
+    } else if (entry.size >= rowBytes * std::uint64_t(l.height)) {
+        // Some writers store rows without the DIB padding: spread them out from the last row up.
+        if (!source.read(entry.offset, pixels,
+                         static_cast<std::size_t>(rowBytes * std::uint64_t(l.height)))) {
+            return nullptr;
+        }
+        for (std::int64_t row = l.height - 1; row >= 0; --row) {
+            std::uint8_t* to = pixels + static_cast<std::size_t>(std::uint64_t(row) * l.stride);
+            std::memmove(to, pixels + static_cast<std::size_t>(std::uint64_t(row) * rowBytes),
+                         static_cast<std::size_t>(rowBytes));
+            std::fill(to + rowBytes, to + l.stride, 0);
+        }
+    } else {
+        return nullptr;
+    }
+    return decoder->frame.data();
+}
+
+AviResult AVIStreamGetFrameClose(AviGetFrame* decoder) {
+    if (decoder == nullptr) {
+        return kAviErrBadHandle;
+    }
+    AVIStreamRelease(decoder->stream);
+    delete decoder;
+    return kAviOk;
+}
+
+std::uint32_t AVIStreamRelease(AviStream* stream) {
+    if (stream == nullptr) {
+        return 0;
+    }
+    if (--stream->refs > 0) {
+        return stream->refs;
+    }
+    AVIFileRelease(stream->file);
+    delete stream;
+    return 0;
+}
+
+} // namespace kestrane

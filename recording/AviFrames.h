@@ -1,0 +1,52 @@
+// Frames of an AVI file as 32-bit rasters: the conversion of a packed DIB, and a reader of frame n.
+#pragma once
+
+#include "imaging/Bitmap.h"
+#include "recording/AviFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kestrane {
+
+// Copies the pixels of a packed DIB as AVIStreamGetFrame hands it out (8-bit palette, 16, 24 or 32 bits,
+// bottom-up or top-down) into `target`, which must have the DIB's width and height; the picture keeps its
+// orientation. The fourth byte of every pixel becomes `reserved`. False when the DIB is not one of those.
+bool convertDibToFrame(const std::uint8_t* packedDib, const FrameView& target, std::uint8_t reserved);
+
+// The first video stream of an AVI file, frame by frame, as 32-bit bottom-up bitmaps.
+class AviFrameReader {
+  public:
+    AviFrameReader() = default;
+    AviFrameReader(const AviFrameReader&) = delete;
+    AviFrameReader& operator=(const AviFrameReader&) = delete;
+    ~AviFrameReader() { close(); }
+
+    // Opens the file's first video stream; NODATA without one, NOCOMPRESSOR when its frames cannot be
+    // decoded.
+    AviResult open(const std::string& fileName);
+    AviResult open(std::unique_ptr<AviByteSource> source);
+    void close();
+
+    std::int32_t frameCount() const { return frameCount_; }
+    std::int32_t width() const { return layout_.width; }
+    std::int32_t height() const { return layout_.height; }
+    const AviStreamInfo& streamInfo() const { return info_; }
+
+    // Frame n, counted from 0, into `out` (32 bits, bottom-up, reserved bytes 0). False when n is outside the
+    // stream or the file cannot deliver that frame; `out` is then a black frame of the stream's size.
+    bool frame(std::int32_t n, Bitmap& out);
+
+  private:
+    AviResult finishOpen(AviResult opened);
+
+    AviFile* file_ = nullptr;
+    AviStream* stream_ = nullptr;
+    AviGetFrame* decoder_ = nullptr;
+    AviStreamInfo info_;
+    DibLayout layout_;
+    std::int32_t frameCount_ = 0;
+};
+
+} // namespace kestrane

@@ -1,0 +1,575 @@
+// Tests of the AVI file library: clips written as the recorders write them read back frame for frame with
+// their header values; OpenDML RIFFs; a failed write leaves a complete file; damaged files give errors, not
+// crashes.
+#include "recording/AviFrames.h"
+#include "recording/AviTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+using namespace avitest;
+
+namespace {
+
+// A file (or memory image) opened as the frame reader opens it; everything is released at the end.
+struct OpenClip {
+    AviFile* file = nullptr;
+    AviStream* stream = nullptr;
+    AviGetFrame* decoder = nullptr;
+    AviResult result = kAviOk;
+
+    explicit OpenClip(const std::string& path) { finish(AVIFileOpen(&file, path, kOfRead)); }
+    explicit OpenClip(std::vector<std::uint8_t> bytes) {
+        finish(AVIFileOpenReader(&file, makeAviMemorySource(std::move(bytes))));
+    }
+    ~OpenClip() {
+        AVIStreamGetFrameClose(decoder);
+        AVIStreamRelease(stream);
+        AVIFileRelease(file);
+    }
+    void finish(AviResult opened) {
+        result = opened;
+        if (result == kAviOk) {
+            result = AVIFileGetStream(file, &stream, kStreamTypeVideo, 0);
+        }
+        if (result == kAviOk) {
+            decoder = AVIStreamGetFrameOpen(stream, nullptr);
+        }
+    }
+    // The stored pixel rows of frame n as handed out; empty when there is no frame.
+    std::vector<std::uint8_t> pixels(int n) {
+        const std::uint8_t* dib = AVIStreamGetFrame(decoder, n);
+        DibLayout l;
+        if (dib == nullptr || !readPackedDibLayout(dib, l)) {
+            return {};
+        }
+        return {dib + l.packedHeaderBytes, dib + l.packedHeaderBytes + l.imageBytes};
+    }
+};
+
+class RoundTrip : public ::testing::TestWithParam<ClipSpec> {};
+
+TEST_P(RoundTrip, FramesAndHeaderValuesReadBackAsWritten) {
+    const ClipSpec c = GetParam();
+    ScratchDir dir;
+    const std::string path = dir.file("clip.avi");
+    ASSERT_EQ(writeClipFile(path, c, 4), 4);
+
+    OpenClip clip(path);
+    ASSERT_EQ(clip.result, kAviOk);
+    ASSERT_NE(clip.decoder, nullptr);
+    AviStreamInfo info;
+    ASSERT_EQ(AVIStreamInfo(clip.stream, &info, sizeof info), kAviOk);
+    EXPECT_EQ(info.fccType, kStreamTypeVideo);
+    EXPECT_EQ(info.fccHandler, 0u);
+    EXPECT_EQ(info.dwScale, 1u);
+    EXPECT_EQ(info.dwRate, c.rate);
+    EXPECT_EQ(info.dwLength, 4u);
+    EXPECT_EQ(info.dwSuggestedBufferSize, imageBytes(c));
+    EXPECT_EQ(info.rcFrame.right, c.width);
+    EXPECT_EQ(info.rcFrame.bottom, c.height);
+    EXPECT_EQ(AVIStreamStart(clip.stream), 0);
+    EXPECT_EQ(AVIStreamLength(clip.stream), 4);
+
+    std::vector<std::uint8_t> format(2000);
+    std::int32_t formatSize = 2000;
+    ASSERT_EQ(AVIStreamReadFormat(clip.stream, 0, format.data(), &formatSize), kAviOk);
+    format.resize(static_cast<std::size_t>(formatSize));
+    EXPECT_EQ(format, dibFormat(c));
+
+    for (int n = 0; n < 4; ++n) {
+        EXPECT_EQ(clip.pixels(n), framePixels(c, n)) << "frame " << n;
+    }
+    EXPECT_EQ(AVIStreamGetFrame(clip.decoder, 4), nullptr);
+    EXPECT_EQ(AVIStreamGetFrame(clip.decoder, -1), nullptr);
+
+    // The same frames as 32-bit bottom-up rasters.
+    AviFrameReader reader;
+    ASSERT_EQ(reader.open(path), kAviOk);
+    EXPECT_EQ(reader.frameCount(), 4);
+    Bitmap frame;
+    ASSERT_TRUE(reader.frame(3, frame));
+    ASSERT_EQ(frame.width(), c.width);
+    ASSERT_EQ(frame.height(), c.height);
+    const std::vector<std::uint8_t> stored = framePixels(c, 3);
+    for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) {
+            const std::uint8_t* got = frame.row(y) + 4 * x;
+            ASSERT_EQ((std::array<std::uint8_t, 3>{got[0], got[1], got[2]}), expectedBgr(c, stored, x, y))
+                << x << "," << y;
+        }
+    }
+    EXPECT_FALSE(reader.frame(4, frame));
+    EXPECT_EQ(frame.width(), c.width) << "a frame that is not there comes as a blank of the stream's size";
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, RoundTrip,
+                         ::testing::Values(ClipSpec{370, 240, 24, 10}, ClipSpec{370, 240, 32, 10},
+                                           ClipSpec{640, 480, 24, 30}, ClipSpec{640, 480, 32, 30},
+                                           ClipSpec{370, 240, 8, 10}, ClipSpec{66, 48, 16, 30},
+                                           ClipSpec{37, 24, 24, 10, true}));
+
+TEST(AviLayout, PlainFileIsRiffAviWithKeyframeIndexRelativeToMovi) {
+    const ClipSpec c{370, 240, 24, 30};
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes)), kAviOk);
+    ASSERT_EQ(writeClip(file, c, 3), 3);
+    AVIFileRelease(file);
+
+    const std::vector<FoundChunk> chunks = riffLayout(*bytes);
+    std::vector<std::string> ids;
+    for (const FoundChunk& k : chunks) {
+        ids.push_back(k.id + (k.type.empty() ? "" : ":" + k.type));
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"RIFF:AVI ", "LIST:hdrl", "avih", "LIST:strl", "strh", "strf",
+                                             "JUNK", "JUNK", "LIST:movi", "00db", "00db", "00db", "idx1"}));
+    EXPECT_EQ(chunks[0].size + 8, bytes->size()) << "nothing after the RIFF, no reserve left behind";
+
+    const std::uint8_t* avih = bytes->data() + chunks[2].dataAt;
+    EXPECT_EQ(readLe32(avih), 33333u) << "microseconds per frame at 30 per second";
+    EXPECT_EQ(readLe32(avih + 16), 3u);
+    EXPECT_EQ(readLe32(avih + 32), 370u);
+    EXPECT_EQ(readLe32(avih + 36), 240u);
+
+    const std::size_t moviFourcc = chunks[8].dataAt;
+    const std::uint8_t* idx1 = bytes->data() + chunks[12].dataAt;
+    ASSERT_EQ(chunks[12].size, 3u * 16);
+    for (int i = 0; i < 3; ++i) {
+        const std::uint8_t* e = idx1 + 16 * i;
+        EXPECT_EQ(fourccText(e), "00db");
+        EXPECT_EQ(readLe32(e + 4), kAviIfKeyframe);
+        EXPECT_EQ(moviFourcc + readLe32(e + 8), chunks[9 + i].dataAt - 8);
+        EXPECT_EQ(readLe32(e + 12), imageBytes(c));
+    }
+}
+
+TEST(AviLayout, RecordingPastTheRiffLimitGoesOnAsOpenDml) {
+    const ClipSpec c{64, 48, 24, 10}; // 9216-byte frames, four to a 40000-byte RIFF (three in the first)
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviWriterOptions options;
+    options.riffLimit = 40000;
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes), options), kAviOk);
+    ASSERT_EQ(writeClip(file, c, 13), 13);
+    AVIFileRelease(file);
+
+    const std::vector<FoundChunk> chunks = riffLayout(*bytes);
+    std::vector<const FoundChunk*> riffs;
+    std::size_t idx1Entries = 0;
+    std::uint32_t avihTotal = 0, strhLength = 0, dmlhTotal = 0;
+    const FoundChunk* indx = nullptr;
+    std::size_t framesInFirstRiff = 0;
+    for (const FoundChunk& k : chunks) {
+        ASSERT_NE(k.id, "<overrun>");
+        framesInFirstRiff += k.id == "00db" && riffs.size() == 1 ? 1 : 0;
+        if (k.id == "RIFF") {
+            riffs.push_back(&k);
+            EXPECT_LE(k.size + 8, options.riffLimit);
+        }
+        const std::uint8_t* d = bytes->data() + k.dataAt;
+        if (k.id == "idx1") {
+            idx1Entries = k.size / 16;
+        } else if (k.id == "avih") {
+            avihTotal = readLe32(d + 16);
+        } else if (k.id == "strh") {
+            strhLength = readLe32(d + 32);
+        } else if (k.id == "dmlh") {
+            dmlhTotal = readLe32(d);
+        } else if (k.id == "indx") {
+            indx = &k;
+        }
+    }
+    ASSERT_EQ(riffs.size(), 4u);
+    EXPECT_EQ(riffs[0]->type, "AVI ");
+    EXPECT_EQ(riffs[3]->type, "AVIX");
+    EXPECT_EQ(framesInFirstRiff, 3u);
+    EXPECT_EQ(idx1Entries, framesInFirstRiff) << "idx1 covers the first RIFF";
+    EXPECT_EQ(avihTotal, framesInFirstRiff);
+    EXPECT_EQ(strhLength, 13u);
+    EXPECT_EQ(dmlhTotal, 13u);
+
+    // The super index points at one standard index per RIFF, and they cover all 13 frames in order.
+    ASSERT_NE(indx, nullptr);
+    const std::uint8_t* s = bytes->data() + indx->dataAt;
+    ASSERT_EQ(readLe32(s + 4), 4u);
+    std::uint32_t covered = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint8_t* e = s + 24 + 16 * i;
+        const std::size_t ix = static_cast<std::size_t>(readLe32(e) | (std::uint64_t{readLe32(e + 4)} << 32));
+        EXPECT_EQ(fourccText(bytes->data() + ix), "ix00");
+        EXPECT_EQ(readLe32(e + 8), readLe32(bytes->data() + ix + 4) + 8);
+        covered += readLe32(e + 12);
+    }
+    EXPECT_EQ(covered, 13u);
+
+    OpenClip clip(*bytes);
+    ASSERT_EQ(clip.result, kAviOk);
+    ASSERT_EQ(AVIStreamLength(clip.stream), 13);
+    for (int n = 0; n < 13; ++n) {
+        EXPECT_EQ(clip.pixels(n), framePixels(c, n)) << "frame " << n;
+    }
+}
+
+// Rows stored without the DIB padding (as some writers do) are spread out to DIB rows.
+TEST(AviReader, TakesFramesWithUnpaddedRows) {
+    const ClipSpec c{3, 4, 24, 10};
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviFile* file = nullptr;
+    AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes));
+    AviStream* stream = nullptr;
+    AVIFileCreateStream(file, &stream, recorderStreamInfo(c));
+    const std::vector<std::uint8_t> format = dibFormat(c);
+    AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size()));
+    std::vector<std::uint8_t> tight(36);
+    for (std::size_t i = 0; i < tight.size(); ++i) {
+        tight[i] = static_cast<std::uint8_t>(i + 1);
+    }
+    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, tight.data(), 36, kAviIfKeyframe), kAviOk);
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+
+    OpenClip clip(*bytes);
+    const std::vector<std::uint8_t> rows = clip.pixels(0);
+    ASSERT_EQ(rows.size(), 48u);
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_TRUE(std::equal(tight.begin() + 9 * r, tight.begin() + 9 * r + 9, rows.begin() + 12 * r));
+        EXPECT_EQ(rows[12 * r + 9], 0);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Failed writes
+
+// Reads back a file and checks that it holds exactly frames 0..count-1 of the clip.
+void expectCompleteClip(const std::vector<std::uint8_t>& bytes, const ClipSpec& c, int count) {
+    const std::vector<FoundChunk> chunks = riffLayout(bytes);
+    for (const FoundChunk& k : chunks) {
+        ASSERT_NE(k.id, "<overrun>") << "every chunk lies inside the file";
+    }
+    OpenClip clip(bytes);
+    ASSERT_EQ(clip.result, kAviOk);
+    AviStreamInfo info;
+    AVIStreamInfo(clip.stream, &info, sizeof info);
+    ASSERT_EQ(AVIStreamLength(clip.stream), count);
+    for (int n = 0; n < count; ++n) {
+        ASSERT_EQ(clip.pixels(n), framePixels(c, n)) << "frame " << n;
+    }
+}
+
+struct FailureCase {
+    std::uint64_t diskBytes;
+    int failingWrite;
+    std::uint64_t riffLimit;
+};
+
+class FailedWrite : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailedWrite, LeavesAValidFileWithEveryFrameWrittenBefore) {
+    const ClipSpec c{64, 48, 24, 10};
+    const FailureCase f = GetParam();
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    auto sink = std::make_unique<MemorySink>(bytes);
+    sink->limit = f.diskBytes;
+    sink->failingWrite = f.failingWrite;
+    AviWriterOptions options;
+    options.riffLimit = f.riffLimit;
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpenWriter(&file, std::move(sink), options), kAviOk);
+    AviResult result = kAviOk;
+    const int written = writeClip(file, c, 12, &result);
+    ASSERT_LT(written, 12) << "the failure must happen during the recording";
+    EXPECT_EQ(result, kAviErrFileWrite);
+    // The file is complete before the caller releases it, and stays so afterwards.
+    if (written > 0) {
+        expectCompleteClip(*bytes, c, written);
+    }
+    AVIFileRelease(file);
+    if (written > 0 || f.failingWrite > 2) {
+        expectCompleteClip(*bytes, c, written);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DiskFull, FailedWrite,
+                         ::testing::Values(FailureCase{20000, -1, kAviRiffLimit},
+                                           FailureCase{25000, -1, kAviRiffLimit},
+                                           FailureCase{33000, -1, kAviRiffLimit},
+                                           FailureCase{60000, -1, kAviRiffLimit},
+                                           FailureCase{61000, -1, 30000}, FailureCase{75000, -1, 30000},
+                                           FailureCase{90000, -1, 30000}));
+INSTANTIATE_TEST_SUITE_P(WriteError, FailedWrite,
+                         ::testing::Values(FailureCase{~0ULL, 3, kAviRiffLimit},
+                                           FailureCase{~0ULL, 5, kAviRiffLimit},
+                                           FailureCase{~0ULL, 6, kAviRiffLimit},
+                                           FailureCase{~0ULL, 10, kAviRiffLimit},
+                                           FailureCase{~0ULL, 14, 30000}, FailureCase{~0ULL, 15, 30000},
+                                           FailureCase{~0ULL, 17, 30000}, FailureCase{~0ULL, 7, 30000},
+                                           FailureCase{~0ULL, 9, 30000}, FailureCase{~0ULL, 11, 30000}));
+
+// The real file sink under a file size limit: the recording stops with FILEWRITE instead of the process being
+// killed, and the file holds every frame written.
+TEST(AviWriter, FileSizeLimitEndsTheRecordingWithACompleteFile) {
+    const ClipSpec c{370, 240, 24, 10};
+    ScratchDir dir;
+    const std::string path = dir.file("limited.avi");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        AviFile* file = nullptr;
+        AviResult result = kAviOk;
+        int written = -1;
+        if (AVIFileOpen(&file, path, kOfWrite | kOfCreate) == kAviOk) {
+            written = writeClip(file, c, 10, &result);
+            AVIFileRelease(file);
+        }
+        ::_exit(result == kAviErrFileWrite ? written : 99);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the writer must not be killed by the size limit";
+    const int written = WEXITSTATUS(status);
+    EXPECT_EQ(written, 3) << "1 MiB holds three 266 kB frames with header and index";
+    expectCompleteClip(readFileBytes(path), c, written);
+}
+
+TEST(AviWriter, WriteToARemovedFileFails) {
+    const ClipSpec c{64, 48, 24, 10};
+    ScratchDir dir;
+    const std::string path = dir.file("removed.avi");
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, path, kOfWrite | kOfCreate), kAviOk);
+    AviStream* stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, recorderStreamInfo(c)), kAviOk);
+    const std::vector<std::uint8_t> format = dibFormat(c);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size())), kAviOk);
+    const std::vector<std::uint8_t> pixels = framePixels(c, 0);
+    ASSERT_EQ(
+        AVIStreamWrite(stream, 0, 1, pixels.data(), static_cast<std::int32_t>(pixels.size()), kAviIfKeyframe),
+        kAviOk);
+    std::filesystem::remove(path);
+    EXPECT_EQ(
+        AVIStreamWrite(stream, 1, 1, pixels.data(), static_cast<std::int32_t>(pixels.size()), kAviIfKeyframe),
+        kAviErrFileWrite);
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+}
+
+TEST(AviWriter, RejectsCallsOutOfOrder) {
+    const ClipSpec c{64, 48, 24, 10};
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviFile* file = nullptr;
+    AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes));
+    AviStream* stream = nullptr;
+    AviStreamInfo audio = recorderStreamInfo(c);
+    audio.fccType = makeFourcc('a', 'u', 'd', 's');
+    EXPECT_EQ(AVIFileCreateStream(file, &stream, audio), kAviErrUnsupported);
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, recorderStreamInfo(c)), kAviOk);
+    const std::vector<std::uint8_t> pixels = framePixels(c, 0);
+    const auto size = static_cast<std::int32_t>(pixels.size());
+    EXPECT_EQ(AVIStreamWrite(stream, 0, 1, pixels.data(), size, kAviIfKeyframe), kAviErrBadFormat);
+    std::vector<std::uint8_t> format = dibFormat(c);
+    std::vector<std::uint8_t> compressed = format;
+    writeLe32(compressed.data() + 16, makeFourcc('M', 'J', 'P', 'G'));
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, compressed.data(), 40), kAviErrBadFormat);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), 40), kAviOk);
+    EXPECT_EQ(AVIStreamWrite(stream, 1, 1, pixels.data(), size, kAviIfKeyframe), kAviErrBadParam);
+    EXPECT_EQ(AVIStreamWrite(stream, 0, 1, pixels.data(), size, kAviIfKeyframe), kAviOk);
+    writeLe32(format.data() + 4, 65);
+    EXPECT_EQ(AVIStreamSetFormat(stream, 0, format.data(), 40), kAviErrUnsupported);
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+    expectCompleteClip(*bytes, c, 1);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Reading what is not a good AVI
+
+struct OpenErrorCase {
+    const char* name;
+    std::vector<std::uint8_t> bytes; // empty name of a file that does not exist when `missing`
+    AviResult expected;
+};
+
+TEST(AviReader, OpenErrorsAreTheLibraryCodes) {
+    ScratchDir dir;
+    AviFile* file = nullptr;
+    EXPECT_EQ(AVIFileOpen(&file, dir.file("missing.avi"), kOfRead), kAviErrFileOpen);
+    EXPECT_EQ(AVIFileOpen(&file, dir.path.string(), kOfRead), kAviErrFileOpen) << "a folder";
+    const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> notAvi = {
+        {"empty", {}},
+        {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '\n'}},
+        {"wave", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}},
+        {"no header list",
+         {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'A', 'V', 'I', ' ', 'J', 'U', 'N', 'K', 0, 0, 0, 0}},
+    };
+    for (const auto& [name, bytes] : notAvi) {
+        writeFileBytes(dir.file("bad.avi"), bytes);
+        EXPECT_EQ(AVIFileOpen(&file, dir.file("bad.avi"), kOfRead), kAviErrBadFormat) << name;
+        EXPECT_EQ(file, nullptr);
+    }
+}
+
+// The offset of the data of the first chunk with this id.
+std::size_t dataOf(const std::vector<std::uint8_t>& bytes, const std::string& id) {
+    for (const FoundChunk& k : riffLayout(bytes)) {
+        if (k.id == id) {
+            return k.dataAt;
+        }
+    }
+    ADD_FAILURE() << "no " << id;
+    return 0;
+}
+
+std::vector<std::uint8_t> smallClipBytes(const ClipSpec& c, int frames) {
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviFile* file = nullptr;
+    AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes));
+    writeClip(file, c, frames);
+    AVIFileRelease(file);
+    return *bytes;
+}
+
+TEST(AviReader, NoVideoStreamIsNoDataAndCompressedVideoHasNoDecoder) {
+    const ClipSpec c{37, 24, 24, 10};
+    std::vector<std::uint8_t> audio = smallClipBytes(c, 2);
+    writeLe32(audio.data() + dataOf(audio, "strh"), makeFourcc('a', 'u', 'd', 's'));
+    OpenClip noVideo(audio);
+    EXPECT_EQ(noVideo.result, kAviErrNoData);
+
+    std::vector<std::uint8_t> compressed = smallClipBytes(c, 2);
+    writeLe32(compressed.data() + dataOf(compressed, "strf") + 16, makeFourcc('M', 'J', 'P', 'G'));
+    OpenClip clip(compressed);
+    EXPECT_EQ(clip.result, kAviOk);
+    EXPECT_EQ(clip.decoder, nullptr);
+    AviFrameReader reader;
+    EXPECT_EQ(reader.open(makeAviMemorySource(compressed)), kAviErrNoCompressor);
+}
+
+// Opens damaged bytes every way the program does and reads every frame; whatever is handed out must be a
+// frame of the original clip. Returns the frames handed out.
+std::vector<int> framesHandedOut(const std::vector<std::uint8_t>& bytes, const ClipSpec& c, int frames) {
+    std::vector<int> delivered;
+    OpenClip clip(bytes);
+    if (clip.decoder != nullptr) {
+        const std::int32_t length = AVIStreamLength(clip.stream);
+        EXPECT_LE(length, frames + 1);
+        for (int n = -1; n <= length + 1; ++n) {
+            const std::uint8_t* dib = AVIStreamGetFrame(clip.decoder, n);
+            DibLayout l;
+            if (dib == nullptr) {
+                continue;
+            }
+            EXPECT_TRUE(readPackedDibLayout(dib, l));
+            if (l.width == c.width && l.height == c.height && l.bitCount == c.bits) {
+                const std::vector<std::uint8_t> pixels(dib + l.packedHeaderBytes,
+                                                       dib + l.packedHeaderBytes + l.imageBytes);
+                EXPECT_EQ(pixels, framePixels(c, n)) << "frame " << n;
+            }
+            delivered.push_back(n);
+        }
+    }
+    AviFrameReader reader;
+    if (reader.open(makeAviMemorySource(bytes)) == kAviOk) {
+        Bitmap frame;
+        for (int n = 0; n < reader.frameCount() + 1; ++n) {
+            reader.frame(n, frame);
+        }
+    }
+    return delivered;
+}
+
+TEST(AviReader, TruncatedFilesGiveTheFramesTheyStillHold) {
+    const ClipSpec c{37, 24, 24, 10};
+    const std::vector<std::uint8_t> whole = smallClipBytes(c, 3);
+    std::vector<std::size_t> frameEnds;
+    std::size_t moviAt = 0;
+    for (const FoundChunk& k : riffLayout(whole)) {
+        if (k.id == "00db") {
+            frameEnds.push_back(k.dataAt + k.size);
+        }
+        moviAt = k.type == "movi" ? k.dataAt : moviAt;
+    }
+    for (std::size_t cut = 0; cut < whole.size(); cut += 7) {
+        const std::vector<std::uint8_t> bytes(whole.begin(),
+                                              whole.begin() + static_cast<std::ptrdiff_t>(cut));
+        const std::vector<int> delivered = framesHandedOut(bytes, c, 3);
+        if (cut > moviAt) {
+            const auto complete =
+                std::count_if(frameEnds.begin(), frameEnds.end(), [&](std::size_t e) { return e <= cut; });
+            EXPECT_EQ(static_cast<long>(delivered.size()), complete) << "cut at " << cut;
+        }
+    }
+}
+
+TEST(AviReader, WrongChunkSizesNeverHandOutWrongFrames) {
+    const ClipSpec c{37, 24, 8, 10};
+    const std::vector<std::uint8_t> whole = smallClipBytes(c, 3);
+    for (const FoundChunk& k : riffLayout(whole)) {
+        for (std::uint32_t size : {0u, 1u, 3u, k.size - 1, k.size + 1, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+            std::vector<std::uint8_t> bytes = whole;
+            writeLe32(bytes.data() + k.dataAt - 4, size);
+            SCOPED_TRACE(k.id + " size " + std::to_string(size));
+            framesHandedOut(bytes, c, 3);
+        }
+    }
+}
+
+struct FieldCase {
+    const char* name;
+    const char* chunk;
+    std::size_t offset;
+    std::uint32_t value;
+    int framesExpected; // -1: the stream cannot be decoded
+};
+
+class AbsurdField : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(AbsurdField, GivesAnErrorOrTheTrueFrames) {
+    const ClipSpec c{37, 24, 24, 10};
+    const FieldCase f = GetParam();
+    std::vector<std::uint8_t> bytes = smallClipBytes(c, 3);
+    writeLe32(bytes.data() + dataOf(bytes, f.chunk) + f.offset, f.value);
+    const std::vector<int> delivered = framesHandedOut(bytes, c, 3);
+    OpenClip clip(bytes);
+    if (f.framesExpected < 0) {
+        EXPECT_EQ(clip.decoder, nullptr);
+    } else {
+        EXPECT_EQ(static_cast<int>(delivered.size()), f.framesExpected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, AbsurdField,
+                         ::testing::Values(FieldCase{"width", "strf", 4, 0x7FFFFFFF, -1},
+                                           FieldCase{"negative width", "strf", 4, 0xFFFFFFF0u, -1},
+                                           FieldCase{"height", "strf", 8, 0x80000000u, -1},
+                                           FieldCase{"zero height", "strf", 8, 0, -1},
+                                           FieldCase{"huge area", "strf", 4, 4000000, -1},
+                                           FieldCase{"bit count", "strf", 14, 7, -1},
+                                           FieldCase{"header size", "strf", 0, 1000, -1},
+                                           FieldCase{"image size lie", "strf", 20, 1, 3},
+                                           FieldCase{"image size huge", "strf", 20, 0xFFFFFFFFu, 3},
+                                           FieldCase{"length", "strh", 32, 0xFFFFFFFFu, 3},
+                                           FieldCase{"rate", "strh", 24, 0, 3},
+                                           FieldCase{"index outside", "idx1", 16 + 8, 0xFFFFFF00u, 2},
+                                           FieldCase{"index size short", "idx1", 16 + 12, 10, 2},
+                                           FieldCase{"index size huge", "idx1", 12, 0xFFFFFFFFu, 3}),
+                         [](const ::testing::TestParamInfo<FieldCase>& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
+
+TEST(AviReader, BeginStreamingChecksTheRange) {
+    OpenClip clip(smallClipBytes({37, 24, 24, 10}, 3));
+    EXPECT_EQ(AVIStreamBeginStreaming(clip.stream, 0, 3, 1000), kAviOk);
+    EXPECT_EQ(AVIStreamBeginStreaming(clip.stream, 2, 1, 1000), kAviErrBadParam);
+    EXPECT_EQ(AVIStreamBeginStreaming(clip.stream, 0, 4, 1000), kAviErrBadParam);
+    EXPECT_EQ(AVIStreamBeginStreaming(nullptr, 0, 3, 1000), kAviErrBadHandle);
+}
+
+} // namespace
