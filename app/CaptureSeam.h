@@ -20,6 +20,8 @@ class CaptureSeam {
     // The driver's own format and source dialogs.
     virtual void formatDialog() = 0;
     virtual void sourceDialog() = 0;
+    // The main window has moved (a preview drawn by the driver may have to follow).
+    virtual void windowMoved() {}
 };
 
 // No camera: the start-up fails silently and nothing is ever grabbed.

@@ -335,7 +335,7 @@ void TForm1::buildAnalysePage() {
     RadioButton2 = makeRadioButton(GroupBox12, "RadioButton2", "extinction", 8, 144, 80, false);
     RadioButton3 = makeRadioButton(GroupBox12, "RadioButton3", "trnasmission", 8, 184, 90, false);
     TrackBar4 = makeTrackBar(GroupBox12, "TrackBar4", QRect(75, 101, 102, 16), {1, 5, 5, 1});
-    Label12 = makeLabel(GroupBox12, "Label12", "0.2     maxsin(d)     1.0", 73, 120);
+    Label12 = makeLabel(GroupBox12, "Label12", "0.2     maxsin(d)     1.0", 73, 116);
 
     Image6 = new TImage(AnalyseData, "Image6", 632, 496, 25, 25);
     Image6->hide();
@@ -404,6 +404,11 @@ void TForm1::pageShown(QWidget* page) {
     } else if (page == AnalyseData) {
         AnalyseDataShow();
     }
+}
+
+void TForm1::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    capture_->windowMoved();
 }
 
 void TForm1::showEvent(QShowEvent* event) {

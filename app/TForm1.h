@@ -34,6 +34,8 @@ class TForm1 : public QMainWindow {
     explicit TForm1(std::unique_ptr<CaptureSeam> capture = nullptr, QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // The camera, for the handlers that grab or record.
+    CaptureSeam& capture() { return *capture_; }
     // The reader the loop steps while "Work Offline" is checked.
     void setOfflineFrames(std::unique_ptr<OfflineFrames> frames);
     // Puts the time-trace plot into its group box "X - T plot", under the value label Label11.
@@ -176,6 +178,7 @@ class TForm1 : public QMainWindow {
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     void buildHowToPage();

@@ -1,0 +1,368 @@
+// The main window: its controls, start-up order, activation, the acquisition loop and what a pass draws.
+#include "WindowFixture.h"
+
+#include "analysis/Legends.h"
+#include "analysis/Tables.h"
+#include "imaging/Bmp.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+
+// Counts the passes that get past the gate.
+class CountingForm : public TForm1 {
+  public:
+    using TForm1::TForm1;
+    int passes = 0;
+
+  protected:
+    void analyseAndRender() override {
+        ++passes;
+        TForm1::analyseAndRender();
+    }
+};
+
+// A recorded file of `count` frames, all the same.
+class FakeOfflineFrames : public OfflineFrames {
+  public:
+    FakeOfflineFrames(int count, QImage frame) : count_(count), frame_(std::move(frame)) {}
+    void step() override { ++index; }
+    QImage frame() const override { return frame_; }
+    int frameIndex() const override { return index; }
+    void setFrameIndex(int i) override { index = i; }
+    int frameCount() const override { return count_; }
+    void close() override { ++closes; }
+    void hideWindow() override { ++hides; }
+
+    int index = 0;
+    int closes = 0;
+    int hides = 0;
+
+  private:
+    int count_;
+    QImage frame_;
+};
+
+QRgb paletteColour(int v) {
+    const auto& p = kestrane::measurementState().tables.palette;
+    return qRgb(v, p[kestrane::kPaletteGreen][v], p[kestrane::kPaletteBlue][v]) & 0xffffff;
+}
+
+QRgb rgbAt(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xffffff;
+}
+
+void writeBackground(const QString& name, int width, int height, int red) {
+    kestrane::Bitmap background(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            background.row(y)[3 * x + 2] = static_cast<std::uint8_t>(red);
+        }
+    }
+    std::string error;
+    ASSERT_TRUE(kestrane::writeBmpFile(name.toStdString(), background, error)) << error;
+}
+
+struct ControlCase {
+    const char* name;
+    const char* caption;
+    bool checked;
+};
+
+TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndInitialStates) {
+    makeForm(QImage());
+    const ControlCase cases[] = {
+        {"sindVisible", "|sin(d)| visible", true},
+        {"extinctionVisible", "Extinction visible", true},
+        {"absorptionVisible", "Absorption visible", true},
+        {"showazimuthinSind", "Show Azimuth in |sin(d)|", false},
+        {"showAzimuthInExtinction", "Show Azimuth in extinction", false},
+        {"gong", "gong", false},
+        {"ob4", "4x", true},
+        {"Ob10", "10x", false},
+        {"Ob40", "40x", false},
+        {"Offline", "Work Offline", false},
+        {"Offlinegong", "offline gong", false},
+        {"SingleFrames", "Single Frames", false},
+        {"TypeOfflineMovie", "Offline Movie", true},
+        {"RadioButton1", "|sin(d)|", true},
+        {"RadioButton3", "trnasmission", false},
+    };
+    for (const ControlCase& c : cases) {
+        auto* button = form->findChild<QAbstractButton*>(c.name);
+        ASSERT_NE(button, nullptr) << c.name;
+        EXPECT_EQ(button->text(), c.caption);
+        EXPECT_EQ(button->isChecked(), c.checked) << c.name;
+    }
+    const std::pair<const char*, const char*> texts[] = {
+        {"SaveSineD", "|sine(d)| clip"},
+        {"LoadAVI", "Load *.AVI Movie"},
+        {"Button1", "Start Action"},
+        {"Label7", " 0"},
+        {"Label10", "No Movie Loaded"},
+        {"Label14", "0.1seconds"},
+        {"Label6", "0.2     maxsin(d)     1.0"},
+        {"Label18", "stop in 3.5 s"},
+        {"Intensitycorrection", "Intensitycorrection"},
+        {"Label11", "Label11"},
+    };
+    for (const auto& [name, text] : texts) {
+        QWidget* widget = form->findChild<QWidget*>(name);
+        ASSERT_NE(widget, nullptr) << name;
+        const auto* label = qobject_cast<QLabel*>(widget);
+        const auto* button = qobject_cast<QAbstractButton*>(widget);
+        EXPECT_EQ(label != nullptr ? label->text() : button->text(), text);
+    }
+    struct SliderCase {
+        const char* name;
+        int minimum;
+        int maximum;
+        int position;
+    };
+    const SliderCase sliders[] = {{"TrackBar2", 1, 5, 5},      {"sindthreshhold1", 0, 40, 15},
+                                  {"TrackBar1", 1, 1000, 100}, {"TrackBar5", 0, 500, 0},
+                                  {"TrackBar3", 1, 1000, 100}, {"TrackBar6", 4, 10000, 35},
+                                  {"TrackBar4", 1, 5, 5}};
+    for (const SliderCase& s : sliders) {
+        auto* slider = form->findChild<QSlider*>(s.name);
+        ASSERT_NE(slider, nullptr) << s.name;
+        EXPECT_EQ(slider->minimum(), s.minimum);
+        EXPECT_EQ(slider->maximum(), s.maximum);
+        EXPECT_EQ(slider->value(), s.position);
+    }
+    const QStringList pages = {"HowTo", "Kestrane", "Preview", "Analyse Data"};
+    ASSERT_EQ(form->PageControl1->count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(form->PageControl1->tabText(i), pages[i]);
+    }
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
+    EXPECT_TRUE(form->Image1->isHidden());
+    EXPECT_TRUE(form->GroupBox4->isHidden());
+    EXPECT_TRUE(form->VideoFilename->isHidden());
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_EQ(form->GroupBox9->geometry(), QRect(616, 392, 145, 121));
+    EXPECT_EQ(form->legend2->geometry(), QRect(325, 15, 50, 240));
+}
+
+TEST_F(WindowTest, FirstPassRunsBeforeTheActivationBuildsTheTables) {
+    makeForm(workedExampleFrame());
+    EXPECT_EQ(measurementState().CaptureReady, 1);
+    form->show();
+    // The page "Kestrane" was shown first: a pass with zero tables.
+    EXPECT_EQ(measurementState().tables.generation, 0u);
+    EXPECT_EQ(measurementState().LivePaused, 0);
+    for (auto [x, y] : {std::pair{0, 0}, {160, 120}, {319, 239}}) {
+        EXPECT_EQ(measurementState().ExtinctionMap.at(x, y), 128);
+        EXPECT_EQ(measurementState().SinDMap.at(x, y), 0);
+        EXPECT_EQ(measurementState().TransmissionMap.at(x, y), 115);
+    }
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QCoreApplication::processEvents();
+    EXPECT_NE(measurementState().tables.generation, 0u);
+    EXPECT_EQ(form->size(), QSize(777, 577));
+    // No background file in the working directory: reported, and the all-zero gains stay off.
+    EXPECT_EQ(dialogs.messages, QStringList{"backgroundintensity nor found"});
+    EXPECT_EQ(measurementState().FlatFieldOn, 0);
+
+    form->Timer2Timer();
+    EXPECT_EQ(measurementState().SinDMap.at(100, 100), 76);
+    EXPECT_EQ(measurementState().ExtinctionMap.at(100, 100), 143);
+}
+
+TEST_F(WindowTest, APassDrawsTheThreeMapsAndTheirOverlays) {
+    makeForm(workedExampleFrame());
+    showAndActivate();
+    form->showazimuthinSind->setChecked(true);
+    form->showAzimuthInExtinction->setChecked(true);
+    form->TarvolundClick();
+    const QImage& sinD = form->Image2->picture();
+    const QImage& extinction = form->Image3->picture();
+    ASSERT_EQ(sinD.size(), QSize(320, 240));
+    EXPECT_EQ(rgbAt(sinD, 5, 5), paletteColour(76));
+    EXPECT_EQ(rgbAt(extinction, 5, 5), paletteColour(143));
+    EXPECT_EQ(rgbAt(form->Image4->picture(), 5, 5), 0xe6e6e6u);
+    // Extinction 143 points up and a little to the left: (20, 20) towards (16, 0), end point left alone.
+    EXPECT_EQ(rgbAt(sinD, 20, 20), 0u);
+    EXPECT_EQ(rgbAt(extinction, 20, 20), 0xffffffu);
+    EXPECT_EQ(rgbAt(sinD, 16, 1), 0u);
+    EXPECT_EQ(rgbAt(sinD, 16, 0), paletteColour(76));
+
+    // A map whose box is cleared keeps its last picture, overlay included.
+    form->extinctionVisible->setChecked(false);
+    form->showAzimuthInExtinction->setChecked(false);
+    form->TarvolundClick();
+    EXPECT_EQ(rgbAt(form->Image3->picture(), 20, 20), 0xffffffu);
+    form->extinctionVisible->setChecked(true);
+    form->TarvolundClick();
+    EXPECT_EQ(rgbAt(form->Image3->picture(), 20, 20), paletteColour(143));
+
+    // The sin(d) limit blanks the extinction where |sin δ| does not exceed it.
+    form->sindthreshhold1->setValue(40);
+    EXPECT_EQ(measurementState().SinDLimit, 40);
+    form->TarvolundClick();
+    EXPECT_EQ(rgbAt(form->Image3->picture(), 5, 5), paletteColour(143));
+    kestrane::measurementState().SinDLimit = 76;
+    form->TarvolundClick();
+    EXPECT_EQ(rgbAt(form->Image3->picture(), 5, 5), 0u);
+}
+
+TEST_F(WindowTest, OtherPagesStopTheLoopAndTheMainPageRestartsIt) {
+    makeForm(workedExampleFrame());
+    showAndActivate();
+    const std::pair<QWidget*, bool> pages[] = {
+        {form->TabSheet2, true}, {form->TabSheet3, false}, {form->AnalyseData, false}};
+    for (const auto& [page, previewShown] : pages) {
+        form->PageControl1->setCurrentWidget(page);
+        EXPECT_EQ(measurementState().LivePaused, 1);
+        EXPECT_EQ(form->Panel2->isHidden(), !previewShown);
+        form->Timer2Timer();
+        EXPECT_FALSE(form->Timer2->isActive());
+
+        form->PageControl1->setCurrentWidget(form->TabSheet1);
+        EXPECT_EQ(measurementState().LivePaused, 0);
+        EXPECT_TRUE(form->Timer2->isActive());
+    }
+}
+
+TEST_F(WindowTest, ARecorderKeepsTheLoopStoppedUntilTheSinDBoxIsClicked) {
+    auto& counting = makeForm<CountingForm>(workedExampleFrame());
+    showAndActivate();
+    form->setTimer2Enabled(false);
+    measurementState().RecordingActive = 1;
+    const int before = counting.passes;
+    form->TarvolundClick();
+    EXPECT_EQ(counting.passes, before + 1);
+    EXPECT_FALSE(form->Timer2->isActive());
+
+    QTest::mouseClick(form->Image2, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+    measurementState().RecordingActive = 1;
+    QTest::mouseClick(form->GroupBox1, Qt::LeftButton, {}, QPoint(370, 254));
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+    form->TarvolundClick();
+    EXPECT_TRUE(form->Timer2->isActive());
+}
+
+TEST_F(WindowTest, WithoutCameraThePassStopsInItsGate) {
+    auto& counting = makeForm<CountingForm>(QImage());
+    showAndActivate();
+    EXPECT_EQ(measurementState().CaptureReady, 0);
+    form->setTimer2Enabled(false);
+    form->TarvolundClick();
+    EXPECT_EQ(counting.passes, 0);
+    EXPECT_EQ(measurementState().LivePaused, 0);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_TRUE(form->Image2->picture().isNull());
+}
+
+TEST_F(WindowTest, AnOfflineRunAnalysesUntilTwoFramesBeforeTheEnd) {
+    auto& counting = makeForm<CountingForm>(QImage());
+    showAndActivate();
+    auto frames = std::make_unique<FakeOfflineFrames>(6, workedExampleFrame());
+    FakeOfflineFrames& reader = *frames;
+    form->setOfflineFrames(std::move(frames));
+    form->Offline->setChecked(true);
+    form->setTimer2Enabled(false);
+
+    int ticks = 0;
+    do {
+        form->Timer2Timer();
+        ++ticks;
+    } while (form->Timer2->isActive() && ticks < 20);
+    // Indices 1, 2 and 3 are analysed; the tick that reads index 4 (= 6 − 2) ends the run.
+    EXPECT_EQ(ticks, 4);
+    EXPECT_EQ(counting.passes, 3);
+    EXPECT_EQ(form->Label7->text(), "4");
+    EXPECT_EQ(measurementState().SinDMap.at(10, 10), 76);
+    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_EQ(reader.closes, 1);
+    EXPECT_EQ(reader.hides, 1);
+    EXPECT_EQ(reader.index, 1);
+}
+
+TEST_F(WindowTest, AClosedMessageBoxIsNoActivationButAnotherWindowIs) {
+    makeForm(QImage());
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dialogs.messages.size(), 1);
+
+    {
+        QDialog box(form.get());
+        box.setModal(true);
+        box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+        box.close();
+    }
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.messages.size(), 1);
+
+    QWidget readerWindow;
+    readerWindow.show();
+    readerWindow.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&readerWindow));
+    const auto generation = measurementState().tables.generation;
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    EXPECT_EQ(dialogs.messages.size(), 2);
+    EXPECT_GT(measurementState().tables.generation, generation);
+}
+
+TEST_F(WindowTest, ObjectiveButtonsReloadTheFlatFieldAndTheLegends) {
+    writeBackground(path("kestrane-backgroundintensity4.bmp"), 640, 480, 64);
+    writeBackground(path("kestrane-backgroundintensity40.bmp"), 320, 240, 128);
+    makeForm(QImage());
+    showAndActivate();
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_EQ(measurementState().FlatFieldOn, 1);
+    EXPECT_EQ(measurementState().FlatFieldGain.at(5, 7), 2.0f);
+    EXPECT_EQ(form->Image4->picture().size(), QSize(640, 480));
+
+    for (QRadioButton* button : {form->Ob10, form->Ob40}) {
+        button->setChecked(true);
+        EXPECT_EQ(dialogs.messages.takeLast(), "backgroundintensity nor found");
+        EXPECT_EQ(measurementState().FlatFieldGain.at(5, 7), 2.0f);
+        EXPECT_EQ(measurementState().FlatFieldOn, 1);
+    }
+    EXPECT_EQ(form->selectedObjective(), 40);
+    QImage expected = legendArtwork(LegendKind::SinD);
+    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 1.0L, 40});
+    EXPECT_EQ(form->legend1->picture(), expected);
+}
+
+TEST_F(WindowTest, SettingsSteerTheScaleAndTheVisibleMaps) {
+    makeForm(QImage());
+    showAndActivate();
+    form->TrackBar2->setValue(1);
+    EXPECT_EQ(measurementState().MaxSin, 1.0L / 5.0L);
+    QImage expected = legendArtwork(LegendKind::SinD);
+    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 1.0L, 4});
+    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.2L, 4});
+    EXPECT_EQ(form->legend1->picture(), expected);
+
+    form->sindVisible->setChecked(false);
+    form->extinctionVisible->setChecked(false);
+    form->absorptionVisible->setChecked(false);
+    EXPECT_TRUE(form->GroupBox1->isHidden());
+    EXPECT_TRUE(form->GroupBox2->isHidden());
+    EXPECT_TRUE(form->GroupBox3->isHidden());
+    // The legends are still repainted while their boxes are hidden.
+    form->TrackBar2->setValue(3);
+    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.6L, 4});
+    EXPECT_EQ(form->legend1->picture(), expected);
+    form->absorptionVisible->setChecked(true);
+    EXPECT_FALSE(form->GroupBox3->isHidden());
+}
+
+} // namespace
