@@ -414,17 +414,6 @@ TEST(AviReader, OpenErrorsAreTheLibraryCodes) {
     }
 }
 
-// The offset of the data of the first chunk with this id.
-std::size_t dataOf(const std::vector<std::uint8_t>& bytes, const std::string& id) {
-    for (const FoundChunk& k : riffLayout(bytes)) {
-        if (k.id == id) {
-            return k.dataAt;
-        }
-    }
-    ADD_FAILURE() << "no " << id;
-    return 0;
-}
-
 std::vector<std::uint8_t> smallClipBytes(const ClipSpec& c, int frames) {
     auto bytes = std::make_shared<std::vector<std::uint8_t>>();
     AviFile* file = nullptr;

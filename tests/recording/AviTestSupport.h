@@ -14,6 +14,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -242,6 +243,16 @@ inline std::vector<FoundChunk> riffLayout(const std::vector<std::uint8_t>& bytes
     std::vector<FoundChunk> out;
     walkRiff(bytes, 0, bytes.size(), 0, out);
     return out;
+}
+
+// The offset of the data of the first chunk with this id.
+inline std::size_t dataOf(const std::vector<std::uint8_t>& bytes, const std::string& id) {
+    for (const FoundChunk& k : riffLayout(bytes)) {
+        if (k.id == id) {
+            return k.dataAt;
+        }
+    }
+    throw std::runtime_error("no " + id + " chunk");
 }
 
 } // namespace avitest
