@@ -1,0 +1,286 @@
+// Driver formats by compression code, and the conversion of whole YUV frames into bottom-up 32-bit DIB
+// pixels.
+#include "capture/YUVConverts.h"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace kestrane {
+
+static_assert(std::endian::native == std::endian::little, "pixels are stored as little-endian words");
+
+namespace {
+
+// The coefficients of the conversion are decimals with at most eleven places, so in units of 1e-11 every
+// channel value is an exact integer. Only when that exact value is a whole number can the extended
+// computation land on the other side of it; those few inputs take the extended formula itself.
+constexpr std::int64_t kUnit = 100'000'000'000;
+constexpr std::int64_t kLuma = 116'438'281'250;
+constexpr std::int64_t kBlueU = 201'723'046'875;
+constexpr std::int64_t kGreenU = -39'176'171'875;
+constexpr std::int64_t kGreenV = -81'296'875'000;
+constexpr std::int64_t kRedV = 159'602'734'375;
+
+template <std::int64_t kFactor, int kOffset> constexpr std::array<std::int64_t, 256> termTable() {
+    std::array<std::int64_t, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+        t[static_cast<std::size_t>(i)] = kFactor * (i - kOffset);
+    }
+    return t;
+}
+
+constexpr auto kLumaTerm = termTable<kLuma, 16>();
+constexpr auto kBlueUTerm = termTable<kBlueU, 128>();
+constexpr auto kGreenUTerm = termTable<kGreenU, 128>();
+constexpr auto kGreenVTerm = termTable<kGreenV, 128>();
+constexpr auto kRedVTerm = termTable<kRedV, 128>();
+
+// Truncated and clamped channel byte of an exact scaled value; false when the value is a whole number in
+// 1..255, where only the extended formula knows the answer.
+inline bool channelByte(std::int64_t scaled, std::uint32_t& out) {
+    if (scaled < kUnit) {
+        out = 0;
+        return true;
+    }
+    if (scaled >= 256 * kUnit) {
+        out = 255;
+        return true;
+    }
+    const std::int64_t whole = scaled / kUnit;
+    out = static_cast<std::uint32_t>(whole);
+    return whole * kUnit != scaled;
+}
+
+inline void storePixel(std::uint8_t* out, std::uint32_t pixel) {
+    std::memcpy(out, &pixel, 4);
+}
+
+inline void storeYuv(std::uint8_t* out, std::uint8_t y, std::uint8_t u, std::uint8_t v) {
+    storePixel(out, yuvToBgrFast(y, u, v));
+}
+
+// Output row that source line `line` lands in: bottom-up like a DIB with positive height.
+inline std::uint8_t* bottomUpRow(std::uint8_t* output, std::int32_t width, std::int32_t height,
+                                 std::int32_t line) {
+    return output + static_cast<std::ptrdiff_t>(height - 1 - line) * width * 4;
+}
+
+// Packed pairs: four bytes per two pixels with the positions of Y0, U, Y1, V given.
+template <int kY0, int kU, int kY1, int kV>
+void convertPairs(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
+    const std::ptrdiff_t stride = std::ptrdiff_t{w} * 2;
+    for (std::int32_t line = 0; line < h; ++line) {
+        const std::uint8_t* src = source + stride * line;
+        std::uint8_t* dst = bottomUpRow(output, w, h, line);
+        for (std::int32_t pair = 0; pair < w / 2; ++pair, src += 4, dst += 8) {
+            storeYuv(dst, src[kY0], src[kU], src[kV]);
+            storeYuv(dst + 4, src[kY1], src[kU], src[kV]);
+        }
+    }
+}
+
+void convertY41p(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
+    // Byte offsets of Y0..Y7 in a group, and the chroma pair (U, V) each half of the group uses.
+    static constexpr std::array<int, 8> kYAt = {1, 3, 5, 7, 8, 9, 10, 11};
+    const std::ptrdiff_t stride = std::ptrdiff_t{(w + 7) / 8} * 12;
+    for (std::int32_t line = 0; line < h; ++line) {
+        const std::uint8_t* group = source + stride * line;
+        // Top-down: the first source line becomes the first stored row.
+        std::uint8_t* dst = output + std::ptrdiff_t{line} * w * 4;
+        for (std::int32_t x = 0; x < w; x += 8, group += 12) {
+            const std::int32_t count = w - x < 8 ? w - x : 8;
+            for (std::int32_t i = 0; i < count; ++i, dst += 4) {
+                const int chroma = i < 4 ? 0 : 4;
+                storeYuv(dst, group[kYAt[static_cast<std::size_t>(i)]], group[chroma], group[chroma + 2]);
+            }
+        }
+    }
+}
+
+// Planar layouts: a Y plane of w × h bytes, then two chroma planes with one byte per block of kBlock × kBlock
+// pixels. kVFirst says which chroma plane comes first.
+template <int kBlock, bool kVFirst>
+void convertPlanar(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
+    const std::ptrdiff_t chromaWidth = (w + kBlock - 1) / kBlock;
+    const std::ptrdiff_t chromaHeight = (h + kBlock - 1) / kBlock;
+    const std::uint8_t* first = source + std::ptrdiff_t{w} * h;
+    const std::uint8_t* second = first + chromaWidth * chromaHeight;
+    const std::uint8_t* planeU = kVFirst ? second : first;
+    const std::uint8_t* planeV = kVFirst ? first : second;
+    const std::int32_t blocks = w / kBlock;
+    const std::int32_t lines = (h / kBlock) * kBlock;
+    for (std::int32_t line = 0; line < lines; ++line) {
+        const std::uint8_t* luma = source + std::ptrdiff_t{line} * w;
+        const std::ptrdiff_t chromaRow = (line / kBlock) * chromaWidth;
+        const std::uint8_t* u = planeU + chromaRow;
+        const std::uint8_t* v = planeV + chromaRow;
+        std::uint8_t* dst = bottomUpRow(output, w, h, line);
+        for (std::int32_t b = 0; b < blocks; ++b) {
+            for (int i = 0; i < kBlock; ++i, dst += 4) {
+                storeYuv(dst, *luma++, u[b], v[b]);
+            }
+        }
+    }
+}
+
+void convertY8(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
+    for (std::int32_t line = 0; line < h; ++line) {
+        const std::uint8_t* src = source + std::ptrdiff_t{line} * w;
+        std::uint8_t* dst = bottomUpRow(output, w, h, line);
+        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
+            const std::uint32_t grey = src[x];
+            storePixel(dst, grey | (grey << 8) | (grey << 16));
+        }
+    }
+}
+
+void convertY211(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
+    const std::ptrdiff_t stride = std::ptrdiff_t{(w + 3) / 4} * 4;
+    for (std::int32_t line = 0; line < h; ++line) {
+        const std::uint8_t* src = source + stride * line;
+        std::uint8_t* dst = bottomUpRow(output, w, h, line);
+        for (std::int32_t group = 0; group < w / 4; ++group, src += 4, dst += 16) {
+            const std::uint32_t first = yuvToBgrFast(src[0], src[1], src[3]);
+            const std::uint32_t second = yuvToBgrFast(src[2], src[1], src[3]);
+            storePixel(dst, first);
+            storePixel(dst + 4, first);
+            storePixel(dst + 8, second);
+            storePixel(dst + 12, second);
+        }
+    }
+}
+
+} // namespace
+
+std::uint8_t FormatCodeOf(std::uint32_t compression) {
+    switch (compression) {
+    case kBiRgb:
+    case kBiBitfields:
+        return kFormatRgb;
+    case kFourCcYuy2:
+        return kFormatYuy2;
+    case kFourCcUyvy:
+        return kFormatUyvy;
+    case kFourCcY41p:
+        return kFormatY41p;
+    case kFourCcYvu9:
+        return kFormatYvu9;
+    case kFourCcI420:
+        return kFormatI420;
+    case kFourCcY8:
+        return kFormatY8;
+    case kFourCcY211:
+        return kFormatY211;
+    default:
+        return kFormatUnknown;
+    }
+}
+
+std::uint32_t YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v) {
+    const long double ly = y - 16;
+    const long double lu = u - 128;
+    const long double lv = v - 128;
+    const long double blue = 1.1643828125L * ly + 2.01723046875L * lu;
+    const long double green = (1.1643828125L * ly + (-0.39176171875L) * lu) + (-0.81296875L) * lv;
+    const long double red = 1.1643828125L * ly + 1.59602734375L * lv;
+    const auto channel = [](long double value) {
+        const auto truncated = static_cast<long long>(value);
+        return static_cast<std::uint32_t>(truncated > 255 ? 255 : (truncated < 0 ? 0 : truncated));
+    };
+    return channel(blue) | (channel(green) << 8) | (channel(red) << 16);
+}
+
+std::uint32_t yuvToBgrFast(std::uint8_t y, std::uint8_t u, std::uint8_t v) {
+    const std::int64_t luma = kLumaTerm[y];
+    std::uint32_t blue = 0;
+    std::uint32_t green = 0;
+    std::uint32_t red = 0;
+    const bool exact = channelByte(luma + kBlueUTerm[u], blue) &
+                       channelByte(luma + kGreenUTerm[u] + kGreenVTerm[v], green) &
+                       channelByte(luma + kRedVTerm[v], red);
+    if (!exact) {
+        return YuvToBgr(y, u, v);
+    }
+    return blue | (green << 8) | (red << 16);
+}
+
+bool ConvertFrame(std::uint8_t code, const std::uint8_t* source, std::uint8_t* output, std::int32_t width,
+                  std::int32_t height) {
+    const std::uint8_t layout = code & 0x7F;
+    if (layout < kFormatYuy2 || layout > kFormatY211) {
+        return false;
+    }
+    if (width <= 0 || height <= 0) {
+        return true;
+    }
+    switch (layout) {
+    case kFormatYuy2:
+        convertPairs<0, 1, 2, 3>(source, output, width, height);
+        break;
+    case kFormatUyvy:
+        convertPairs<1, 0, 3, 2>(source, output, width, height);
+        break;
+    case kFormatY41p:
+        convertY41p(source, output, width, height);
+        break;
+    case kFormatYvu9:
+        convertPlanar<4, true>(source, output, width, height);
+        break;
+    case kFormatI420:
+        convertPlanar<2, false>(source, output, width, height);
+        break;
+    case kFormatY8:
+        convertY8(source, output, width, height);
+        break;
+    default:
+        convertY211(source, output, width, height);
+        break;
+    }
+    return true;
+}
+
+std::size_t yuvFrameBytes(std::uint8_t code, std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) {
+        return 0;
+    }
+    const std::size_t w = static_cast<std::size_t>(width);
+    const std::size_t h = static_cast<std::size_t>(height);
+    switch (code & 0x7F) {
+    case kFormatYuy2:
+    case kFormatUyvy:
+        return 2 * w * h;
+    case kFormatY41p:
+        return (w + 7) / 8 * 12 * h;
+    case kFormatYvu9:
+        return w * h + 2 * ((w + 3) / 4) * ((h + 3) / 4);
+    case kFormatI420:
+        return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+    case kFormatY8:
+        return w * h;
+    case kFormatY211:
+        return (w + 3) / 4 * 4 * h;
+    default:
+        return 0;
+    }
+}
+
+std::uint16_t yuvBitCount(std::uint8_t code) {
+    switch (code & 0x7F) {
+    case kFormatYuy2:
+    case kFormatUyvy:
+        return 16;
+    case kFormatY41p:
+    case kFormatI420:
+        return 12;
+    case kFormatYvu9:
+        return 9;
+    case kFormatY8:
+    case kFormatY211:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+} // namespace kestrane
