@@ -32,7 +32,6 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     KestraneApplication app(qtArgc, argv);
     app.setApplicationName("Kestrane");
-    app.setApplicationDisplayName("Kestrane - quantitative polarisation microscopy");
 
     TForm1 form(captureFor(commandLine.capture));
     QWidget* readerWindow = createReaderWindowPlaceholder();
