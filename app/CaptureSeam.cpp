@@ -2,7 +2,7 @@
 // code supplies the real implementation through createCapture.
 #include "app/CaptureSeam.h"
 
-std::unique_ptr<CaptureSeam> createCapture(const CaptureOptions&) {
+std::unique_ptr<CaptureSeam> createCapture(const kestrane::CameraOptions&) {
     // Until the capture backends are connected here, every choice runs without a camera.
     return std::make_unique<NoCapture>();
 }

@@ -47,4 +47,4 @@ class StillFrameCapture : public CaptureSeam {
 };
 
 // The camera the command line asks for.
-std::unique_ptr<CaptureSeam> createCapture(const CaptureOptions& options);
+std::unique_ptr<CaptureSeam> createCapture(const kestrane::CameraOptions& options);

@@ -1,19 +1,13 @@
-// The program's command line: which camera to use and on which device.
+// The program's command line: which camera to use and on which device, and nothing else.
 #pragma once
 
-#include <optional>
+#include "capture/CameraSelection.h"
+
 #include <string>
 #include <vector>
 
-enum class CameraChoice { V4l2, Simulated, Auto, None };
-
-struct CaptureOptions {
-    CameraChoice camera = CameraChoice::V4l2;
-    std::string device = "/dev/video0";
-};
-
 struct CommandLine {
-    CaptureOptions capture;
+    kestrane::CameraOptions camera;
     // Empty when the arguments were understood; otherwise one line saying what is wrong.
     std::string error;
 };

@@ -13,7 +13,7 @@
 namespace {
 
 // KESTRANE_TEST_FRAME names a BMP that stands in for the camera: every pass analyses that frame.
-std::unique_ptr<CaptureSeam> captureFor(const CaptureOptions& options) {
+std::unique_ptr<CaptureSeam> captureFor(const kestrane::CameraOptions& options) {
     if (const char* path = std::getenv("KESTRANE_TEST_FRAME"); path != nullptr && *path != 0) {
         return std::make_unique<StillFrameCapture>(QImage(QString::fromLocal8Bit(path)));
     }
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     KestraneApplication app(qtArgc, argv);
     app.setApplicationName("Kestrane");
 
-    TForm1 form(captureFor(commandLine.capture));
+    TForm1 form(captureFor(commandLine.camera));
     QWidget* readerWindow = createReaderWindowPlaceholder();
     form.setOfflineFrames(std::make_unique<NoOfflineFrames>(readerWindow));
 

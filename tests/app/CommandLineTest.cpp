@@ -10,7 +10,7 @@ namespace {
 
 struct ParseCase {
     std::vector<std::string> arguments;
-    CameraChoice camera;
+    kestrane::CameraKind camera;
     std::string device;
     bool accepted;
 };
@@ -22,8 +22,8 @@ TEST_P(CommandLineParsing, TakesTheCameraAndDeviceOrSaysWhatIsWrong) {
     const CommandLine line = parseCommandLine(c.arguments);
     EXPECT_EQ(line.error.empty(), c.accepted) << line.error;
     if (c.accepted) {
-        EXPECT_EQ(line.capture.camera, c.camera);
-        EXPECT_EQ(line.capture.device, c.device);
+        EXPECT_EQ(line.camera.kind, c.camera);
+        EXPECT_EQ(line.camera.device, c.device);
     } else {
         EXPECT_NE(line.error.find("usage: kestrane"), std::string::npos);
         EXPECT_EQ(line.error.find('\n'), std::string::npos);
@@ -33,17 +33,19 @@ TEST_P(CommandLineParsing, TakesTheCameraAndDeviceOrSaysWhatIsWrong) {
 INSTANTIATE_TEST_SUITE_P(
     Arguments, CommandLineParsing,
     ::testing::Values(
-        ParseCase{{}, CameraChoice::V4l2, "/dev/video0", true},
-        ParseCase{{"--camera=none"}, CameraChoice::None, "/dev/video0", true},
-        ParseCase{{"--camera=auto", "--device=/dev/video2"}, CameraChoice::Auto, "/dev/video2", true},
-        ParseCase{
-            {"--device=/dev/video1", "--camera=simulated"}, CameraChoice::Simulated, "/dev/video1", true},
-        ParseCase{{"--camera=v4l2"}, CameraChoice::V4l2, "/dev/video0", true},
-        ParseCase{{"--camera=webcam"}, CameraChoice::V4l2, "", false},
-        ParseCase{{"--camera"}, CameraChoice::V4l2, "", false},
-        ParseCase{{"--device="}, CameraChoice::V4l2, "", false},
-        ParseCase{{"-platform", "offscreen"}, CameraChoice::V4l2, "", false},
-        ParseCase{{"movie.avi"}, CameraChoice::V4l2, "", false}));
+        ParseCase{{}, kestrane::CameraKind::V4l2, "/dev/video0", true},
+        ParseCase{{"--camera=none"}, kestrane::CameraKind::None, "/dev/video0", true},
+        ParseCase{{"--camera=auto", "--device=/dev/video2"}, kestrane::CameraKind::Auto, "/dev/video2", true},
+        ParseCase{{"--device=/dev/video1", "--camera=simulated"},
+                  kestrane::CameraKind::Simulated,
+                  "/dev/video1",
+                  true},
+        ParseCase{{"--camera=v4l2"}, kestrane::CameraKind::V4l2, "/dev/video0", true},
+        ParseCase{{"--camera=webcam"}, kestrane::CameraKind::V4l2, "", false},
+        ParseCase{{"--camera"}, kestrane::CameraKind::V4l2, "", false},
+        ParseCase{{"--device="}, kestrane::CameraKind::V4l2, "", false},
+        ParseCase{{"-platform", "offscreen"}, kestrane::CameraKind::V4l2, "", false},
+        ParseCase{{"movie.avi"}, kestrane::CameraKind::V4l2, "", false}));
 
 TEST(DataDirectory, FollowsTheEnvironmentAndEndsInASlash) {
     const std::filesystem::path base = std::filesystem::temp_directory_path() / "kestrane-data-dir-test";
