@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -57,8 +58,10 @@ TEST(DataDirectory, FollowsTheEnvironmentAndEndsInASlash) {
     EXPECT_TRUE(std::filesystem::is_directory(base / "a" / "b"));
 
     unsetenv("KESTRANE_DATA_DIR");
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
     setenv("HOME", base.c_str(), 1);
     EXPECT_EQ(kestrane::DataDirectory(), base.string() + "/kestrane/");
+    setenv("HOME", home.c_str(), 1);
     std::filesystem::remove_all(base);
 }
 
