@@ -246,7 +246,7 @@ TEST_F(WindowTest, ARecorderKeepsTheLoopStoppedUntilTheSinDBoxIsClicked) {
     QTest::mouseClick(form->Image2, Qt::LeftButton, {}, QPoint(10, 10));
     EXPECT_EQ(measurementState().RecordingActive, 0);
     measurementState().RecordingActive = 1;
-    QTest::mouseClick(form->GroupBox1, Qt::LeftButton, {}, QPoint(370, 254));
+    QTest::mouseClick(form->GroupBox1, Qt::LeftButton, {}, QPoint(376, 5));
     EXPECT_EQ(measurementState().RecordingActive, 0);
     form->TarvolundClick();
     EXPECT_TRUE(form->Timer2->isActive());
