@@ -996,6 +996,9 @@ bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout
     } else {
         return false;
     }
+    if (std::uint64_t(l.width) * std::uint64_t(l.height) > kAviMaxFramePixels) {
+        return false;
+    }
     l.stride = ((std::uint64_t(l.width) * l.bitCount + 31) / 32) * 4;
     l.imageBytes = l.stride * std::uint64_t(l.height);
     if (l.imageBytes > kAviMaxFrameBytes) {
@@ -1031,7 +1034,7 @@ AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t
         }
         // A new file, so that a reader still holding the old one keeps reading what it opened.
         ::unlink(fileName.c_str());
-        const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) {
             return kAviErrFileOpen;
         }
@@ -1286,39 +1289,36 @@ const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t positio
     }
     const FrameEntry& entry = record.frames[static_cast<std::size_t>(index)];
     const DibLayout& l = decoder->layout;
+    AviByteSource& source = decoder->stream->file->movie->source();
+    // Rows stored without the DIB padding (as some writers store them) are taken too.
+    const std::uint64_t rowBytes = (std::uint64_t(l.width) * l.bitCount + 7) / 8;
+    const bool padded = entry.size >= l.imageBytes;
+    const std::uint64_t needed = padded ? l.imageBytes : rowBytes * std::uint64_t(l.height);
+    // The entry must lead to a frame chunk of this stream that the file holds whole: a damaged index hands
+    // out nothing rather than the wrong bytes, and no buffer is made for data that is not there.
+    std::uint8_t chunkHeader[8];
+    if (entry.size < needed || entry.offset < 8 || entry.offset > source.size() ||
+        needed > source.size() - entry.offset || !source.read(entry.offset - 8, chunkHeader, 8) ||
+        !isFrameChunkOf(readLe32(chunkHeader), record.number)) {
+        return nullptr;
+    }
     const std::size_t headerBytes = decoder->header.size();
     if (decoder->frame.empty()) {
         decoder->frame.resize(headerBytes + static_cast<std::size_t>(l.imageBytes));
         std::copy(decoder->header.begin(), decoder->header.end(), decoder->frame.begin());
     }
     std::uint8_t* pixels = decoder->frame.data() + headerBytes;
-    AviByteSource& source = decoder->stream->file->movie->source();
-    // An index entry must lead to a frame chunk of this stream: a damaged index hands out nothing rather
-    // than the wrong bytes.
-    std::uint8_t chunkHeader[8];
-    if (entry.offset < 8 || !source.read(entry.offset - 8, chunkHeader, 8) ||
-        !isFrameChunkOf(readLe32(chunkHeader), record.number)) {
+    if (!source.read(entry.offset, pixels, static_cast<std::size_t>(needed))) {
         return nullptr;
     }
-    const std::uint64_t rowBytes = (std::uint64_t(l.width) * l.bitCount + 7) / 8;
-    if (entry.size >= l.imageBytes) {
-        if (!source.read(entry.offset, pixels, static_cast<std::size_t>(l.imageBytes))) {
-            return nullptr;
-        }
-    } else if (entry.size >= rowBytes * std::uint64_t(l.height)) {
-        // Some writers store rows without the DIB padding: spread them out from the last row up.
-        if (!source.read(entry.offset, pixels,
-                         static_cast<std::size_t>(rowBytes * std::uint64_t(l.height)))) {
-            return nullptr;
-        }
+    if (!padded) {
+        // Spread the rows out from the last one up, so that none is overwritten before it has moved.
         for (std::int64_t row = l.height - 1; row >= 0; --row) {
             std::uint8_t* to = pixels + static_cast<std::size_t>(std::uint64_t(row) * l.stride);
             std::memmove(to, pixels + static_cast<std::size_t>(std::uint64_t(row) * rowBytes),
                          static_cast<std::size_t>(rowBytes));
             std::fill(to + rowBytes, to + l.stride, 0);
         }
-    } else {
-        return nullptr;
     }
     return decoder->frame.data();
 }

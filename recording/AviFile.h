@@ -83,8 +83,10 @@ inline constexpr std::uint32_t kBiBitfieldsCompression = 3;
 
 // A first RIFF or an AVIX RIFF is closed before it grows past this.
 inline constexpr std::uint64_t kAviRiffLimit = 1ULL << 30;
-// A frame larger than this is no picture the program handles; refusing it bounds every allocation.
-inline constexpr std::uint64_t kAviMaxFrameBytes = 256ULL << 20;
+// A frame larger than this (4096 × 4096 at 32 bits) is no picture the program handles; refusing it bounds
+// every allocation a file can ask for, a 32-bit raster of its frame size included.
+inline constexpr std::uint64_t kAviMaxFrameBytes = 64ULL << 20;
+inline constexpr std::uint64_t kAviMaxFramePixels = 16ULL << 20;
 
 struct AviRect {
     std::int32_t left = 0;
