@@ -48,10 +48,15 @@ void renderSinD(const MeasurementState& state, Bitmap& out) {
 }
 
 void renderExtinction(const MeasurementState& state, Bitmap& out) {
-    // The limit is divided by the display scale because the |sin δ| byte was scaled by it.
+    // The limit is divided by the display scale because the |sin δ| byte was scaled by it. The smallest byte
+    // above it is found once, so the per-pixel test is an exact integer comparison.
     const Extended limit = static_cast<Extended>(state.SinDLimit) / state.MaxSin;
+    int firstShown = 0;
+    while (firstShown < 256 && !(static_cast<Extended>(firstShown) > limit)) {
+        ++firstShown;
+    }
     renderMap(out, [&](int x, int y) {
-        if (static_cast<Extended>(state.SinDMap.at(x, y)) > limit) {
+        if (state.SinDMap.at(x, y) >= firstShown) {
             return paletteColour(state.tables, state.ExtinctionMap.at(x, y));
         }
         return Rgb{};
@@ -65,19 +70,23 @@ void renderTransmission(const MeasurementState& state, Bitmap& out) {
     });
 }
 
+Segment azimuthSegment(const ResultMap& extinction, int i, int j) {
+    const int x = kGridStep * j;
+    const int y = kGridStep * i;
+    // The map pixel under the segment's start: picture row y shows map row 239 − y.
+    const Extended theta =
+        static_cast<Extended>(extinction.at(x, kMapHeight - 1 - y)) * std::numbers::pi_v<Extended> / 255.0L;
+    const auto endX = static_cast<int>(roundToInt(x + kSegmentLength * x87Cos(theta)));
+    const auto endY = static_cast<int>(roundToInt(y - kSegmentLength * x87Sin(theta)));
+    return Segment{x, y, endX, endY};
+}
+
 std::vector<Segment> azimuthSegments(const ResultMap& extinction) {
     std::vector<Segment> segments;
     segments.reserve(kGridRows * kGridColumns);
     for (int i = 1; i <= kGridRows; ++i) {
         for (int j = 1; j <= kGridColumns; ++j) {
-            const int x = kGridStep * j;
-            const int y = kGridStep * i;
-            // The map pixel under the segment's start: picture row y shows map row 239 − y.
-            const Extended theta = static_cast<Extended>(extinction.at(x, kMapHeight - 1 - y)) *
-                                   std::numbers::pi_v<Extended> / 255.0L;
-            const auto endX = static_cast<int>(roundToInt(x + kSegmentLength * x87Cos(theta)));
-            const auto endY = static_cast<int>(roundToInt(y - kSegmentLength * x87Sin(theta)));
-            segments.push_back(Segment{x, y, endX, endY});
+            segments.push_back(azimuthSegment(extinction, i, j));
         }
     }
     return segments;
@@ -99,8 +108,11 @@ void drawSegment(const FrameView& picture, const Segment& segment, Rgb colour) {
 }
 
 void drawAzimuth(const ResultMap& extinction, const FrameView& picture, Rgb colour) {
-    for (const Segment& segment : azimuthSegments(extinction)) {
-        drawSegment(picture, segment, colour);
+    // Segment by segment rather than through azimuthSegments, so that a pass allocates nothing.
+    for (int i = 1; i <= kGridRows; ++i) {
+        for (int j = 1; j <= kGridColumns; ++j) {
+            drawSegment(picture, azimuthSegment(extinction, i, j), colour);
+        }
     }
 }
 

@@ -37,6 +37,9 @@ struct Segment {
     bool operator==(const Segment&) const = default;
 };
 
+// The azimuth segment of grid row i (1..11) and grid column j (1..15).
+Segment azimuthSegment(const ResultMap& extinction, int i, int j);
+
 // The 165 azimuth segments: length 20 from the grid points (20j, 20i), i = 1..11, j = 1..15, pointing along
 // the extinction direction of the map pixel under the grid point (0 right, π/2 up).
 std::vector<Segment> azimuthSegments(const ResultMap& extinction);

@@ -3,6 +3,7 @@
 
 #include "analysis/FlatField.h"
 #include "analysis/FrameAnalysis.h"
+#include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
 
@@ -108,6 +109,14 @@ void writeFileAtomically(const std::filesystem::path& path, const std::vector<st
     std::filesystem::rename(temp, path);
 }
 
+// One of the rendered map pictures, as the window shows it without overlays.
+void writePicture(const std::filesystem::path& path, void (*render)(const MeasurementState&, Bitmap&),
+                  const MeasurementState& state) {
+    Bitmap picture;
+    render(state, picture);
+    writeFileAtomically(path, encodeBmp(picture));
+}
+
 Bitmap readFrame(const std::string& path, const char* what) {
     Bitmap bitmap;
     std::string error;
@@ -149,6 +158,9 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
         writeFileAtomically(dir / "sind.pgm", pgmImage(state.SinDMap));
         writeFileAtomically(dir / "extinction.pgm", pgmImage(state.ExtinctionMap));
         writeFileAtomically(dir / "transmission.pgm", pgmImage(state.TransmissionMap));
+        writePicture(dir / "sind.bmp", renderSinD, state);
+        writePicture(dir / "extinction.bmp", renderExtinction, state);
+        writePicture(dir / "transmission.bmp", renderTransmission, state);
         return 0;
     } catch (const UsageError& e) {
         err << e.message << '\n';

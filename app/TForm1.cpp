@@ -9,6 +9,7 @@
 #include "app/Dialogs.h"
 #include "app/ImageConversion.h"
 #include "imaging/Bmp.h"
+#include "plot/MathImge.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -165,13 +166,6 @@ void TForm1::setOfflineFrames(std::unique_ptr<OfflineFrames> frames) {
     offline_ = frames ? std::move(frames) : std::make_unique<NoOfflineFrames>();
 }
 
-void TForm1::placePlot(QWidget* plot) {
-    plot->setParent(GroupBox11);
-    plot->setGeometry(2, 15, 373, 240);
-    plot->show();
-    Label11->raise();
-}
-
 void TForm1::buildHowToPage() {
     TabSheet3 = named(new QWidget, "TabSheet3");
     PageControl1->addTab(TabSheet3, "HowTo");
@@ -319,8 +313,10 @@ void TForm1::buildAnalysePage() {
     UpDown1->hide();
     saveimage = makeButton(SelectMovie, "saveimage", "save image", 16, 112, 81, 25);
 
-    // The time-trace plot MathImage1 goes into this box at (2, 15), 373 × 240 (placePlot).
     GroupBox11 = new TGroupBox(AnalyseData, "GroupBox11", "X - T plot", 0, 256, 377, 257);
+    MathImage1 = named(new kestrane::TMathImage(GroupBox11), "MathImage1");
+    MathImage1->SetBounds(2, 15, 373, 240);
+    MathImage1->D2SetWorld(-1, -1, 1, 1);
     Label11 = makeLabel(GroupBox11, "Label11", "Label11", 323, 15);
     Label11->setAutoFillBackground(true);
     QPalette white = Label11->palette();

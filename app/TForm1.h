@@ -19,7 +19,8 @@ class QTimer;
 
 namespace kestrane {
 class Bitmap;
-}
+class TMathImage;
+} // namespace kestrane
 
 // Filter and default extension of a file dialog the window opens through the dialogs seam.
 struct FileDialogSetup {
@@ -38,8 +39,6 @@ class TForm1 : public QMainWindow {
     CaptureSeam& capture() { return *capture_; }
     // The reader the loop steps while "Work Offline" is checked.
     void setOfflineFrames(std::unique_ptr<OfflineFrames> frames);
-    // Puts the time-trace plot into its group box "X - T plot", under the value label Label11.
-    void placePlot(QWidget* plot);
 
     // Handlers, named after control and event.
     void FormCreate();
@@ -153,6 +152,7 @@ class TForm1 : public QMainWindow {
     TUpDown* UpDown1;
     QPushButton* saveimage;
     TGroupBox* GroupBox11;
+    kestrane::TMathImage* MathImage1;
     QLabel* Label11;
     TGroupBox* GroupBox12;
     QPushButton* ClearGraph;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -71,6 +72,22 @@ TEST_F(AnalyseCommand, WritesTheThreeMapsUpright) {
             EXPECT_NE(bytes[header.size()], value) << name;
             EXPECT_EQ(bytes[header.size() + 1], value) << name;
             EXPECT_EQ(bytes.back(), value) << name;
+        }
+        // The rendered pictures: |sin d| byte 76 in the palette, transmission 115 as grey 230.
+        const std::pair<const char*, std::array<int, 3>> pictures[] = {
+            {"sind.bmp", {76, 0, 0}}, {"extinction.bmp", {143, 0, 0}}, {"transmission.bmp", {230, 230, 230}}};
+        for (const auto& [name, rgb] : pictures) {
+            Bitmap picture;
+            std::string error;
+            ASSERT_TRUE(readBmpFile((dir / "out" / name).string(), picture, error)) << name << ": " << error;
+            ASSERT_EQ(picture.width(), 320);
+            ASSERT_EQ(picture.height(), 240);
+            const std::uint8_t* bottomRight = picture.row(0) + 319 * picture.bitsPerPixel() / 8;
+            EXPECT_EQ(bottomRight[2], rgb[0]) << name;
+            if (rgb[1] != 0) {
+                EXPECT_EQ(bottomRight[1], rgb[1]) << name;
+                EXPECT_EQ(bottomRight[0], rgb[2]) << name;
+            }
         }
     }
 }
