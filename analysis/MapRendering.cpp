@@ -24,17 +24,25 @@ void setPixel(std::uint8_t* p, Rgb colour) {
     p[2] = colour.red;
 }
 
-// Fills a 320 × 240 picture, map row y landing on bitmap row y so that the picture shows the map upright.
-template <typename ColourOf> void renderMap(Bitmap& out, ColourOf colourOf) {
-    if (out.width() != kMapWidth || out.height() != kMapHeight || out.bitsPerPixel() != 32) {
-        out = Bitmap(kMapWidth, kMapHeight, 32);
+// Fills 320 × 240 pixels of a view, map row y landing on view row y so that the picture shows the map
+// upright.
+template <typename ColourOf> void renderMap(const FrameView& out, ColourOf colourOf) {
+    if (out.width < kMapWidth || out.height < kMapHeight) {
+        return;
     }
     for (int y = 0; y < kMapHeight; ++y) {
-        std::uint8_t* row = out.row(y);
+        std::uint8_t* row = out.pixel(0, y);
         for (int x = 0; x < kMapWidth; ++x) {
             setPixel(row + 4 * x, colourOf(x, y));
         }
     }
+}
+
+FrameView mapPicture(Bitmap& out) {
+    if (out.width() != kMapWidth || out.height() != kMapHeight || out.bitsPerPixel() != 32) {
+        out = Bitmap(kMapWidth, kMapHeight, 32);
+    }
+    return out.view();
 }
 
 Rgb paletteColour(const Tables& tables, std::uint8_t v) {
@@ -44,10 +52,22 @@ Rgb paletteColour(const Tables& tables, std::uint8_t v) {
 } // namespace
 
 void renderSinD(const MeasurementState& state, Bitmap& out) {
-    renderMap(out, [&](int x, int y) { return paletteColour(state.tables, state.SinDMap.at(x, y)); });
+    renderSinD(state, mapPicture(out));
 }
 
 void renderExtinction(const MeasurementState& state, Bitmap& out) {
+    renderExtinction(state, mapPicture(out));
+}
+
+void renderTransmission(const MeasurementState& state, Bitmap& out) {
+    renderTransmission(state, mapPicture(out));
+}
+
+void renderSinD(const MeasurementState& state, const FrameView& out) {
+    renderMap(out, [&](int x, int y) { return paletteColour(state.tables, state.SinDMap.at(x, y)); });
+}
+
+void renderExtinction(const MeasurementState& state, const FrameView& out) {
     // The limit is divided by the display scale because the |sin δ| byte was scaled by it. The smallest byte
     // above it is found once, so the per-pixel test is an exact integer comparison.
     const Extended limit = static_cast<Extended>(state.SinDLimit) / state.MaxSin;
@@ -63,7 +83,7 @@ void renderExtinction(const MeasurementState& state, Bitmap& out) {
     });
 }
 
-void renderTransmission(const MeasurementState& state, Bitmap& out) {
+void renderTransmission(const MeasurementState& state, const FrameView& out) {
     renderMap(out, [&](int x, int y) {
         const auto grey = static_cast<std::uint8_t>(2 * state.TransmissionMap.at(x, y));
         return Rgb{grey, grey, grey};

@@ -28,6 +28,12 @@ void renderSinD(const MeasurementState& state, Bitmap& out);
 void renderExtinction(const MeasurementState& state, Bitmap& out);
 void renderTransmission(const MeasurementState& state, Bitmap& out);
 
+// The same into the bottom-left 320 × 240 pixels of an existing 32-bit picture (at least that large), for the
+// live loop, which draws into the pictures it shows rather than allocating new ones.
+void renderSinD(const MeasurementState& state, const FrameView& out);
+void renderExtinction(const MeasurementState& state, const FrameView& out);
+void renderTransmission(const MeasurementState& state, const FrameView& out);
+
 // A segment in picture coordinates (origin top left, y downwards).
 struct Segment {
     int x0 = 0;

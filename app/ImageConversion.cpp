@@ -23,17 +23,39 @@ QImage toQImage(const kestrane::Bitmap& bitmap) {
     return image;
 }
 
-kestrane::Bitmap toBitmap(const QImage& image) {
+void copyToBitmap(const QImage& image, kestrane::Bitmap& out) {
     if (image.isNull()) {
-        return kestrane::Bitmap();
+        out = kestrane::Bitmap();
+        return;
     }
-    const QImage rgb32 =
-        image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
-    kestrane::Bitmap bitmap(rgb32.width(), rgb32.height(), 32);
-    for (int y = 0; y < bitmap.height(); ++y) {
-        std::memcpy(bitmap.row(y), rgb32.constScanLine(bitmap.height() - 1 - y),
-                    static_cast<std::size_t>(bitmap.width()) * 4);
+    if (out.width() != image.width() || out.height() != image.height() || out.bitsPerPixel() != 32) {
+        out = kestrane::Bitmap(image.width(), image.height(), 32);
     }
+    const QImage::Format format = image.format();
+    const bool threeBytes = format == QImage::Format_BGR888 || format == QImage::Format_RGB888;
+    // The camera's own formats are copied row by row; anything else goes through one conversion.
+    const QImage source =
+        format == QImage::Format_RGB32 || threeBytes ? image : image.convertToFormat(QImage::Format_RGB32);
+    const int redAt = format == QImage::Format_RGB888 ? 0 : 2;
+    for (int y = 0; y < out.height(); ++y) {
+        const uchar* line = source.constScanLine(out.height() - 1 - y);
+        std::uint8_t* row = out.row(y);
+        if (!threeBytes) {
+            std::memcpy(row, line, static_cast<std::size_t>(out.width()) * 4);
+            continue;
+        }
+        for (int x = 0; x < out.width(); ++x) {
+            row[4 * x + 0] = line[3 * x + 2 - redAt];
+            row[4 * x + 1] = line[3 * x + 1];
+            row[4 * x + 2] = line[3 * x + redAt];
+            row[4 * x + 3] = 0;
+        }
+    }
+}
+
+kestrane::Bitmap toBitmap(const QImage& image) {
+    kestrane::Bitmap bitmap;
+    copyToBitmap(image, bitmap);
     return bitmap;
 }
 

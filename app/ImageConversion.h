@@ -11,6 +11,8 @@ QImage toQImage(const kestrane::Bitmap& bitmap);
 
 // Any image as a 32-bit bottom-up bitmap with the same picture; a null image gives an empty bitmap.
 kestrane::Bitmap toBitmap(const QImage& image);
+// The same into an existing bitmap, whose memory is reused when the size already fits.
+void copyToBitmap(const QImage& image, kestrane::Bitmap& out);
 
 // A bottom-up view of an RGB32 image's own pixels (writes change the image); other formats are converted
 // to RGB32 first.

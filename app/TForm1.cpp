@@ -511,32 +511,47 @@ void TForm1::TarvolundClick() {
     analyseAndRender();
 }
 
+namespace {
+
+// The picture of a map control as a 320 × 240 view to render into. It is drawn in place, so the live loop
+// allocates nothing; a picture of another size or shared with a copy handed out earlier is replaced first.
+kestrane::FrameView mapPictureOf(TImage* image) {
+    QImage& picture = image->picture();
+    if (picture.width() != kestrane::kMapWidth || picture.height() != kestrane::kMapHeight ||
+        picture.format() != QImage::Format_RGB32) {
+        picture = QImage(kestrane::kMapWidth, kestrane::kMapHeight, QImage::Format_RGB32);
+        picture.fill(Qt::black);
+    }
+    return frameViewOf(picture);
+}
+
+} // namespace
+
 void TForm1::analyseAndRender() {
     MeasurementState& state = measurementState();
-    kestrane::Bitmap work = toBitmap(Image1->picture());
-    state.FramePixels = kestrane::BmpToArray(work);
-    kestrane::analyseFrame(work.view(), state);
+    copyToBitmap(Image1->picture(), work_);
+    state.FramePixels = kestrane::BmpToArray(work_);
+    kestrane::analyseFrame(work_.view(), state);
 
-    kestrane::Bitmap picture;
     if (sindVisible->isChecked()) {
-        kestrane::renderSinD(state, picture);
-        Image2->setPicture(toQImage(picture));
+        kestrane::renderSinD(state, mapPictureOf(Image2));
+        Image2->update();
         if (showazimuthinSind->isChecked()) {
             ShowAzimuth2Click();
         }
     }
     if (extinctionVisible->isChecked()) {
-        kestrane::renderExtinction(state, picture);
-        Image3->setPicture(toQImage(picture));
+        kestrane::renderExtinction(state, mapPictureOf(Image3));
+        Image3->update();
         if (showAzimuthInExtinction->isChecked()) {
             azimuth1();
         }
     }
     if (absorptionVisible->isChecked()) {
-        kestrane::renderTransmission(state, picture);
-        Image4->setPicture(toQImage(picture));
+        kestrane::renderTransmission(state, mapPictureOf(Image4));
+        Image4->update();
     }
-    // The pass's frame goes with its bitmap; nothing may point into it afterwards.
+    // The pass's frame stays with its bitmap; nothing may point into it afterwards.
     state.FramePixels = nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include "app/CaptureSeam.h"
 #include "app/Controls.h"
 #include "app/OfflineFrames.h"
+#include "imaging/Bitmap.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -18,7 +19,6 @@ class QTabWidget;
 class QTimer;
 
 namespace kestrane {
-class Bitmap;
 class TMathImage;
 } // namespace kestrane
 
@@ -196,6 +196,9 @@ class TForm1 : public QMainWindow {
 
     std::unique_ptr<CaptureSeam> capture_;
     std::unique_ptr<OfflineFrames> offline_;
+    // The pass's scratch copy of the frame (WorkBitmap), kept between passes so that a pass allocates
+    // nothing.
+    kestrane::Bitmap work_;
 
     // Which of the program's windows was activated last, to tell a real activation of the main window from
     // the focus coming back after a modal dialog or from another program.
