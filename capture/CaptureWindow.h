@@ -2,6 +2,7 @@
 // the driver's dialogs and lets Escape or a mouse button end a streaming capture.
 #pragma once
 
+#include "capture/AviSequenceSink.h"
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureWindowMessages.h"
 #include "capture/FrameHandoff.h"
@@ -50,9 +51,10 @@ class CaptureWindow : public QWidget, public CaptureWindowMessages {
 };
 
 // Makes the capture window of the main window's creation: "Capture Window", 640 × 480 at (0, 0) inside
-// `panel`, with driver 0 from `drivers` and streaming captures written through `sinks`. Null without a panel.
+// `panel`, with driver 0 from `drivers` and streaming captures written through `sinks` (AVI files unless
+// told otherwise). Null without a panel.
 CaptureConnection::WindowFactory captureWindowFactory(QWidget* panel, DriverFactory drivers,
-                                                      SequenceSinkFactory sinks = {});
+                                                      SequenceSinkFactory sinks = aviSequenceSinks());
 
 // The picture of a 24- or 32-bit bitmap, upright.
 QImage imageOf(const Bitmap& bitmap);

@@ -50,6 +50,21 @@ void CaptureWindowMessages::noteResult(int result) {
     lastError_ = result < 0 ? result : 0;
 }
 
+void CaptureWindowMessages::noteFormat() {
+    ++formatGeneration_;
+    DibHeader header;
+    const std::vector<std::uint8_t> format =
+        driver_ != nullptr ? driver_->videoFormat() : std::vector<std::uint8_t>{};
+    const bool known = readDibHeader(format.data(), format.size(), header);
+    imageWidth_ = known ? static_cast<std::uint32_t>(header.width) : 0;
+    imageHeight_ = known ? static_cast<std::uint32_t>(std::abs(header.height)) : 0;
+}
+
+void CaptureWindowMessages::noteCaptureFile() {
+    std::error_code ignored;
+    captureFileExists_ = std::filesystem::exists(captureFile_, ignored);
+}
+
 void CaptureWindowMessages::setCallbackFrame(FrameCallbackProc callback) {
     callback_ = callback;
 }
@@ -84,7 +99,7 @@ bool CaptureWindowMessages::driverConnect(int driverIndex) {
         return false;
     }
     driver_ = std::move(driver);
-    ++formatGeneration_;
+    noteFormat();
     return true;
 }
 
@@ -101,6 +116,7 @@ void CaptureWindowMessages::driverGetCaps(DriverCaps& caps) {
 
 void CaptureWindowMessages::fileSetCaptureFile(const std::string& fileName) {
     captureFile_ = fileName;
+    noteCaptureFile();
 }
 
 void CaptureWindowMessages::dlgVideoFormat() {
@@ -159,7 +175,7 @@ bool CaptureWindowMessages::setVideoFormat(std::uint16_t size, const std::uint8_
     }
     const int result = driver_->setVideoFormat(header, size);
     noteResult(result);
-    ++formatGeneration_;
+    noteFormat();
     return result == 0;
 }
 
@@ -177,18 +193,18 @@ void CaptureWindowMessages::getStatus(CaptureStatus& status) {
     std::lock_guard lock(driverLock_);
     status = CaptureStatus{};
     if (driver_ != nullptr) {
-        DibHeader header;
-        const std::vector<std::uint8_t> format = driver_->videoFormat();
-        if (readDibHeader(format.data(), format.size(), header)) {
-            status.imageWidth = static_cast<std::uint32_t>(header.width);
-            status.imageHeight = static_cast<std::uint32_t>(std::abs(header.height));
-        }
+        status.imageWidth = imageWidth_;
+        status.imageHeight = imageHeight_;
         status.driverLost = driver_->lost() ? 1 : 0;
     }
-    std::error_code ignored;
     status.liveWindow = previewOn_ ? 1 : 0;
-    status.capFileExists = std::filesystem::exists(captureFile_, ignored) ? 1 : 0;
     const SequenceCapture::Progress progress = sequence_.progress();
+    if (sequenceStarted_ && !progress.running) {
+        // A capture has ended since the last look; its file is complete now.
+        sequenceStarted_ = false;
+        noteCaptureFile();
+    }
+    status.capFileExists = captureFileExists_ ? 1 : 0;
     status.currentVideoFrame = progress.frames;
     status.currentVideoFramesDropped = progress.dropped;
     status.currentTimeElapsedMs = progress.elapsedMs;
@@ -223,9 +239,11 @@ bool CaptureWindowMessages::sequence() {
         started = sequence_.start(*driver_, driverLock_, driver_->videoFormat(), parms_, std::move(sink));
     }
     noteResult(started);
+    noteCaptureFile();
     if (started < 0) {
         return false;
     }
+    sequenceStarted_ = true;
     sequenceStarted(parms_);
     if (parms_.yield == 0) {
         sequence_.wait();

@@ -93,6 +93,10 @@ class CaptureWindowMessages {
 
   private:
     void noteResult(int result);
+    // Keeps what the status reports about the format and the file, so that a status refresh after every
+    // grab allocates nothing.
+    void noteFormat();
+    void noteCaptureFile();
 
     DriverFactory drivers_;
     mutable std::recursive_mutex driverLock_;
@@ -109,6 +113,10 @@ class CaptureWindowMessages {
     bool visible_ = true;
     std::int32_t lastError_ = 0;
     std::uint64_t formatGeneration_ = 0;
+    std::uint32_t imageWidth_ = 0;
+    std::uint32_t imageHeight_ = 0;
+    bool captureFileExists_ = false;
+    bool sequenceStarted_ = false;
     // Last: it is stopped before the driver it reads from goes away.
     SequenceCapture sequence_;
 };

@@ -13,8 +13,9 @@ static_assert(std::endian::native == std::endian::little, "pixels are stored as 
 namespace {
 
 // The coefficients of the conversion are decimals with at most eleven places, so in units of 1e-11 every
-// channel value is an exact integer. Only when that exact value is a whole number can the extended
-// computation land on the other side of it; those few inputs take the extended formula itself.
+// channel value is an exact integer sum of one term per input byte. Each term is kept split into its whole
+// part and its remainder, so a channel needs only additions. Only when the exact value is a whole number can
+// the extended computation land on the other side of it; those few inputs take the extended formula itself.
 constexpr std::int64_t kUnit = 100'000'000'000;
 constexpr std::int64_t kLuma = 116'438'281'250;
 constexpr std::int64_t kBlueU = 201'723'046'875;
@@ -22,10 +23,21 @@ constexpr std::int64_t kGreenU = -39'176'171'875;
 constexpr std::int64_t kGreenV = -81'296'875'000;
 constexpr std::int64_t kRedV = 159'602'734'375;
 
-template <std::int64_t kFactor, int kOffset> constexpr std::array<std::int64_t, 256> termTable() {
-    std::array<std::int64_t, 256> t{};
+// value = whole + remainder / kUnit, with 0 <= remainder < kUnit.
+struct Term {
+    std::int32_t whole;
+    std::int64_t remainder;
+};
+
+template <std::int64_t kFactor, int kOffset> constexpr std::array<Term, 256> termTable() {
+    std::array<Term, 256> t{};
     for (int i = 0; i < 256; ++i) {
-        t[static_cast<std::size_t>(i)] = kFactor * (i - kOffset);
+        const std::int64_t scaled = kFactor * (i - kOffset);
+        std::int64_t whole = scaled / kUnit;
+        if (whole * kUnit > scaled) {
+            --whole;
+        }
+        t[static_cast<std::size_t>(i)] = Term{static_cast<std::int32_t>(whole), scaled - whole * kUnit};
     }
     return t;
 }
@@ -36,20 +48,14 @@ constexpr auto kGreenUTerm = termTable<kGreenU, 128>();
 constexpr auto kGreenVTerm = termTable<kGreenV, 128>();
 constexpr auto kRedVTerm = termTable<kRedV, 128>();
 
-// Truncated and clamped channel byte of an exact scaled value; false when the value is a whole number in
-// 1..255, where only the extended formula knows the answer.
-inline bool channelByte(std::int64_t scaled, std::uint32_t& out) {
-    if (scaled < kUnit) {
-        out = 0;
-        return true;
-    }
-    if (scaled >= 256 * kUnit) {
-        out = 255;
-        return true;
-    }
-    const std::int64_t whole = scaled / kUnit;
-    out = static_cast<std::uint32_t>(whole);
-    return whole * kUnit != scaled;
+// The truncated and clamped byte of a sum of terms; false when the sum is a whole number in 1..255, where
+// only the extended formula knows the answer.
+inline bool channelByte(std::int32_t whole, std::int64_t remainder, std::uint32_t& out) {
+    // 0, 1 or 2: each remainder is below kUnit.
+    const std::int64_t carry = static_cast<std::int64_t>(remainder >= kUnit) + (remainder >= 2 * kUnit);
+    const auto value = static_cast<std::int32_t>(whole + carry);
+    out = static_cast<std::uint32_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+    return remainder != carry * kUnit || value < 1 || value > 255;
 }
 
 inline void storePixel(std::uint8_t* out, std::uint32_t pixel) {
@@ -192,14 +198,19 @@ std::uint32_t YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v) {
 }
 
 std::uint32_t yuvToBgrFast(std::uint8_t y, std::uint8_t u, std::uint8_t v) {
-    const std::int64_t luma = kLumaTerm[y];
+    const Term luma = kLumaTerm[y];
+    const Term blueU = kBlueUTerm[u];
+    const Term greenU = kGreenUTerm[u];
+    const Term greenV = kGreenVTerm[v];
+    const Term redV = kRedVTerm[v];
     std::uint32_t blue = 0;
     std::uint32_t green = 0;
     std::uint32_t red = 0;
-    const bool exact = channelByte(luma + kBlueUTerm[u], blue) &
-                       channelByte(luma + kGreenUTerm[u] + kGreenVTerm[v], green) &
-                       channelByte(luma + kRedVTerm[v], red);
-    if (!exact) {
+    const bool inexact = channelByte(luma.whole + blueU.whole, luma.remainder + blueU.remainder, blue) &
+                         channelByte(luma.whole + greenU.whole + greenV.whole,
+                                     luma.remainder + greenU.remainder + greenV.remainder, green) &
+                         channelByte(luma.whole + redV.whole, luma.remainder + redV.remainder, red);
+    if (!inexact) {
         return YuvToBgr(y, u, v);
     }
     return blue | (green << 8) | (red << 16);

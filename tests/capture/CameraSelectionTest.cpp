@@ -31,7 +31,7 @@ TEST(CameraOptions, ReadsTheCameraWordsAndLeavesTheRest) {
 }
 
 TEST(CameraOptions, UnknownValuesAreRefusedWithTheirReason) {
-    for (const std::vector<std::string> arguments :
+    for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--camera=webcam"}, std::vector<std::string>{"--device="}}) {
         CameraOptions options;
         options.device = "untouched";

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "AllocationCount.h"
+
 #include <numeric>
 
 namespace kestrane {
@@ -190,6 +192,26 @@ TEST(FrameHandoff, ZeroImageSizeOfAnRgbFormatIsWorkedOut) {
     std::string error;
     ASSERT_TRUE(rig.connection->grabFrame(frame, error)) << error;
     EXPECT_EQ(frame.row(100)[1], 5);
+}
+
+// A grab writes the frame into the stream's existing memory, for copied and converted formats alike.
+TEST(FrameHandoff, GrabbingAFrameAllocatesNothing) {
+    for (const auto& [bits, compression] :
+         {std::pair<std::uint16_t, std::uint32_t>{24, kBiRgb}, {16, kFourCcYuy2}}) {
+        auto script = std::make_shared<DriverScript>();
+        script->format = bitmapInfo(640, 480, bits, compression);
+        script->frame.assign(640 * 480 * bits / 8, 100);
+        script->refuseFormats = true;
+        ConnectionRig rig(scriptedDrivers(script));
+        rig.start();
+        rig.connection->BtnGrabFrameNoStopClick();
+        const long before = test::allocationCount();
+        for (int i = 0; i < 5; ++i) {
+            rig.connection->BtnGrabFrameNoStopClick();
+        }
+        EXPECT_EQ(test::allocationCount() - before, 0) << bits << " bits";
+        EXPECT_EQ(script->reads, 6);
+    }
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+// The capture file of a streaming capture as an AVI file: one uncompressed video stream of the delivered
+// frames, complete and readable however the capture ends.
+#include "capture/AviSequenceSink.h"
+
+#include "capture/FrameHandoff.h"
+#include "recording/AviFile.h"
+
+#include <cstdlib>
+
+namespace kestrane {
+
+namespace {
+
+constexpr std::uint32_t kMicroSecondsPerSecond = 1'000'000;
+
+class AviSequenceSink : public SequenceSink {
+  public:
+    explicit AviSequenceSink(std::string fileName) : fileName_(std::move(fileName)) {}
+    ~AviSequenceSink() override { release(); }
+
+    int begin(const std::vector<std::uint8_t>& dibHeader, std::uint32_t microSecPerFrame) override {
+        DibHeader header;
+        if (!readDibHeader(dibHeader.data(), dibHeader.size(), header)) {
+            return kAviErrBadFormat;
+        }
+        AVIFileInit();
+        initialised_ = true;
+        AviResult result = AVIFileOpen(&file_, fileName_, kOfWrite | kOfCreate);
+        if (result != kAviOk) {
+            file_ = nullptr;
+            return result;
+        }
+        AviStreamInfo info;
+        info.fccType = kStreamTypeVideo;
+        info.dwScale = microSecPerFrame;
+        info.dwRate = kMicroSecondsPerSecond;
+        info.dwSuggestedBufferSize = header.sizeImage;
+        info.rcFrame = AviRect{0, 0, header.width, std::abs(header.height)};
+        result = AVIFileCreateStream(file_, &stream_, info);
+        if (result != kAviOk) {
+            stream_ = nullptr;
+            return result;
+        }
+        return AVIStreamSetFormat(stream_, 0, dibHeader.data(), static_cast<std::int32_t>(dibHeader.size()));
+    }
+
+    int addFrame(const std::uint8_t* pixels, std::size_t bytes) override {
+        if (stream_ == nullptr) {
+            return kAviErrBadHandle;
+        }
+        const AviResult result =
+            AVIStreamWrite(stream_, frames_, 1, pixels, static_cast<std::int32_t>(bytes), kAviIfKeyframe);
+        if (result == kAviOk) {
+            ++frames_;
+        }
+        return result;
+    }
+
+    int finish() override {
+        release();
+        return 0;
+    }
+
+  private:
+    // Releasing the last reference completes the file on disk.
+    void release() {
+        if (stream_ != nullptr) {
+            AVIStreamRelease(stream_);
+            stream_ = nullptr;
+        }
+        if (file_ != nullptr) {
+            AVIFileRelease(file_);
+            file_ = nullptr;
+        }
+        if (initialised_) {
+            AVIFileExit();
+            initialised_ = false;
+        }
+    }
+
+    std::string fileName_;
+    AviFile* file_ = nullptr;
+    AviStream* stream_ = nullptr;
+    bool initialised_ = false;
+    std::int32_t frames_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<SequenceSink> makeAviSequenceSink(const std::string& fileName) {
+    return std::make_unique<AviSequenceSink>(fileName);
+}
+
+SequenceSinkFactory aviSequenceSinks() {
+    return [](const std::string& fileName) { return makeAviSequenceSink(fileName); };
+}
+
+} // namespace kestrane

@@ -1,0 +1,36 @@
+// Counts the allocations of the test program, so a test can show that a frame is delivered without any.
+#include "AllocationCount.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<long> allocations{0};
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace kestrane::test {
+
+long allocationCount() {
+    return allocations.load();
+}
+
+} // namespace kestrane::test

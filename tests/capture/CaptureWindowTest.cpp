@@ -1,0 +1,132 @@
+// The capture window in the program's window system: the preview runs while it is visible, the window move
+// hides and shows it, and Escape or a mouse button ends a streaming capture.
+#include "CaptureTestSupport.h"
+
+#include "capture/CameraSelection.h"
+#include "capture/CaptureWindow.h"
+#include "capture/SimulatedCamera.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace kestrane {
+namespace {
+
+// The preview panel of the main window with the capture start-up run inside it.
+struct PanelRig {
+    std::unique_ptr<MeasurementState> state = std::make_unique<MeasurementState>();
+    std::unique_ptr<QWidget> panel = std::make_unique<QWidget>();
+    std::unique_ptr<CaptureConnection> connection = std::make_unique<CaptureConnection>(*state);
+    std::shared_ptr<test::SinkLog> sink = std::make_shared<test::SinkLog>();
+
+    explicit PanelRig(CameraKind kind) {
+        panel->resize(640, 480);
+        connection->FormCreate(captureWindowFactory(panel.get(), driverFactory({kind, "/nonexistent/video5"}),
+                                                    test::recordingSinks(sink)));
+    }
+    ~PanelRig() { connection.reset(); }
+    CaptureWindow* window() const {
+        return panel->findChild<CaptureWindow*>(QStringLiteral("CaptureWindow"));
+    }
+};
+
+TEST(CaptureWindow, IsAVisibleChildOfThePanelAndPreviewsOnlyWhileShown) {
+    PanelRig rig(CameraKind::Simulated);
+    CaptureWindow* window = rig.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->geometry(), QRect(0, 0, 640, 480));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Capture Window"));
+    EXPECT_FALSE(window->isHidden());
+
+    QTest::qWait(120);
+    EXPECT_TRUE(window->previewImage().isNull()) << "the panel is not shown yet";
+
+    rig.panel->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.panel.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(!window->previewImage().isNull(), 2000);
+    EXPECT_EQ(window->previewImage().size(), QSize(640, 480));
+
+    rig.panel->hide();
+    QTest::qWait(50);
+    const QImage last = window->previewImage();
+    QTest::qWait(150);
+    EXPECT_EQ(window->previewImage(), last) << "no preview while hidden";
+}
+
+TEST(CaptureWindow, WindowMoveHidesAndShowsIt) {
+    PanelRig rig(CameraKind::Simulated);
+    rig.panel->show();
+    CaptureWindow* window = rig.window();
+    ASSERT_NE(window, nullptr);
+    int hides = 0;
+    int shows = 0;
+    struct Counter : QObject {
+        int& hides;
+        int& shows;
+        Counter(int& h, int& s) : hides(h), shows(s) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            hides += e->type() == QEvent::Hide;
+            shows += e->type() == QEvent::Show;
+            return false;
+        }
+    } counter(hides, shows);
+    window->installEventFilter(&counter);
+    rig.connection->WindowMoved();
+    EXPECT_EQ(hides, 1);
+    EXPECT_EQ(shows, 1);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST(CaptureWindow, WithoutACameraThereIsNoWindow) {
+    PanelRig rig(CameraKind::None);
+    QApplication::processEvents(); // the refused window goes with the next turn of the event loop
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(rig.window(), nullptr);
+    EXPECT_EQ(rig.state->CaptureReady, 0);
+    EXPECT_FALSE(captureWindowFactory(nullptr, driverFactory({CameraKind::Simulated, {}}))());
+}
+
+class AbortingInput : public ::testing::TestWithParam<int> {};
+
+TEST_P(AbortingInput, EndsTheStreamingCapture) {
+    PanelRig rig(CameraKind::Simulated);
+    rig.panel->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.panel.get()));
+    rig.state->RecordTimeLimit = 20;
+    rig.connection->StartSequence();
+    ASSERT_EQ(rig.connection->CaptureStatus.capturingNow, 1u);
+    QTest::qWait(80);
+    switch (GetParam()) {
+    case 0:
+        QTest::keyClick(rig.panel.get(), Qt::Key_Escape);
+        break;
+    case 1:
+        QTest::mouseClick(rig.panel.get(), Qt::LeftButton);
+        break;
+    default:
+        QTest::mouseClick(rig.panel.get(), Qt::RightButton);
+        break;
+    }
+    rig.window()->waitForSequence();
+    rig.connection->RefreshStatus();
+    EXPECT_EQ(rig.connection->CaptureStatus.capturingNow, 0u);
+    EXPECT_EQ(rig.sink->finishes, 1);
+    EXPECT_LT(rig.sink->frameCount(), 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(EscapeLeftRight, AbortingInput, ::testing::Values(0, 1, 2));
+
+TEST(CaptureWindow, OtherKeysLeaveTheCaptureRunning) {
+    PanelRig rig(CameraKind::Simulated);
+    rig.panel->show();
+    rig.state->RecordTimeLimit = 1;
+    rig.connection->StartSequence();
+    QTest::keyClick(rig.panel.get(), Qt::Key_A);
+    rig.window()->waitForSequence();
+    EXPECT_EQ(rig.sink->frameCount(), 29);
+}
+
+} // namespace
+} // namespace kestrane
