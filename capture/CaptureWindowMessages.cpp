@@ -3,8 +3,6 @@
 #include "capture/CaptureWindowMessages.h"
 
 #include "capture/FrameHandoff.h"
-#include "capture/YUVConverts.h"
-#include "imaging/Bmp.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -58,12 +58,39 @@ inline bool channelByte(std::int32_t whole, std::int64_t remainder, std::uint32_
     return remainder != carry * kUnit || value < 1 || value > 255;
 }
 
+// The chroma part of the three channels, shared by the pixels of a pair, group or block.
+struct Chroma {
+    std::uint8_t u, v;
+    Term blue, green, red;
+};
+
+inline Chroma chromaOf(std::uint8_t u, std::uint8_t v) {
+    const Term greenU = kGreenUTerm[u];
+    const Term greenV = kGreenVTerm[v];
+    return Chroma{u, v, kBlueUTerm[u], Term{greenU.whole + greenV.whole, greenU.remainder + greenV.remainder},
+                  kRedVTerm[v]};
+}
+
+inline std::uint32_t pixelOf(std::uint8_t y, const Chroma& c) {
+    const Term luma = kLumaTerm[y];
+    std::uint32_t blue = 0;
+    std::uint32_t green = 0;
+    std::uint32_t red = 0;
+    const bool inexact = channelByte(luma.whole + c.blue.whole, luma.remainder + c.blue.remainder, blue) &
+                         channelByte(luma.whole + c.green.whole, luma.remainder + c.green.remainder, green) &
+                         channelByte(luma.whole + c.red.whole, luma.remainder + c.red.remainder, red);
+    if (!inexact) {
+        return YuvToBgr(y, c.u, c.v);
+    }
+    return blue | (green << 8) | (red << 16);
+}
+
 inline void storePixel(std::uint8_t* out, std::uint32_t pixel) {
     std::memcpy(out, &pixel, 4);
 }
 
-inline void storeYuv(std::uint8_t* out, std::uint8_t y, std::uint8_t u, std::uint8_t v) {
-    storePixel(out, yuvToBgrFast(y, u, v));
+inline void storeYuv(std::uint8_t* out, std::uint8_t y, const Chroma& chroma) {
+    storePixel(out, pixelOf(y, chroma));
 }
 
 // Output row that source line `line` lands in: bottom-up like a DIB with positive height.
@@ -80,8 +107,9 @@ void convertPairs(const std::uint8_t* source, std::uint8_t* output, std::int32_t
         const std::uint8_t* src = source + stride * line;
         std::uint8_t* dst = bottomUpRow(output, w, h, line);
         for (std::int32_t pair = 0; pair < w / 2; ++pair, src += 4, dst += 8) {
-            storeYuv(dst, src[kY0], src[kU], src[kV]);
-            storeYuv(dst + 4, src[kY1], src[kU], src[kV]);
+            const Chroma chroma = chromaOf(src[kU], src[kV]);
+            storeYuv(dst, src[kY0], chroma);
+            storeYuv(dst + 4, src[kY1], chroma);
         }
     }
 }
@@ -96,9 +124,9 @@ void convertY41p(const std::uint8_t* source, std::uint8_t* output, std::int32_t 
         std::uint8_t* dst = output + std::ptrdiff_t{line} * w * 4;
         for (std::int32_t x = 0; x < w; x += 8, group += 12) {
             const std::int32_t count = w - x < 8 ? w - x : 8;
+            const Chroma halves[2] = {chromaOf(group[0], group[2]), chromaOf(group[4], group[6])};
             for (std::int32_t i = 0; i < count; ++i, dst += 4) {
-                const int chroma = i < 4 ? 0 : 4;
-                storeYuv(dst, group[kYAt[static_cast<std::size_t>(i)]], group[chroma], group[chroma + 2]);
+                storeYuv(dst, group[kYAt[static_cast<std::size_t>(i)]], halves[i < 4 ? 0 : 1]);
             }
         }
     }
@@ -123,8 +151,9 @@ void convertPlanar(const std::uint8_t* source, std::uint8_t* output, std::int32_
         const std::uint8_t* v = planeV + chromaRow;
         std::uint8_t* dst = bottomUpRow(output, w, h, line);
         for (std::int32_t b = 0; b < blocks; ++b) {
+            const Chroma chroma = chromaOf(u[b], v[b]);
             for (int i = 0; i < kBlock; ++i, dst += 4) {
-                storeYuv(dst, *luma++, u[b], v[b]);
+                storeYuv(dst, *luma++, chroma);
             }
         }
     }
@@ -147,8 +176,9 @@ void convertY211(const std::uint8_t* source, std::uint8_t* output, std::int32_t 
         const std::uint8_t* src = source + stride * line;
         std::uint8_t* dst = bottomUpRow(output, w, h, line);
         for (std::int32_t group = 0; group < w / 4; ++group, src += 4, dst += 16) {
-            const std::uint32_t first = yuvToBgrFast(src[0], src[1], src[3]);
-            const std::uint32_t second = yuvToBgrFast(src[2], src[1], src[3]);
+            const Chroma chroma = chromaOf(src[1], src[3]);
+            const std::uint32_t first = pixelOf(src[0], chroma);
+            const std::uint32_t second = pixelOf(src[2], chroma);
             storePixel(dst, first);
             storePixel(dst + 4, first);
             storePixel(dst + 8, second);
@@ -198,22 +228,7 @@ std::uint32_t YuvToBgr(std::uint8_t y, std::uint8_t u, std::uint8_t v) {
 }
 
 std::uint32_t yuvToBgrFast(std::uint8_t y, std::uint8_t u, std::uint8_t v) {
-    const Term luma = kLumaTerm[y];
-    const Term blueU = kBlueUTerm[u];
-    const Term greenU = kGreenUTerm[u];
-    const Term greenV = kGreenVTerm[v];
-    const Term redV = kRedVTerm[v];
-    std::uint32_t blue = 0;
-    std::uint32_t green = 0;
-    std::uint32_t red = 0;
-    const bool inexact = channelByte(luma.whole + blueU.whole, luma.remainder + blueU.remainder, blue) &
-                         channelByte(luma.whole + greenU.whole + greenV.whole,
-                                     luma.remainder + greenU.remainder + greenV.remainder, green) &
-                         channelByte(luma.whole + redV.whole, luma.remainder + redV.remainder, red);
-    if (!inexact) {
-        return YuvToBgr(y, u, v);
-    }
-    return blue | (green << 8) | (red << 16);
+    return pixelOf(y, chromaOf(u, v));
 }
 
 bool ConvertFrame(std::uint8_t code, const std::uint8_t* source, std::uint8_t* output, std::int32_t width,

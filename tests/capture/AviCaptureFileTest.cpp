@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 namespace kestrane {
 namespace {
@@ -75,7 +73,7 @@ TEST_F(AviCaptureFile, HoldsEveryFrameOfTheTimeLimit) {
 TEST_F(AviCaptureFile, AbortedCaptureLeavesAReadableFile) {
     rig.state->RecordTimeLimit = 30;
     rig.connection->StartSequence();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(rig.waitForCapturedFrames(3));
     rig.connection->AbortSequence();
     rig.window->waitForSequence();
     rig.connection->RefreshStatus();

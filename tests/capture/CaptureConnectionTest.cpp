@@ -9,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 namespace kestrane {
 namespace {
@@ -284,7 +282,7 @@ TEST_F(StreamingCapture, RecordsOneFrameEvery35MsForTheTimeLimit) {
 TEST_F(StreamingCapture, AbortEndsItWithAValidFile) {
     rig.state->RecordTimeLimit = 10;
     rig.connection->StartSequence();
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    ASSERT_TRUE(rig.waitForCapturedFrames(3));
     rig.connection->AbortSequence();
     waitUntilIdle(rig);
     EXPECT_EQ(rig.sink->finishes, 1);
@@ -333,7 +331,7 @@ TEST(StreamingCaptureEnd, CameraVanishingMidCaptureCompletesTheFile) {
     rig.start();
     rig.state->RecordTimeLimit = 5;
     rig.connection->StartSequence();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(rig.waitForCapturedFrames(3));
     script->lost = true; // the reading thread sees it at its next frame
     waitUntilIdle(rig);
     EXPECT_EQ(rig.sink->finishes, 1);

@@ -6,6 +6,8 @@
 #include "imaging/Bmp.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace kestrane::test {
 
@@ -94,6 +96,23 @@ std::vector<std::uint8_t> ConnectionRig::streamPixels() const {
     }
     const std::uint8_t* begin = c.StreamPixels;
     return {begin, c.FrameStream.memory() + c.FrameStream.size()};
+}
+
+} // namespace kestrane::test
+
+namespace kestrane::test {
+
+bool ConnectionRig::waitForCapturedFrames(std::uint32_t frames) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    CaptureStatus status;
+    do {
+        window->getStatus(status);
+        if (status.currentVideoFrame >= frames) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < giveUp);
+    return false;
 }
 
 } // namespace kestrane::test

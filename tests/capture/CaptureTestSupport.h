@@ -125,6 +125,8 @@ struct ConnectionRig {
     }
     // The pixel area of the stream.
     std::vector<std::uint8_t> streamPixels() const;
+    // Waits (up to ten seconds) until a running streaming capture has taken `frames` frames.
+    bool waitForCapturedFrames(std::uint32_t frames);
 };
 
 } // namespace kestrane::test
