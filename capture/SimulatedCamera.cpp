@@ -16,25 +16,6 @@ namespace kestrane {
 
 namespace {
 
-struct Layout {
-    std::uint32_t compression;
-    std::uint16_t bitCount;
-    std::uint8_t code;
-    const char* label;
-};
-
-constexpr std::array<Layout, 9> kLayouts = {{
-    {kBiRgb, 24, kFormatRgb, "RGB 24"},
-    {kBiRgb, 32, kFormatRgb, "RGB 32"},
-    {kFourCcYuy2, 16, kFormatYuy2, "YUY2"},
-    {kFourCcUyvy, 16, kFormatUyvy, "UYVY"},
-    {kFourCcY41p, 12, kFormatY41p, "Y41P"},
-    {kFourCcYvu9, 9, kFormatYvu9, "YVU9"},
-    {kFourCcI420, 12, kFormatI420, "I420"},
-    {kFourCcY8, 8, kFormatY8, "Y8"},
-    {kFourCcY211, 8, kFormatY211, "Y211"},
-}};
-
 constexpr std::array<std::array<std::int32_t, 2>, 3> kSizes = {{{640, 480}, {320, 240}, {160, 120}}};
 constexpr std::int32_t kMaxSide = 4096;
 
@@ -177,7 +158,7 @@ std::string SimulatedCamera::description() const {
 }
 
 std::vector<std::uint8_t> SimulatedCamera::videoFormat() const {
-    const Layout& layout = kLayouts[layout_];
+    const DriverLayout& layout = kDriverLayouts[layout_];
     return formatRequest(FormatOption{layout.compression, layout.bitCount, width_, height_, {}});
 }
 
@@ -187,14 +168,15 @@ int SimulatedCamera::setVideoFormat(const std::uint8_t* header, std::size_t size
         request.width > kMaxSide || request.height > kMaxSide) {
         return -EINVAL;
     }
-    const auto layout = std::find_if(kLayouts.begin(), kLayouts.end(), [&](const Layout& l) {
-        return l.compression == request.compression &&
-               (l.bitCount == request.bitCount || (l.code != kFormatRgb && request.bitCount == 0));
-    });
-    if (layout == kLayouts.end()) {
+    const auto layout =
+        std::find_if(kDriverLayouts.begin(), kDriverLayouts.end(), [&](const DriverLayout& l) {
+            return l.compression == request.compression &&
+                   (l.bitCount == request.bitCount || (l.compression != kBiRgb && request.bitCount == 0));
+        });
+    if (layout == kDriverLayouts.end()) {
         return -EINVAL;
     }
-    layout_ = static_cast<std::size_t>(layout - kLayouts.begin());
+    layout_ = static_cast<std::size_t>(layout - kDriverLayouts.begin());
     width_ = request.width;
     height_ = request.height;
     encodeFrame();
@@ -203,7 +185,7 @@ int SimulatedCamera::setVideoFormat(const std::uint8_t* header, std::size_t size
 
 std::vector<FormatOption> SimulatedCamera::formatOptions() const {
     std::vector<FormatOption> options;
-    for (const Layout& layout : kLayouts) {
+    for (const DriverLayout& layout : kDriverLayouts) {
         for (const auto& size : kSizes) {
             options.push_back({layout.compression, layout.bitCount, size[0], size[1], layout.label});
         }
@@ -310,8 +292,8 @@ void SimulatedCamera::encodeFrame() {
     renderReference(nextFrame_);
     const std::int32_t w = width_;
     const std::int32_t h = height_;
-    const Layout& layout = kLayouts[layout_];
-    const std::uint8_t code = layout.code;
+    const DriverLayout& layout = kDriverLayouts[layout_];
+    const std::uint8_t code = FormatCodeOf(layout.compression);
     const std::size_t bytes =
         code == kFormatRgb ? dibImageBytes(w, h, layout.bitCount) : yuvFrameBytes(code, w, h);
     frame_.assign(bytes, code == kFormatRgb ? 0 : 128);

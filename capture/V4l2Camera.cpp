@@ -29,20 +29,18 @@ constexpr int kDefaultPeriodUs = 33333;
 // The device layouts the program takes, in the order it prefers them.
 struct PixelLayout {
     std::uint32_t pixelFormat;
-    std::uint32_t compression;
-    std::uint16_t bitCount;
-    const char* label;
+    DriverLayout driver; // what the program calls the same layout
 };
 
 constexpr std::array<PixelLayout, 8> kLayouts = {{
-    {V4L2_PIX_FMT_BGR24, kBiRgb, 24, "RGB 24"},
-    {V4L2_PIX_FMT_RGB24, kBiRgb, 24, "RGB 24"},
-    {V4L2_PIX_FMT_YUYV, kFourCcYuy2, 16, "YUY2"},
-    {V4L2_PIX_FMT_UYVY, kFourCcUyvy, 16, "UYVY"},
-    {V4L2_PIX_FMT_YUV420, kFourCcI420, 12, "I420"},
-    {V4L2_PIX_FMT_GREY, kFourCcY8, 8, "Y8"},
-    {V4L2_PIX_FMT_Y41P, kFourCcY41p, 12, "Y41P"},
-    {V4L2_PIX_FMT_YVU410, kFourCcYvu9, 9, "YVU9"},
+    {V4L2_PIX_FMT_BGR24, kDriverLayouts[0]},
+    {V4L2_PIX_FMT_RGB24, kDriverLayouts[0]},
+    {V4L2_PIX_FMT_YUYV, kDriverLayouts[2]},
+    {V4L2_PIX_FMT_UYVY, kDriverLayouts[3]},
+    {V4L2_PIX_FMT_YUV420, kDriverLayouts[6]},
+    {V4L2_PIX_FMT_GREY, kDriverLayouts[7]},
+    {V4L2_PIX_FMT_Y41P, kDriverLayouts[4]},
+    {V4L2_PIX_FMT_YVU410, kDriverLayouts[5]},
 }};
 
 const PixelLayout* layoutOf(std::uint32_t pixelFormat) {
@@ -144,7 +142,7 @@ struct V4l2Camera::Device {
         fd = -1;
     }
 
-    std::uint8_t code() const { return FormatCodeOf(layout->compression); }
+    std::uint8_t code() const { return FormatCodeOf(layout->driver.compression); }
 
     // Bytes of a frame in the layout the program reads.
     std::size_t frameBytes() const {
@@ -414,7 +412,8 @@ std::vector<std::uint8_t> V4l2Camera::videoFormat() const {
     if (d.layout == nullptr) {
         return {};
     }
-    return formatRequest(FormatOption{d.layout->compression, d.layout->bitCount, d.width, d.height, {}});
+    return formatRequest(
+        FormatOption{d.layout->driver.compression, d.layout->driver.bitCount, d.width, d.height, {}});
 }
 
 int V4l2Camera::setVideoFormat(const std::uint8_t* header, std::size_t size) {
@@ -427,9 +426,9 @@ int V4l2Camera::setVideoFormat(const std::uint8_t* header, std::size_t size) {
     const std::int32_t height = request.height < 0 ? -request.height : request.height;
     const PixelLayout* wanted = nullptr;
     for (const PixelLayout* layout : d.offered) {
-        if (layout->compression == request.compression &&
-            (layout->bitCount == request.bitCount ||
-             (layout->compression != kBiRgb && request.bitCount == 0))) {
+        if (layout->driver.compression == request.compression &&
+            (layout->driver.bitCount == request.bitCount ||
+             (layout->driver.compression != kBiRgb && request.bitCount == 0))) {
             wanted = layout;
             break;
         }
@@ -437,7 +436,8 @@ int V4l2Camera::setVideoFormat(const std::uint8_t* header, std::size_t size) {
     if (wanted == nullptr) {
         return -EINVAL;
     }
-    if (wanted->compression == d.layout->compression && request.width == d.width && height == d.height) {
+    if (wanted->driver.compression == d.layout->driver.compression && request.width == d.width &&
+        height == d.height) {
         return 0;
     }
     const PixelLayout* previous = d.layout;
@@ -459,8 +459,9 @@ std::vector<FormatOption> V4l2Camera::formatOptions() const {
     Device& d = *device_;
     std::vector<FormatOption> options;
     const auto add = [&](const PixelLayout& layout, std::uint32_t w, std::uint32_t h) {
-        const FormatOption option{layout.compression, layout.bitCount, static_cast<std::int32_t>(w),
-                                  static_cast<std::int32_t>(h), layout.label};
+        const FormatOption option{layout.driver.compression, layout.driver.bitCount,
+                                  static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                                  layout.driver.label};
         if (std::find(options.begin(), options.end(), option) == options.end()) {
             options.push_back(option);
         }

@@ -291,22 +291,4 @@ std::size_t yuvFrameBytes(std::uint8_t code, std::int32_t width, std::int32_t he
     }
 }
 
-std::uint16_t yuvBitCount(std::uint8_t code) {
-    switch (code & 0x7F) {
-    case kFormatYuy2:
-    case kFormatUyvy:
-        return 16;
-    case kFormatY41p:
-    case kFormatI420:
-        return 12;
-    case kFormatYvu9:
-        return 9;
-    case kFormatY8:
-    case kFormatY211:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
 } // namespace kestrane

@@ -2,6 +2,7 @@
 // pixels.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -57,7 +58,24 @@ bool ConvertFrame(std::uint8_t code, const std::uint8_t* source, std::uint8_t* o
 // or for sizes without a single block).
 std::size_t yuvFrameBytes(std::uint8_t code, std::int32_t width, std::int32_t height);
 
-// The bit count a driver states for a frame of the layout (0 for codes it does not convert).
-std::uint16_t yuvBitCount(std::uint8_t code);
+// A layout as a driver states it: compression code, bits per pixel, and its name in the format dialog.
+struct DriverLayout {
+    std::uint32_t compression;
+    std::uint16_t bitCount;
+    const char* label;
+};
+
+// Every layout the program takes: RGB at 24 and 32 bits and the seven YUV layouts.
+inline constexpr std::array<DriverLayout, 9> kDriverLayouts = {{
+    {kBiRgb, 24, "RGB 24"},
+    {kBiRgb, 32, "RGB 32"},
+    {kFourCcYuy2, 16, "YUY2"},
+    {kFourCcUyvy, 16, "UYVY"},
+    {kFourCcY41p, 12, "Y41P"},
+    {kFourCcYvu9, 9, "YVU9"},
+    {kFourCcI420, 12, "I420"},
+    {kFourCcY8, 8, "Y8"},
+    {kFourCcY211, 8, "Y211"},
+}};
 
 } // namespace kestrane
