@@ -6,7 +6,9 @@
 #include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
+#include "recording/AviFrames.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -16,7 +18,7 @@ namespace kestrane {
 namespace {
 
 constexpr const char* kUsage = "usage: kestrane-analyse [--maxsin=0.2|0.4|0.6|0.8|1.0] [--sindlimit=0..40] "
-                               "[--flatfield=BACKGROUND.bmp] FRAME.bmp OUTDIR";
+                               "[--flatfield=BACKGROUND.bmp] FRAME.bmp|MOVIE.avi OUTDIR";
 
 struct Options {
     int maxSinPosition = 5;
@@ -117,6 +119,40 @@ void writePicture(const std::filesystem::path& path, void (*render)(const Measur
     writeFileAtomically(path, encodeBmp(picture));
 }
 
+bool isAviFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[12] = {};
+    in.read(head, sizeof head);
+    return in.gcount() == 12 && std::string(head, 4) == "RIFF" && std::string(head + 8, 4) == "AVI ";
+}
+
+std::string numbered(const char* name, std::int32_t index) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s-%05d.pgm", name, static_cast<int>(index));
+    return text;
+}
+
+// Every frame of a recording, each into its own numbered maps, with progress for long files.
+void analyseMovie(AviFrameReader& reader, const std::string& path, const std::filesystem::path& dir,
+                  MeasurementState& state, std::ostream& err) {
+    Bitmap frame;
+    const std::int32_t count = reader.frameCount();
+    for (std::int32_t n = 0; n < count; ++n) {
+        if (!reader.frame(n, frame)) {
+            err << "kestrane-analyse: frame " << n << " of '" << path
+                << "' cannot be read; analysed as black\n";
+        }
+        state.FramePixels = BmpToArray(frame);
+        analyseFrame(frame.view(), state);
+        writeFileAtomically(dir / numbered("sind", n), pgmImage(state.SinDMap));
+        writeFileAtomically(dir / numbered("extinction", n), pgmImage(state.ExtinctionMap));
+        writeFileAtomically(dir / numbered("transmission", n), pgmImage(state.TransmissionMap));
+        if ((n + 1) % 100 == 0 || n + 1 == count) {
+            err << "kestrane-analyse: " << (n + 1) << " of " << count << " frames\n";
+        }
+    }
+}
+
 Bitmap readFrame(const std::string& path, const char* what) {
     Bitmap bitmap;
     std::string error;
@@ -131,7 +167,11 @@ Bitmap readFrame(const std::string& path, const char* what) {
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
     try {
         const Options options = parseOptions(args);
-        Bitmap frame = readFrame(options.input, "cannot read frame");
+        const bool movie = isAviFile(options.input);
+        Bitmap frame;
+        if (!movie) {
+            frame = readFrame(options.input, "cannot read frame");
+        }
         MeasurementState& state = measurementState();
         state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
         state.SinDLimit = options.sinDLimit;
@@ -144,17 +184,30 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
             }
             state.FlatFieldOn = 1;
         }
+        // The movie is opened before the output directory is made, so a bad file leaves nothing behind.
+        AviFrameReader reader;
+        if (movie) {
+            if (const AviResult opened = reader.open(options.input); opened != kAviOk) {
+                char code[16];
+                std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
+                throw UsageError{"kestrane-analyse: cannot read movie '" + options.input + "' (AVI error " +
+                                 code + ")"};
+            }
+        }
 
         std::error_code ec;
         std::filesystem::create_directories(options.outDir, ec);
         if (!std::filesystem::is_directory(options.outDir)) {
             throw UsageError{"kestrane-analyse: cannot create output directory '" + options.outDir + "'"};
         }
+        const std::filesystem::path dir(options.outDir);
+        if (movie) {
+            analyseMovie(reader, options.input, dir, state, err);
+            return 0;
+        }
 
         state.FramePixels = BmpToArray(frame);
         analyseFrame(frame.view(), state);
-
-        const std::filesystem::path dir(options.outDir);
         writeFileAtomically(dir / "sind.pgm", pgmImage(state.SinDMap));
         writeFileAtomically(dir / "extinction.pgm", pgmImage(state.ExtinctionMap));
         writeFileAtomically(dir / "transmission.pgm", pgmImage(state.TransmissionMap));

@@ -1,13 +1,38 @@
-// The frame reader as the acquisition loop sees it while "Work Offline" processes a recorded file; the
-// reader window's code supplies the real one.
+// The frame reader as the acquisition loop sees it while "Work Offline" processes a recorded file.
 #include "app/OfflineFrames.h"
 
-QWidget* createReaderWindowPlaceholder() {
-    auto* window = new QWidget(nullptr, Qt::Window);
-    window->setObjectName("Form3");
-    window->setWindowTitle("Form3");
-    window->setGeometry(570, 147, 330, 268);
-    // Closing the main window ends the program even while this window is shown.
-    window->setAttribute(Qt::WA_QuitOnClose, false);
-    return window;
+#include "review/AVIToBitmap.h"
+
+void ReaderOfflineFrames::step() {
+    if (Form3 != nullptr) {
+        Form3->IterateAVI();
+    }
+}
+
+QImage ReaderOfflineFrames::frame() const {
+    return ReaderBitmap;
+}
+
+int ReaderOfflineFrames::frameIndex() const {
+    return OfflineFrameIndex;
+}
+
+void ReaderOfflineFrames::setFrameIndex(int index) {
+    OfflineFrameIndex = index;
+}
+
+int ReaderOfflineFrames::frameCount() const {
+    return OfflineFrameCount;
+}
+
+void ReaderOfflineFrames::close() {
+    if (Form3 != nullptr) {
+        Form3->CloseAVI();
+    }
+}
+
+void ReaderOfflineFrames::hideWindow() {
+    if (Form3 != nullptr) {
+        Form3->hide();
+    }
 }

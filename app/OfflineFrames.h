@@ -1,9 +1,7 @@
-// The frame reader as the acquisition loop sees it while "Work Offline" processes a recorded file; the
-// reader window's code supplies the real one.
+// The frame reader as the acquisition loop sees it while "Work Offline" processes a recorded file.
 #pragma once
 
 #include <QImage>
-#include <QPointer>
 #include <QWidget>
 
 class OfflineFrames {
@@ -25,24 +23,26 @@ class OfflineFrames {
 // No file open: steps hand out nothing and the count is 0, so a run ends at its first tick.
 class NoOfflineFrames : public OfflineFrames {
   public:
-    explicit NoOfflineFrames(QWidget* readerWindow = nullptr) : readerWindow_(readerWindow) {}
     void step() override { ++index_; }
     QImage frame() const override { return QImage(); }
     int frameIndex() const override { return index_; }
     void setFrameIndex(int index) override { index_ = index; }
     int frameCount() const override { return 0; }
     void close() override {}
-    void hideWindow() override {
-        if (readerWindow_ != nullptr) {
-            readerWindow_->hide();
-        }
-    }
+    void hideWindow() override {}
 
   private:
-    QPointer<QWidget> readerWindow_;
     int index_ = 0;
 };
 
-// Until the frame reader's window exists: a hidden top-level window with the reader window's caption,
-// place and size.
-QWidget* createReaderWindowPlaceholder();
+// The AVI frame reader and its window Form3, with the reader's process-wide state.
+class ReaderOfflineFrames : public OfflineFrames {
+  public:
+    void step() override;
+    QImage frame() const override;
+    int frameIndex() const override;
+    void setFrameIndex(int index) override;
+    int frameCount() const override;
+    void close() override;
+    void hideWindow() override;
+};

@@ -4,6 +4,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/OfflineFrames.h"
 #include "app/TForm1.h"
+#include "review/AVIToBitmap.h"
 
 #include <QImage>
 #include <QScreen>
@@ -34,8 +35,8 @@ int main(int argc, char** argv) {
     app.setApplicationName("Kestrane");
 
     TForm1 form(captureFor(commandLine.camera));
-    QWidget* readerWindow = createReaderWindowPlaceholder();
-    form.setOfflineFrames(std::make_unique<NoOfflineFrames>(readerWindow));
+    createForm3();
+    form.setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
 
     if (const QScreen* screen = app.primaryScreen(); screen != nullptr) {
         QRect frame = form.frameGeometry();
@@ -44,6 +45,6 @@ int main(int argc, char** argv) {
     }
     form.show();
     const int result = app.exec();
-    delete readerWindow;
+    delete Form3;
     return result;
 }

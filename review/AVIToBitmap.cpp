@@ -222,6 +222,8 @@ void TForm3::CloseAVI() {
 TForm3* createForm3() {
     if (Form3 == nullptr) {
         Form3 = new TForm3();
+        // Closing the main window ends the program even while the reader window is shown.
+        Form3->setAttribute(Qt::WA_QuitOnClose, false);
     }
     return Form3;
 }

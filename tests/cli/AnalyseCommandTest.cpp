@@ -2,6 +2,7 @@
 #include "app/AnalyseCommand.h"
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
+#include "recording/AviFile.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,79 @@ TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
         EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
         EXPECT_FALSE(fs::exists(dir / "out")) << args.front();
     }
+}
+
+// An uncompressed 32-bit movie whose frame n has uniform quadrants a + n, b, c, d.
+void writeMovie(const std::string& path, int width, int height, int frames) {
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpen(&file, path, kOfWrite | kOfCreate), kAviOk);
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    info.dwScale = 1;
+    info.dwRate = 10;
+    info.rcFrame = {0, 0, width, height};
+    AviStream* stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, info), kAviOk);
+    Bitmap frame(width, height, 32);
+    std::vector<std::uint8_t> format(40, 0);
+    writeLe32(format.data(), 40);
+    writeLe32(format.data() + 4, static_cast<std::uint32_t>(width));
+    writeLe32(format.data() + 8, static_cast<std::uint32_t>(height));
+    writeLe16(format.data() + 12, 1);
+    writeLe16(format.data() + 14, 32);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), 40), kAviOk);
+    for (int n = 0; n < frames; ++n) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int v = y >= 240 ? (x >= 320 ? 130 : 90) : (x >= 320 ? 100 : 120 + n);
+                frame.row(y)[4 * x + 2] = static_cast<std::uint8_t>(v);
+            }
+        }
+        ASSERT_EQ(AVIStreamWrite(stream, n, 1, frame.bits(), static_cast<std::int32_t>(frame.sizeBytes()),
+                                 kAviIfKeyframe),
+                  kAviOk);
+    }
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+}
+
+TEST_F(AnalyseCommand, AnalysesEveryFrameOfAMovie) {
+    writeMovie(path("movie.avi"), 640, 480, 3);
+    ASSERT_EQ(run({path("movie.avi"), path("out")}), 0) << err.str();
+    const std::size_t header = std::string("P5\n320 240\n255\n").size();
+    for (const char* frame : {"00000", "00001", "00002"}) {
+        for (const char* map : {"sind", "extinction", "transmission"}) {
+            EXPECT_EQ(readAll(dir / "out" / (std::string(map) + "-" + frame + ".pgm")).size(),
+                      header + 320 * 240)
+                << map << frame;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "out" / "sind-00003.pgm"));
+    EXPECT_EQ(readAll(dir / "out" / "sind-00000.pgm").back(), 76); // the worked example
+    EXPECT_NE(readAll(dir / "out" / "sind-00002.pgm").back(), 76);
+    EXPECT_NE(err.str().find("3 of 3 frames"), std::string::npos);
+}
+
+TEST_F(AnalyseCommand, MovieFramesOfAnotherSizeReadZeroOutsideTheirPixels) {
+    // A 370 × 240 clip holds Quadrant A and 50 columns of B; everything else reads as 0.
+    writeMovie(path("clip.avi"), 370, 240, 1);
+    ASSERT_EQ(run({path("clip.avi"), path("out")}), 0) << err.str();
+    const auto bytes = readAll(dir / "out" / "transmission-00000.pgm");
+    const std::size_t bottomRow = bytes.size() - 320;
+    EXPECT_EQ(bytes[bottomRow], (100 + 148) / 4); // a' = 148 from a = 120
+    EXPECT_EQ(bytes[bottomRow + 49], (100 + 148) / 4);
+    EXPECT_EQ(bytes[bottomRow + 50], 148 / 4);
+    EXPECT_EQ(bytes.back(), 148 / 4);
+}
+
+TEST_F(AnalyseCommand, ADamagedMovieIsRefusedBeforeAnythingIsWritten) {
+    writeMovie(path("movie.avi"), 640, 480, 2);
+    auto bytes = readAll(dir / "movie.avi");
+    bytes.resize(100);
+    std::ofstream(path("cut.avi"), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 100);
+    EXPECT_EQ(run({path("cut.avi"), path("out")}), 2);
+    EXPECT_NE(err.str().find("cut.avi"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
 TEST_F(AnalyseCommand, TheProgramItselfExitsWithTwoOnAMissingFile) {
