@@ -46,10 +46,13 @@ inline int redAt(const FrameView& frame, int x, int y) {
     return frame.contains(x, y) ? frame.pixel(x, y)[2] : 0;
 }
 
+// Instruction sets the analysis of a whole frame can use; the kernel takes the widest the processor runs.
+enum class InstructionSet { kScalar, kAvx2, kAvx512 };
+
 // The analysis with everything that depends only on the tables worked out in advance: the channel gains per
-// byte, and per difference vector (X, Y) its extinction byte, length and |sin δ| correction. What is left per
-// pixel is exact in double arithmetic, so the bytes equal those of the extended-precision formula; the tests
-// prove it over the whole input domain.
+// byte, and per difference vector (X, Y) its extinction byte and the product of its length and |sin δ|
+// correction. What is left per pixel is done in double arithmetic whose bytes equal those of the
+// extended-precision formula; the tests prove it over the whole input domain for every instruction set.
 class AnalysisKernel {
   public:
     AnalysisKernel();
@@ -64,29 +67,48 @@ class AnalysisKernel {
     // floor of the mean.
     MapPixel pixelFromCombination(Extended maxSin, int x, int y, int sum) const;
 
+    // pixelFromCombination for `count` combinations at once, with the instruction set in use.
+    void pixelsFromCombinations(Extended maxSin, const std::int32_t* x, const std::int32_t* y,
+                                const std::int32_t* sum, MapPixel* out, int count) const;
+
+    // flatFieldSample for the red bytes of `count` consecutive 32-bit pixels, with the instruction set in
+    // use.
+    void flatFieldSamples(const std::uint8_t* pixels, const float* gains, std::uint8_t* out, int count) const;
+
     // The three maps of a Frame; `gains` (or null) is the flat field, applied to the samples as they are
     // read. The frame is not changed. Frames other than 640 × 480 read as if padded or cut to that size.
     void computeMaps(const FrameView& frame, const FlatFieldGains* gains, Extended maxSin,
                      const ResultMaps& maps) const;
 
+    // Whether this processor runs the instruction set.
+    static bool supports(InstructionSet set);
+    // Chooses the instruction set (tests and benchmarks compare them); false, and no change, when the
+    // processor lacks it.
+    bool useInstructionSet(InstructionSet set);
+    InstructionSet instructionSet() const { return set_; }
+
     static constexpr int kMinX = -127;
     static constexpr int kMaxX = 157;
     static constexpr int kMinY = -120;
     static constexpr int kMaxY = 127;
-    static constexpr int kSpanY = kMaxY - kMinY + 1;
-    static constexpr int kVectors = (kMaxX - kMinX + 1) * kSpanY;
+    // Vector-table entries per X: Y - kMinY fits in a byte, so an index is (X << 8) + Y from the origin.
+    static constexpr int kRowEntries = 256;
+    static constexpr int kVectors = (kMaxX - kMinX + 1) * kRowEntries;
 
   private:
     template <bool kFlat, bool kPacked>
-    void sweep(const FrameView& frame, const FlatFieldGains* gains, double maxSin,
+    void sweep(const FrameView& frame, const FlatFieldGains* gains, double scale,
                const ResultMaps& maps) const;
+    // The entry of vector (0, 0).
+    const std::uint64_t* vectorOrigin() const { return vectors_.data() - kMinX * kRowEntries - kMinY; }
+    std::uint64_t* vectorOrigin() { return vectors_.data() - kMinX * kRowEntries - kMinY; }
 
     std::uint64_t generation_ = ~std::uint64_t{0};
+    InstructionSet set_ = InstructionSet::kScalar;
     std::array<std::uint16_t, 256> gainA_{};
     std::array<std::uint16_t, 256> gainD_{};
-    std::vector<std::uint8_t> extinction_; // per (X, Y)
-    std::vector<float> length_;            // per (X, Y); 0 stands for the zero vector
-    std::vector<float> correction_;        // per (X, Y): SinDGainTable at the extinction byte
+    // Per (X, Y): the bits of the double length × correction, with the extinction byte in the low byte.
+    std::vector<std::uint64_t> vectors_;
 };
 
 // The process-wide kernel of the analysis pass.

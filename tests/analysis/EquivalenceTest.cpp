@@ -1,10 +1,13 @@
-// The fast analysis gives the bytes of the extended-precision formula for every input it can meet.
+// The fast analysis gives the bytes of the extended-precision formula for every input it can meet, with
+// every instruction set the processor runs.
 #include "analysis/FrameAnalysis.h"
 #include "analysis/PlainAnalysis.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 namespace kestrane {
@@ -21,30 +24,75 @@ const Tables& tables() {
 
 constexpr Extended kMaxSins[] = {0.2L, 0.4L, 0.6L, 0.8L, 1.0L};
 
-// Every difference vector the channels can form, every transmission 1..127 and every display scale: the pixel
-// formula depends on the four bytes only through X, Y and the clamped mean, so this covers every pixel.
+const char* setName(InstructionSet set) {
+    switch (set) {
+    case InstructionSet::kScalar:
+        return "scalar";
+    case InstructionSet::kAvx2:
+        return "AVX2";
+    case InstructionSet::kAvx512:
+        return "AVX-512";
+    }
+    return "?";
+}
+
+// A prepared kernel for each instruction set this processor runs.
+std::vector<AnalysisKernel> kernels(const Tables& t) {
+    std::vector<AnalysisKernel> list;
+    for (InstructionSet set : {InstructionSet::kScalar, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
+        if (AnalysisKernel::supports(set)) {
+            list.emplace_back();
+            list.back().useInstructionSet(set);
+            list.back().prepare(t);
+        }
+    }
+    return list;
+}
+
+std::string bytes(const MapPixel& p) {
+    return std::to_string(p.extinction) + "/" + std::to_string(p.transmission) + "/" + std::to_string(p.sinD);
+}
+
+// Every difference vector the channels can form, every transmission 1..127 (and both sides of its clamps)
+// and every display scale: the pixel formula depends on the four bytes only through X, Y and the floor of the
+// mean, so this covers every pixel.
 void expectWholeDomainEqual(const Tables& t) {
-    AnalysisKernel kernel;
-    kernel.prepare(t);
-    long long mismatches = 0;
+    const std::vector<AnalysisKernel> list = kernels(t);
+    std::vector<long long> mismatches(list.size());
+    std::vector<std::int32_t> xs, ys, sums;
+    std::vector<MapPixel> oracle, fast;
     for (Extended maxSin : kMaxSins) {
         for (int x = AnalysisKernel::kMinX; x <= AnalysisKernel::kMaxX; ++x) {
+            xs.clear();
+            ys.clear();
+            sums.clear();
+            oracle.clear();
             for (int y = AnalysisKernel::kMinY; y <= AnalysisKernel::kMaxY; ++y) {
                 for (int sum = 0; sum <= 128; ++sum) {
-                    const MapPixel fast = kernel.pixelFromCombination(maxSin, x, y, sum);
-                    const MapPixel oracle = plain::pixelFromCombination(t, maxSin, x, y, sum);
-                    if (!(fast == oracle) && ++mismatches <= 5) {
-                        ADD_FAILURE() << "X " << x << " Y " << y << " s " << sum << " MaxSin "
-                                      << static_cast<double>(maxSin) << ": fast " << int(fast.extinction)
-                                      << "/" << int(fast.transmission) << "/" << int(fast.sinD) << ", oracle "
-                                      << int(oracle.extinction) << "/" << int(oracle.transmission) << "/"
-                                      << int(oracle.sinD);
+                    xs.push_back(x);
+                    ys.push_back(y);
+                    sums.push_back(sum);
+                    oracle.push_back(plain::pixelFromCombination(t, maxSin, x, y, sum));
+                }
+            }
+            fast.resize(oracle.size());
+            for (std::size_t k = 0; k < list.size(); ++k) {
+                list[k].pixelsFromCombinations(maxSin, xs.data(), ys.data(), sums.data(), fast.data(),
+                                               static_cast<int>(fast.size()));
+                for (std::size_t i = 0; i < fast.size(); ++i) {
+                    if (!(fast[i] == oracle[i]) && ++mismatches[k] <= 5) {
+                        ADD_FAILURE()
+                            << setName(list[k].instructionSet()) << ": X " << xs[i] << " Y " << ys[i] << " s "
+                            << sums[i] << " MaxSin " << static_cast<double>(maxSin) << ": fast "
+                            << bytes(fast[i]) << ", oracle " << bytes(oracle[i]);
                     }
                 }
             }
         }
     }
-    EXPECT_EQ(mismatches, 0);
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        EXPECT_EQ(mismatches[k], 0) << setName(list[k].instructionSet());
+    }
 }
 
 TEST(Equivalence, EveryDifferenceVectorTransmissionAndScale) {
@@ -84,30 +132,91 @@ TEST(Equivalence, RandomPixelsEndToEnd) {
     }
 }
 
-TEST(Equivalence, FlatFieldForEveryByteAndEveryGainABackgroundGives) {
-    std::vector<float> gains = {0.0f};
-    for (int background = 1; background <= 255; ++background) {
-        gains.push_back(static_cast<float>(128.0L / background));
+// The extended flat field, and where its conversion has no integer to give (NaN, infinities) the dark or
+// bright sample the gain means.
+int expectedFlatField(int red, float gain) {
+    if (std::isnan(gain) || std::isinf(gain)) {
+        return gain > 0 && red > 0 ? 255 : 0;
     }
-    for (float gain : gains) {
-        for (int red = 0; red < 256; ++red) {
-            ASSERT_EQ(flatFieldSample(red, gain), plain::flatField(red, gain)) << red << " x " << gain;
+    return plain::flatField(red, gain);
+}
+
+// Runs the flat field of every kernel over the red bytes and gains, against the extended one; the other
+// bytes of each pixel are noise that must not leak in.
+void expectFlatFieldEqual(const std::vector<int>& reds, const std::vector<float>& gains) {
+    std::mt19937 random(5);
+    std::vector<std::uint8_t> pixels(reds.size() * 4);
+    for (std::size_t i = 0; i < reds.size(); ++i) {
+        const std::uint32_t noise = random();
+        std::memcpy(&pixels[4 * i], &noise, 4);
+        pixels[4 * i + 2] = static_cast<std::uint8_t>(reds[i]);
+    }
+    std::vector<std::uint8_t> out(reds.size());
+    for (const AnalysisKernel& kernel : kernels(tables())) {
+        kernel.flatFieldSamples(pixels.data(), gains.data(), out.data(), static_cast<int>(out.size()));
+        for (std::size_t i = 0; i < reds.size(); ++i) {
+            const int expected = expectedFlatField(reds[i], gains[i]);
+            ASSERT_EQ(out[i], expected)
+                << setName(kernel.instructionSet()) << ": " << reds[i] << " x " << gains[i];
+            if (kernel.instructionSet() == InstructionSet::kScalar) {
+                ASSERT_EQ(flatFieldSample(reds[i], gains[i]), expected);
+            }
         }
     }
 }
 
+TEST(Equivalence, FlatFieldForEveryByteAndEveryGainABackgroundGives) {
+    std::vector<int> reds;
+    std::vector<float> gains;
+    for (int background = 0; background <= 255; ++background) {
+        // A background byte of 0 leaves the gain at its start value 0.0.
+        const float gain = background == 0 ? 0.0f : static_cast<float>(128.0L / background);
+        for (int red = 0; red < 256; ++red) {
+            reds.push_back(red);
+            gains.push_back(gain);
+        }
+    }
+    expectFlatFieldEqual(reds, gains);
+}
+
 TEST(Equivalence, FlatFieldForArbitrarySingleGains) {
-    // The double product of a byte and a single is exact, so any finite gain rounds as in extended.
+    // Any single whose product with a byte the extended rounding can hold (negative, tiny and subnormal
+    // gains included), and NaN, which makes a dark sample.
     std::mt19937 random(99);
+    std::vector<int> reds;
+    std::vector<float> gains;
     for (int i = 0; i < 1'000'000; ++i) {
         std::uint32_t bits = random();
         float gain;
         std::memcpy(&gain, &bits, sizeof gain);
-        if (!std::isfinite(gain) || gain < 0 || gain > 1e6f) {
+        if (!std::isnan(gain) && !(std::fabs(gain) < 1e15f)) {
             continue;
         }
-        const int red = static_cast<int>(random() & 0xff);
-        ASSERT_EQ(flatFieldSample(red, gain), plain::flatField(red, gain)) << red << " x " << gain;
+        reds.push_back(static_cast<int>(random() & 0xff));
+        gains.push_back(gain);
+    }
+    for (float gain : {std::numeric_limits<float>::denorm_min(), -0.0f, 255.5f, 256.0f, 256.5f, 0.5f, 1.5f,
+                       std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                       -std::numeric_limits<float>::infinity()}) {
+        for (int red = 0; red < 256; ++red) {
+            reds.push_back(red);
+            gains.push_back(gain);
+        }
+    }
+    expectFlatFieldEqual(reds, gains);
+}
+
+TEST(Equivalence, GainsTooLargeForTheExtendedRoundingGiveFullScale) {
+    // The extended conversion overflows for these; a bright sample is what the gain means.
+    for (const AnalysisKernel& kernel : kernels(tables())) {
+        for (float gain : {1e20f, 1e30f, std::numeric_limits<float>::max()}) {
+            const std::uint8_t pixels[16 * 4] = {0, 0, 1, 0, 0, 0, 0, 0};
+            const std::vector<float> gainRow(16, gain);
+            std::uint8_t out[16];
+            kernel.flatFieldSamples(pixels, gainRow.data(), out, 16);
+            EXPECT_EQ(out[0], 255) << setName(kernel.instructionSet()) << " x " << gain;
+            EXPECT_EQ(out[1], 0) << setName(kernel.instructionSet()) << " x " << gain;
+        }
     }
 }
 
@@ -119,10 +228,40 @@ Bitmap randomFrame(int width, int height, std::mt19937& random) {
     return frame;
 }
 
+// The maps of every kernel against the oracle's for one frame (the oracle applies the flat field in place,
+// so it gets a copy).
+void expectMapsEqual(const Bitmap& frame, bool topDown, const FlatFieldGains* gains, Extended maxSin,
+                     const std::string& what) {
+    auto viewOf = [topDown](Bitmap& b) {
+        FrameView v = b.view();
+        if (topDown) {
+            v.pixels += (v.height - 1) * v.stride;
+            v.stride = -v.stride;
+        }
+        return v;
+    };
+    Bitmap oracleFrame = frame;
+    ResultMap oracle[3];
+    plain::analyse(viewOf(oracleFrame), gains, tables(), maxSin,
+                   ResultMaps{&oracle[0], &oracle[1], &oracle[2]});
+    for (const AnalysisKernel& kernel : kernels(tables())) {
+        Bitmap input = frame;
+        ResultMap fast[3];
+        kernel.computeMaps(viewOf(input), gains, maxSin, ResultMaps{&fast[0], &fast[1], &fast[2]});
+        EXPECT_TRUE(input == frame) << setName(kernel.instructionSet()) << " changed the frame";
+        for (int m = 0; m < 3; ++m) {
+            ASSERT_EQ(std::memcmp(fast[m].data(), oracle[m].data(), sizeof(ResultMap)), 0)
+                << setName(kernel.instructionSet()) << ", " << what << ", map " << m << " (sinD, extinction, "
+                << "transmission), MaxSin " << static_cast<double>(maxSin);
+        }
+    }
+}
+
 struct FrameCase {
     int width;
     int height;
     bool flat;
+    bool topDown;
 };
 
 class FrameEquivalence : public ::testing::TestWithParam<FrameCase> {};
@@ -137,25 +276,54 @@ TEST_P(FrameEquivalence, WholeFramesGiveTheSameMaps) {
         }
     }
     for (Extended maxSin : kMaxSins) {
-        Bitmap frame = randomFrame(fc.width, fc.height, random);
-        Bitmap oracleFrame = frame;
-        ResultMap fast[3], oracle[3];
-        AnalysisKernel kernel;
-        kernel.prepare(tables());
-        kernel.computeMaps(frame.view(), fc.flat ? &gains : nullptr, maxSin,
-                           ResultMaps{&fast[0], &fast[1], &fast[2]});
-        plain::analyse(oracleFrame.view(), fc.flat ? &gains : nullptr, tables(), maxSin,
-                       ResultMaps{&oracle[0], &oracle[1], &oracle[2]});
-        for (int m = 0; m < 3; ++m) {
-            ASSERT_EQ(std::memcmp(fast[m].data(), oracle[m].data(), sizeof(ResultMap)), 0) << "map " << m;
-        }
+        const Bitmap frame = randomFrame(fc.width, fc.height, random);
+        expectMapsEqual(frame, fc.topDown, fc.flat ? &gains : nullptr, maxSin, "random frame");
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FrameEquivalence,
-                         ::testing::Values(FrameCase{640, 480, false}, FrameCase{640, 480, true},
-                                           FrameCase{320, 240, true}, FrameCase{700, 500, true},
-                                           FrameCase{641, 480, false}, FrameCase{1, 1, true}));
+                         ::testing::Values(FrameCase{640, 480, false, false},
+                                           FrameCase{640, 480, true, false}, FrameCase{640, 480, true, true},
+                                           FrameCase{320, 240, true, false}, FrameCase{700, 500, true, false},
+                                           FrameCase{641, 480, false, false}, FrameCase{1, 1, true, false}));
+
+// A frame in which the map pixels see every pair of bytes (a, c), or every pair (b, d), through the
+// registration, so that each kernel meets each channel byte in combination with every partner. Pairs go
+// only to map pixels whose C and D samples no other map pixel reads.
+Bitmap channelPairFrame(bool aAndC) {
+    std::mt19937 random(aAndC ? 3 : 4);
+    Bitmap frame = randomFrame(kFrameWidth, kFrameHeight, random);
+    std::vector<int> readers(kFrameWidth * kFrameHeight);
+    for (int y = 0; y < kMapHeight; ++y) {
+        for (int x = 0; x < kMapWidth; ++x) {
+            ++readers[(registeredRow(x, y) + kMapHeight) * kFrameWidth + registeredColumn(x, y)];
+        }
+    }
+    const int offset = aAndC ? 0 : kMapWidth;
+    int pair = 0;
+    for (int y = 0; y < kMapHeight && pair < 65536; ++y) {
+        for (int x = 0; x < kMapWidth && pair < 65536; ++x) {
+            const int row = registeredRow(x, y) + kMapHeight;
+            const int column = registeredColumn(x, y);
+            if (readers[row * kFrameWidth + column] == 1) {
+                frame.view().pixel(x + offset, y)[2] = static_cast<std::uint8_t>(pair & 0xff);
+                frame.view().pixel(column + offset, row)[2] = static_cast<std::uint8_t>(pair >> 8);
+                ++pair;
+            }
+        }
+    }
+    EXPECT_EQ(pair, 65536);
+    return frame;
+}
+
+TEST(Equivalence, EveryPairOfChannelBytesThroughEachKernel) {
+    for (bool aAndC : {true, false}) {
+        const Bitmap frame = channelPairFrame(aAndC);
+        for (Extended maxSin : {1.0L, 0.2L}) {
+            expectMapsEqual(frame, false, nullptr, maxSin, aAndC ? "pairs (a, c)" : "pairs (b, d)");
+        }
+    }
+}
 
 } // namespace
 } // namespace kestrane
