@@ -1,8 +1,8 @@
-// What the main window asks of the camera: start-up, one grabbed frame, the driver's dialogs. The capture
-// code supplies the real implementation through createCapture.
+// What the main window asks of the camera: start-up, one grabbed frame, the driver's dialogs.
 #pragma once
 
 #include "app/CommandLine.h"
+#include "imaging/Bitmap.h"
 
 #include <QImage>
 #include <memory>
@@ -17,6 +17,10 @@ class CaptureSeam {
     virtual bool startUp(TForm1& form) = 0;
     // Grabs one frame and makes `frame` (the picture of Image1) a copy of it.
     virtual void grabFrame(QImage& frame) = 0;
+    // Grabs one frame in the pixel format in which the camera delivered it; false when none arrived.
+    virtual bool grabRaw(kestrane::Bitmap& frame) = 0;
+    // True when the pictures come from the built-in simulated sample rather than a camera.
+    virtual bool isSimulated() const { return false; }
     // The driver's own format and source dialogs.
     virtual void formatDialog() = 0;
     virtual void sourceDialog() = 0;
@@ -29,6 +33,7 @@ class NoCapture : public CaptureSeam {
   public:
     bool startUp(TForm1&) override { return false; }
     void grabFrame(QImage&) override {}
+    bool grabRaw(kestrane::Bitmap&) override { return false; }
     void formatDialog() override {}
     void sourceDialog() override {}
 };
@@ -39,6 +44,7 @@ class StillFrameCapture : public CaptureSeam {
     explicit StillFrameCapture(QImage frame) : frame_(std::move(frame)) {}
     bool startUp(TForm1&) override { return !frame_.isNull(); }
     void grabFrame(QImage& frame) override { frame = frame_; }
+    bool grabRaw(kestrane::Bitmap& frame) override;
     void formatDialog() override {}
     void sourceDialog() override {}
 
@@ -46,5 +52,6 @@ class StillFrameCapture : public CaptureSeam {
     QImage frame_;
 };
 
-// The camera the command line asks for.
+// The camera the command line asks for: a V4L2 device, the simulated camera or none, behind the capture
+// window inside the "Preview" page.
 std::unique_ptr<CaptureSeam> createCapture(const kestrane::CameraOptions& options);

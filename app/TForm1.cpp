@@ -23,6 +23,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
+#include <stdexcept>
 
 using kestrane::measurementState;
 using kestrane::MeasurementState;
@@ -363,6 +364,7 @@ void TForm1::connectHandlers() {
         }
     });
     connect(Format, &QPushButton::clicked, this, &TForm1::FormatClick);
+    connect(Intensitycorrection, &QPushButton::clicked, this, &TForm1::IntensitycorrectionClick);
     connect(Features, &QPushButton::clicked, this, &TForm1::FeaturesClick);
 }
 
@@ -439,6 +441,10 @@ void TForm1::windowActivated(QWidget* window) {
 }
 
 void TForm1::FormCreate() {
+    if (capture_->isSimulated()) {
+        // Nobody may take the simulated sample's pictures for a real one.
+        setWindowTitle(windowTitle() + " - simulated camera");
+    }
     if (capture_->startUp(*this)) {
         measurementState().CaptureReady = 1;
     }
@@ -624,6 +630,28 @@ void TForm1::LoadIntensitycorrection() {
         // Without any background the gains are all zero and would blacken every frame: keep them off.
         return;
     }
+    state.FlatFieldOn = 1;
+}
+
+void TForm1::IntensitycorrectionClick() {
+    dialogs().message("romove all optical components and sample");
+    MeasurementState& state = measurementState();
+    state.LivePaused = 0;
+    kestrane::Bitmap background;
+    if (!capture_->grabRaw(background)) {
+        throw std::runtime_error("No picture from the camera: no background was recorded.");
+    }
+    Image4->setPicture(toQImage(background));
+    if (background.width() != kestrane::kFrameWidth || background.height() != kestrane::kFrameHeight) {
+        // A background of another size could never be loaded again; keep the old file and gains instead.
+        throw std::runtime_error("The camera picture is not 640 x 480: no background was recorded.");
+    }
+    std::string error;
+    if (!kestrane::writeBmpFile(kestrane::backgroundFileName(selectedObjective()), background, error)) {
+        throw std::runtime_error(error);
+    }
+    kestrane::computeFlatFieldGains(background, state);
+    state.FramePixels = nullptr;
     state.FlatFieldOn = 1;
 }
 

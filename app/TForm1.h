@@ -58,6 +58,7 @@ class TForm1 : public QMainWindow {
     void TrackBar2Change();
     void sindthreshhold1Change();
     void LoadIntensitycorrection();
+    void IntensitycorrectionClick();
     void ShowAzimuth2Click();
     void azimuth1();
 

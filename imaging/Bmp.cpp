@@ -90,7 +90,13 @@ bool decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& out, std::str
         return fail(error, "BMP pixel data is truncated");
     }
 
-    Bitmap result(width, height, bits == 32 ? 32 : 24);
+    // Decoding into the caller's bitmap when it already has this geometry lets a camera loop run without
+    // allocating.
+    const int outBits = bits == 32 ? 32 : 24;
+    if (out.width() != width || out.height() != height || out.bitsPerPixel() != outBits) {
+        out = Bitmap(width, height, outBits);
+    }
+    Bitmap& result = out;
     for (std::int32_t y = 0; y < height; ++y) {
         const std::int32_t srcRow = topDown ? height - 1 - y : y;
         const std::uint8_t* src = data + pixelOffset + srcStride * srcRow;
@@ -108,7 +114,6 @@ bool decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& out, std::str
             dst[3 * x + 2] = palette[4 * index + 2];
         }
     }
-    out = std::move(result);
     return true;
 }
 

@@ -15,7 +15,8 @@ constexpr std::size_t kBmpFileHeaderSize = 14;
 constexpr std::size_t kBmpInfoHeaderSize = 40;
 
 // Decodes a BMP file image (uncompressed 1/4/8-bit palette, 24 or 32 bits, bottom-up or top-down).
-// Palette pictures become 24-bit. Returns false with a reason in `error` for anything malformed.
+// Palette pictures become 24-bit. Returns false with a reason in `error` for anything malformed, leaving
+// `out` as it was; `out`'s memory is reused when its size and depth already match.
 bool decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& out, std::string& error);
 
 // Reads and decodes a BMP file.

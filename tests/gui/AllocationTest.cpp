@@ -3,9 +3,12 @@
 // frame.
 #include "WindowFixture.h"
 
+#include "capture/CameraSelection.h"
+
 #include <QCheckBox>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <new>
 
 namespace {
@@ -51,12 +54,10 @@ long allocationsDuring(const std::function<void()>& work) {
     return allocations.load();
 }
 
-TEST_F(WindowTest, SteadyStatePassesAllocateNothing) {
-    TForm1& f = makeForm(workedExampleFrame());
-    showAndActivate();
+void expectSteadyPassesAllocateNothing(TForm1& f) {
     f.showazimuthinSind->setChecked(true);
     f.showAzimuthInExtinction->setChecked(true);
-    measurementState().FlatFieldOn = 1; // the flat field is part of the live path too
+    kestrane::measurementState().FlatFieldOn = 1; // the flat field is part of the live path too
     for (int i = 0; i < 3; ++i) {
         f.TarvolundClick();
         QCoreApplication::processEvents();
@@ -69,6 +70,20 @@ TEST_F(WindowTest, SteadyStatePassesAllocateNothing) {
         }
     });
     EXPECT_EQ(count, 0) << "allocations in 20 passes";
+}
+
+TEST_F(WindowTest, SteadyStatePassesAllocateNothing) {
+    TForm1& f = makeForm(workedExampleFrame());
+    showAndActivate();
+    expectSteadyPassesAllocateNothing(f);
+}
+
+TEST_F(WindowTest, SteadyStatePassesWithTheSimulatedCameraAllocateNothing) {
+    kestrane::CameraOptions options;
+    options.kind = kestrane::CameraKind::Simulated;
+    form = std::make_unique<TForm1>(createCapture(options));
+    showAndActivate();
+    expectSteadyPassesAllocateNothing(*form);
 }
 
 } // namespace

@@ -1,0 +1,120 @@
+// The main window with a camera: the simulated sample live, and recording and loading flat-field backgrounds.
+#include "WindowFixture.h"
+
+#include "capture/CameraSelection.h"
+#include "imaging/Bmp.h"
+
+#include <QFile>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <set>
+
+namespace {
+
+kestrane::CameraOptions simulatedCamera() {
+    kestrane::CameraOptions options;
+    options.kind = kestrane::CameraKind::Simulated;
+    return options;
+}
+
+class CameraWindowTest : public WindowTest {
+  protected:
+    TForm1& makeSimulatedForm() {
+        form = std::make_unique<TForm1>(createCapture(simulatedCamera()));
+        return *form;
+    }
+};
+
+TEST_F(CameraWindowTest, TheSimulatedSampleRunsLiveAndSaysSo) {
+    TForm1& f = makeSimulatedForm();
+    EXPECT_TRUE(f.windowTitle().contains("simulated camera"));
+    EXPECT_EQ(measurementState().CaptureReady, 1);
+    showAndActivate();
+    f.TarvolundClick();
+    // A structured sample: many different |sin d| and extinction values, transmission neither black nor flat.
+    std::set<int> sinD, extinction, transmission;
+    for (int x = 0; x < 320; x += 7) {
+        for (int y = 0; y < 240; y += 7) {
+            sinD.insert(measurementState().SinDMap.at(x, y));
+            extinction.insert(measurementState().ExtinctionMap.at(x, y));
+            transmission.insert(measurementState().TransmissionMap.at(x, y));
+        }
+    }
+    EXPECT_GT(sinD.size(), 20u);
+    EXPECT_GT(extinction.size(), 20u);
+    EXPECT_GT(transmission.size(), 10u);
+    EXPECT_FALSE(
+        f.Panel2->findChildren<QWidget*>().isEmpty()); // the capture window lives in the preview panel
+
+    // The "Preview" page pauses the live analysis; the main page starts it again.
+    f.PageControl1->setCurrentWidget(f.TabSheet2);
+    EXPECT_EQ(measurementState().LivePaused, 1);
+    EXPECT_TRUE(f.Panel2->isVisible());
+    f.PageControl1->setCurrentWidget(f.TabSheet1);
+    EXPECT_EQ(measurementState().LivePaused, 0);
+    EXPECT_FALSE(f.Panel2->isVisible());
+}
+
+TEST_F(CameraWindowTest, AFirstRunWithoutBackgroundLeavesFramesUncorrected) {
+    TForm1& f = makeForm(workedExampleFrame());
+    showAndActivate();
+    EXPECT_EQ(dialogs.messages, QStringList{"backgroundintensity nor found"});
+    EXPECT_EQ(measurementState().FlatFieldOn, 0);
+    f.TarvolundClick();
+    EXPECT_EQ(measurementState().SinDMap.at(100, 100), 76); // not every red sample turned to 0
+    EXPECT_EQ(measurementState().TransmissionMap.at(100, 100), 115);
+}
+
+TEST_F(CameraWindowTest, RecordingABackgroundWritesOnlyTheSelectedObjectivesFile) {
+    TForm1& f = makeForm(quadrantFrame(64, 128, 255, 1));
+    showAndActivate();
+    dialogs.messages.clear();
+    f.Ob40->setChecked(true);
+    dialogs.messages.clear();
+    measurementState().LivePaused = 1;
+    f.IntensitycorrectionClick();
+
+    EXPECT_EQ(dialogs.messages, QStringList{"romove all optical components and sample"});
+    EXPECT_EQ(measurementState().LivePaused, 0);
+    EXPECT_TRUE(QFile::exists(path("kestrane-backgroundintensity40.bmp")));
+    EXPECT_FALSE(QFile::exists(path("kestrane-backgroundintensity4.bmp")));
+    EXPECT_FALSE(QFile::exists(path("kestrane-backgroundintensity10.bmp")));
+    EXPECT_EQ(measurementState().FlatFieldOn, 1);
+    EXPECT_EQ(measurementState().FlatFieldGain.at(0, 0), 2.0f);       // A: 128 / 64
+    EXPECT_EQ(measurementState().FlatFieldGain.at(400, 0), 1.0f);     // B: 128 / 128
+    EXPECT_EQ(measurementState().FlatFieldGain.at(400, 300), 128.0f); // D: 128 / 1
+    EXPECT_EQ(f.Image4->picture().size(), QSize(640, 480));
+
+    // The file is the frame as it arrived, and loads back as the same gains.
+    kestrane::Bitmap saved;
+    std::string error;
+    ASSERT_TRUE(
+        kestrane::readBmpFile(path("kestrane-backgroundintensity40.bmp").toStdString(), saved, error));
+    EXPECT_EQ(saved.width(), 640);
+    measurementState().FlatFieldGain.clear();
+    f.LoadIntensitycorrection();
+    EXPECT_EQ(measurementState().FlatFieldGain.at(0, 0), 2.0f);
+
+    // With the background in force, a frame like it reads 128 in every channel.
+    f.TarvolundClick();
+    EXPECT_EQ(measurementState().TransmissionMap.at(10, 10), 127);
+}
+
+TEST_F(CameraWindowTest, RecordingWithoutACameraReportsAndWritesNothing) {
+    TForm1& f = makeForm(QImage());
+    showAndActivate();
+    EXPECT_THROW(f.IntensitycorrectionClick(), std::runtime_error);
+    EXPECT_FALSE(QFile::exists(path("kestrane-backgroundintensity4.bmp")));
+    EXPECT_EQ(measurementState().FlatFieldOn, 0);
+}
+
+TEST_F(CameraWindowTest, ACameraPictureOfAnotherSizeIsNotRecorded) {
+    QImage small(320, 240, QImage::Format_RGB32);
+    small.fill(qRgb(100, 0, 0));
+    TForm1& f = makeForm(small);
+    showAndActivate();
+    EXPECT_THROW(f.IntensitycorrectionClick(), std::runtime_error);
+    EXPECT_FALSE(QFile::exists(path("kestrane-backgroundintensity4.bmp")));
+}
+
+} // namespace
