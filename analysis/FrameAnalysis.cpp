@@ -10,7 +10,7 @@
 #define KESTRANE_X86_SIMD 1
 #define KESTRANE_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define KESTRANE_TARGET_AVX512                                                                               \
-    __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
+    __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi,prfchw")))
 #endif
 
 namespace kestrane {
@@ -42,9 +42,9 @@ const Registration& registration() {
     return r;
 }
 
-// A vector entry is the double length × correction with the extinction byte in its low byte. The product of
-// two floats has at most 48 significant bits, so this drops at most 4 of them; the whole-domain tests show
-// that the bytes stay the same even with 20 more bits dropped.
+// A vector entry is the double length × correction with its low byte replaced by the extinction byte. That
+// changes the product by less than 2^-44 of itself; the whole-domain tests show that the bytes stay the same
+// even with 24 low bits dropped.
 constexpr std::uint64_t kExtinctionBits = 0xFF;
 
 inline std::uint8_t entryExtinction(std::uint64_t entry) {
@@ -52,20 +52,24 @@ inline std::uint8_t entryExtinction(std::uint64_t entry) {
 }
 
 inline double entryProduct(std::uint64_t entry) {
-    return std::bit_cast<double>(entry & ~kExtinctionBits);
-}
-
-// The |sin δ| byte from length × correction, the transmission T and 255 / MaxSin. The formula divides the
-// length by T before it multiplies by the correction, and multiplies by 255 before it divides by MaxSin;
-// the reordering moves the last bits only, and the whole-domain tests show that no byte changes.
-inline std::uint8_t sinDByte(double product, int transmission, double scale) {
-    const double v = std::min(product / transmission, 1.0);
-    const double z = v * scale;
-    return z >= 255.0 ? std::uint8_t{255} : static_cast<std::uint8_t>(roundEven(z));
+    return std::bit_cast<double>(entry);
 }
 
 inline double sinDScale(Extended maxSin) {
     return 255.0 / static_cast<double>(maxSin);
+}
+
+// Where |sin δ| × 255 / MaxSin stops: at 255 / MaxSin (|sin δ| limited to 1) or at the largest byte.
+inline double sinDLimit(double scale) {
+    return std::min(scale, 255.0);
+}
+
+// The |sin δ| byte: length × correction × (255 / MaxSin / T), limited by sinDLimit, rounded half to even.
+// The formula divides the length by T, multiplies by the correction, limits to 1, multiplies by 255, divides
+// by MaxSin and saturates the rounded value at 255; the limits are the same, and the changed order moves the
+// last bits only: the whole-domain tests show that no byte changes.
+inline std::uint8_t sinDByte(double product, int transmission, double scale) {
+    return static_cast<std::uint8_t>(roundEven(std::min(product * (scale / transmission), sinDLimit(scale))));
 }
 
 } // namespace
@@ -205,6 +209,12 @@ void AnalysisKernel::sweep(const FrameView& frame, const FlatFieldGains* gains, 
 
 #if KESTRANE_X86_SIMD
 
+namespace detail {
+// The values behind splat(). Being variables that other files could change, the compiler reads them from
+// memory instead of building them from immediates.
+template <std::uint32_t kValue> std::uint32_t splatValue = kValue;
+} // namespace detail
+
 // GCC 12's AVX-512 headers start some intrinsics from a deliberately undefined register and warn about it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -288,8 +298,7 @@ template <int kLanes> const std::array<LaneGroup, kMapWidth / kLanes>& laneGroup
     return groups;
 }
 
-// 255 / MaxSin / T for every transmission T, so that |sin δ| needs no division (the whole-domain tests prove
-// the bytes of min(product × this, 255 / MaxSin)).
+// 255 / MaxSin / T for every transmission T (as sinDByte computes it), so that |sin δ| needs no division.
 void fillSinDScales(double* scales, double scale) {
     scales[0] = 0.0;
     for (int t = 1; t <= kMaxTransmission; ++t) {
@@ -322,9 +331,8 @@ KESTRANE_TARGET_AVX2 inline __m256i registered8(const T* const* rows, const Lane
 template <bool kFlat, Form kForm> KESTRANE_TARGET_AVX2 inline __m256i red8(__m256i pixels, __m256i gains) {
     if constexpr (kFlat) {
         const __m256 red = _mm256_cvtepi32_ps(_mm256_and_si256(pixels, _mm256_set1_epi32(0xFF0000)));
-        const __m256 gain = _mm256_min_ps(_mm256_max_ps(_mm256_castsi256_ps(gains), _mm256_setzero_ps()),
-                                          _mm256_set1_ps(256.0f));
-        const __m256i bits = _mm256_castps_si256(_mm256_fmadd_ps(red, gain, _mm256_set1_ps(0x1p39f)));
+        const __m256 sum = _mm256_fmadd_ps(red, _mm256_castsi256_ps(gains), _mm256_set1_ps(0x1p39f));
+        const __m256i bits = _mm256_castps_si256(_mm256_max_ps(sum, _mm256_set1_ps(0x1p39f)));
         if constexpr (kForm == Form::kHigh) {
             return _mm256_slli_epi32(_mm256_min_epu32(bits, _mm256_set1_epi32(kTwoPow39Bits + 255)), 16);
         } else {
@@ -372,30 +380,33 @@ KESTRANE_TARGET_AVX2 inline void storeBytes8(std::uint8_t* out, __m256i v) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
 }
 
-// |sin δ| of 4 pixels, with the operations of sinDByte.
-KESTRANE_TARGET_AVX2 inline __m128i sinD4(__m256i entries, __m128i transmission, __m256d scale) {
-    const __m256d product =
-        _mm256_castsi256_pd(_mm256_andnot_si256(_mm256_set1_epi64x(kExtinctionBits), entries));
-    const __m256d v =
-        _mm256_min_pd(_mm256_div_pd(product, _mm256_cvtepi32_pd(transmission)), _mm256_set1_pd(1.0));
-    return _mm256_cvtpd_epi32(_mm256_mul_pd(v, scale));
+// sinDByte of 4 pixels, as doubles whose low 32 bits are the byte: adding 1.5 × 2^52 to a value below 2^51
+// rounds it half to even to an integer, which then fills the low bits.
+KESTRANE_TARGET_AVX2 inline __m256i sinD4(__m256i entries, __m128i transmission, const double* sinDScales,
+                                          __m256d limit) {
+    const __m256d scaled =
+        _mm256_mul_pd(_mm256_castsi256_pd(entries), _mm256_i32gather_pd(sinDScales, transmission, 8));
+    return _mm256_castpd_si256(_mm256_add_pd(_mm256_min_pd(scaled, limit), _mm256_set1_pd(0x1.8p52)));
+}
+
+// The low 32 bits of the 4 + 4 64-bit lanes.
+KESTRANE_TARGET_AVX2 inline __m256i lowHalves(__m256i low, __m256i high) {
+    const __m256i evenDwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+    return _mm256_blend_epi32(_mm256_permutevar8x32_epi32(low, evenDwords),
+                              _mm256_permutevar8x32_epi32(high, evenDwords), 0xF0);
 }
 
 // The three bytes of 8 pixels from their vector indices and transmissions.
-KESTRANE_TARGET_AVX2 inline void finish8(const std::uint64_t* origin, __m256i index, __m256i transmission,
-                                         __m256d scale, std::uint8_t* extinction,
+KESTRANE_TARGET_AVX2 inline void finish8(const std::uint64_t* origin, const double* sinDScales, __m256i index,
+                                         __m256i transmission, __m256d limit, std::uint8_t* extinction,
                                          std::uint8_t* transmissionOut, std::uint8_t* sinD) {
     const auto* base = reinterpret_cast<const long long*>(origin);
     const __m256i low = _mm256_i32gather_epi64(base, _mm256_castsi256_si128(index), 8);
     const __m256i high = _mm256_i32gather_epi64(base, _mm256_extracti128_si256(index, 1), 8);
-    const __m256i evenDwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-    const __m256i entryLows = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(low, evenDwords),
-                                                 _mm256_permutevar8x32_epi32(high, evenDwords), 0xF0);
-    storeBytes8(extinction, _mm256_and_si256(entryLows, _mm256_set1_epi32(kExtinctionBits)));
+    storeBytes8(extinction, _mm256_and_si256(lowHalves(low, high), _mm256_set1_epi32(kExtinctionBits)));
     storeBytes8(transmissionOut, transmission);
-    const __m128i sinDLow = sinD4(low, _mm256_castsi256_si128(transmission), scale);
-    const __m128i sinDHigh = sinD4(high, _mm256_extracti128_si256(transmission, 1), scale);
-    storeBytes8(sinD, _mm256_inserti128_si256(_mm256_castsi128_si256(sinDLow), sinDHigh, 1));
+    storeBytes8(sinD, lowHalves(sinD4(low, _mm256_castsi256_si128(transmission), sinDScales, limit),
+                                sinD4(high, _mm256_extracti128_si256(transmission, 1), sinDScales, limit)));
 }
 
 // Byte interleaving rows i and i + 8 rotates the 8-bit (row, column) address of each byte of a 16 × 16 block
@@ -424,8 +435,10 @@ template <bool kFlat> KESTRANE_TARGET_AVX2 void sweepAvx2(const SweepInput& in) 
     alignas(64) std::uint8_t scratch[3][kAvx2BlockRows][kMapWidth];
     alignas(32) std::int32_t indices[kMapWidth];
     alignas(32) std::int32_t transmissions[kMapWidth];
+    alignas(32) double sinDScales[kMaxTransmission + 1];
+    fillSinDScales(sinDScales, in.scale);
     const auto& groups = laneGroups<kAvx2Lanes>();
-    const __m256d scale = _mm256_set1_pd(in.scale);
+    const __m256d limit = _mm256_set1_pd(sinDLimit(in.scale));
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i laneBits = _mm256_sllv_epi32(_mm256_set1_epi32(1), lanes);
     const __m256i zero = _mm256_setzero_si256();
@@ -459,8 +472,8 @@ template <bool kFlat> KESTRANE_TARGET_AVX2 void sweepAvx2(const SweepInput& in) 
         }
         const int block = y % kAvx2BlockRows;
         for (int x0 = 0; x0 < kMapWidth; x0 += kAvx2Lanes) {
-            finish8(in.origin, load8(indices + x0), load8(transmissions + x0), scale, scratch[0][block] + x0,
-                    scratch[1][block] + x0, scratch[2][block] + x0);
+            finish8(in.origin, sinDScales, load8(indices + x0), load8(transmissions + x0), limit,
+                    scratch[0][block] + x0, scratch[1][block] + x0, scratch[2][block] + x0);
         }
         if (block == kAvx2BlockRows - 1) {
             for (int m = 0; m < 3; ++m) {
@@ -482,14 +495,16 @@ KESTRANE_TARGET_AVX2 int flatFieldAvx2(const std::uint8_t* pixels, const float* 
 KESTRANE_TARGET_AVX2 int combinationsAvx2(const std::uint64_t* origin, double scale, const std::int32_t* x,
                                           const std::int32_t* y, const std::int32_t* sum, MapPixel* out,
                                           int count) {
-    const __m256d scales = _mm256_set1_pd(scale);
+    alignas(32) double sinDScales[kMaxTransmission + 1];
+    fillSinDScales(sinDScales, scale);
+    const __m256d limit = _mm256_set1_pd(sinDLimit(scale));
     int i = 0;
     for (; i + kAvx2Lanes <= count; i += kAvx2Lanes) {
         const __m256i index = _mm256_add_epi32(_mm256_slli_epi32(load8(x + i), 8), load8(y + i));
         const __m256i transmission = _mm256_min_epi32(_mm256_max_epi32(load8(sum + i), _mm256_set1_epi32(1)),
                                                       _mm256_set1_epi32(kMaxTransmission));
         std::uint8_t bytes[3][kAvx2Lanes];
-        finish8(origin, index, transmission, scales, bytes[0], bytes[1], bytes[2]);
+        finish8(origin, sinDScales, index, transmission, limit, bytes[0], bytes[1], bytes[2]);
         for (int k = 0; k < kAvx2Lanes; ++k) {
             out[i + k] = MapPixel{bytes[0][k], bytes[1][k], bytes[2][k]};
         }
@@ -534,6 +549,17 @@ const TransposeSteps& transposeSteps() {
     return steps;
 }
 
+// A 32-bit constant in every lane, read from memory so that an instruction can take it as a broadcast
+// operand for the price of a load: the channel arithmetic needs more constants than there are registers,
+// and given as immediates GCC rebuilds them on the vector ports each time round the loop.
+template <std::uint32_t kValue> KESTRANE_TARGET_AVX512 inline __m512i splat() {
+    return _mm512_set1_epi32(static_cast<int>(detail::splatValue<kValue>));
+}
+
+template <float kValue> KESTRANE_TARGET_AVX512 inline __m512 splatFloat() {
+    return _mm512_castsi512_ps(splat<std::bit_cast<std::uint32_t>(kValue)>());
+}
+
 KESTRANE_TARGET_AVX512 inline __m512i load16(const void* p) {
     return _mm512_loadu_si512(p);
 }
@@ -549,36 +575,35 @@ KESTRANE_TARGET_AVX512 inline __m512i registered16(const T* const* rows, const L
 }
 
 // The red bytes (bits 16..23) of 16 pixels in the given form, after the flat field when on. Exact: red ×
-// 65536 converts to float exactly; clamping the gain to 0..256 (NaN to 0) changes no byte and keeps the
-// product below 2^32; adding 2^39 in the same fused operation rounds once, to a multiple of 65536, which is
-// the product rounded half to even to an integer n, and n is then the low bits of the float.
+// 65536 converts to float exactly, and adding 2^39 in the same fused operation rounds once: for a product
+// below 2^39 to a multiple of 65536, which is the product rounded half to even to an integer n, and n is then
+// the low bits of the float. A larger product gives a larger float, whose bits clamp to 255 as they should;
+// a negative product or NaN is raised to 2^39 itself, which gives 0.
 template <bool kFlat, Form kForm> KESTRANE_TARGET_AVX512 inline __m512i red16(__m512i pixels, __m512i gains) {
     if constexpr (kFlat) {
-        const __m512 red = _mm512_cvtepi32_ps(_mm512_and_si512(pixels, _mm512_set1_epi32(0xFF0000)));
-        const __m512 gain = _mm512_min_ps(_mm512_max_ps(_mm512_castsi512_ps(gains), _mm512_setzero_ps()),
-                                          _mm512_set1_ps(256.0f));
-        const __m512i bits = _mm512_castps_si512(_mm512_fmadd_ps(red, gain, _mm512_set1_ps(0x1p39f)));
+        const __m512 red = _mm512_cvtepi32_ps(_mm512_and_si512(pixels, splat<0xFF0000>()));
+        const __m512 sum = _mm512_fmadd_ps(red, _mm512_castsi512_ps(gains), splatFloat<0x1p39f>());
+        // The maximum takes its second operand when the first is NaN.
+        const __m512i bits = _mm512_castps_si512(_mm512_max_ps(sum, splatFloat<0x1p39f>()));
         if constexpr (kForm == Form::kHigh) {
             // The exponent bits shift out.
-            return _mm512_slli_epi32(_mm512_min_epu32(bits, _mm512_set1_epi32(kTwoPow39Bits + 255)), 16);
+            return _mm512_slli_epi32(_mm512_min_epu32(bits, splat<kTwoPow39Bits + 255>()), 16);
         } else {
             const std::uint32_t tag = kForm == Form::kTagged ? kTag : 0;
-            const __m512i n =
-                _mm512_sub_epi32(bits, _mm512_set1_epi32(static_cast<int>(kTwoPow39Bits - tag)));
-            return _mm512_min_epu32(n, _mm512_set1_epi32(static_cast<int>(255 + tag)));
+            const __m512i n = _mm512_sub_epi32(bits, splat<kTwoPow39Bits - tag>());
+            return _mm512_min_epu32(n, splat<255 + tag>());
         }
     } else if constexpr (kForm == Form::kHigh) {
-        return _mm512_and_si512(pixels, _mm512_set1_epi32(0xFF0000));
+        return _mm512_and_si512(pixels, splat<0xFF0000>());
     } else {
         // (red & 0xFF) | tag
         const std::uint32_t tag = kForm == Form::kTagged ? kTag : 0;
-        return _mm512_ternarylogic_epi32(_mm512_srli_epi32(pixels, 16), _mm512_set1_epi32(0xFF),
-                                         _mm512_set1_epi32(static_cast<int>(tag)), 0xEA);
+        return _mm512_ternarylogic_epi32(_mm512_srli_epi32(pixels, 16), splat<0xFF>(), splat<tag>(), 0xEA);
     }
 }
 
-KESTRANE_TARGET_AVX512 inline __mmask16 equals16(__m512i tagged, std::uint32_t byte) {
-    return _mm512_cmpeq_epi32_mask(tagged, _mm512_set1_epi32(static_cast<int>(kTag | byte)));
+template <std::uint32_t kByte> KESTRANE_TARGET_AVX512 inline __mmask16 equals16(__m512i tagged) {
+    return _mm512_cmpeq_epi32_mask(tagged, splat<kTag | kByte>());
 }
 
 // Vector index (X << 8) + Y and transmission T of 16 pixels from tagged a and d, plain b and c in the high
@@ -589,52 +614,47 @@ KESTRANE_TARGET_AVX512 inline __mmask16 equals16(__m512i tagged, std::uint32_t b
 // toward zero, at once; one multiply-add joins the halves into the index, another adds the four channels.
 KESTRANE_TARGET_AVX512 inline void combine16(__m512i a, __m512i b, __m512i cHigh, __m512i d, __m512i& index,
                                              __m512i& transmission) {
-    const __m512i aGain = _mm512_madd_epi16(a, _mm512_set1_epi32(2519 | 1034 << 16));
+    const __m512i aGain = _mm512_madd_epi16(a, splat<2519 | 1034 << 16>());
     // ((aGain << 5) & 0xFFFF0000) | b
-    __m512i p = _mm512_ternarylogic_epi32(_mm512_slli_epi32(aGain, 5), _mm512_set1_epi32(-65536), b, 0xEA);
-    p = _mm512_mask_sub_epi32(p, equals16(a, 150), p, _mm512_set1_epi32(1 << 16));
-    const __m512i dGain = _mm512_madd_epi16(d, _mm512_set1_epi32(1925 | 1051 << 16));
+    __m512i p = _mm512_ternarylogic_epi32(_mm512_slli_epi32(aGain, 5), splat<0xFFFF0000>(), b, 0xEA);
+    p = _mm512_mask_sub_epi32(p, equals16<150>(a), p, splat<1 << 16>());
+    const __m512i dGain = _mm512_madd_epi16(d, splat<1925 | 1051 << 16>());
     __m512i q = _mm512_or_si512(_mm512_srli_epi32(dGain, 11), cHigh);
-    q = _mm512_mask_sub_epi32(q, _kor_mask16(equals16(d, 75), equals16(d, 175)), q, _mm512_set1_epi32(1));
+    q = _mm512_mask_sub_epi32(q, _kor_mask16(equals16<75>(d), equals16<175>(d)), q, splat<1>());
     const __m512i difference = _mm512_sub_epi16(p, q);
     const __m512i half =
         _mm512_srai_epi16(_mm512_add_epi16(difference, _mm512_srli_epi16(difference, 15)), 1);
-    index = _mm512_madd_epi16(half, _mm512_set1_epi32(1 | 256 << 16));
-    const __m512i sum =
-        _mm512_srli_epi32(_mm512_madd_epi16(_mm512_add_epi16(p, q), _mm512_set1_epi32(1 | 1 << 16)), 2);
-    transmission =
-        _mm512_min_epi32(_mm512_max_epi32(sum, _mm512_set1_epi32(1)), _mm512_set1_epi32(kMaxTransmission));
+    index = _mm512_madd_epi16(half, splat<1 | 256 << 16>());
+    const __m512i sum = _mm512_srli_epi32(_mm512_madd_epi16(_mm512_add_epi16(p, q), splat<1 | 1 << 16>()), 2);
+    transmission = _mm512_min_epi32(_mm512_max_epi32(sum, splat<1>()), splat<kMaxTransmission>());
 }
 
-// 255 / MaxSin × |sin δ| of 8 pixels, before rounding.
-KESTRANE_TARGET_AVX512 inline __m256i sinD8(__m512i entries, __m256i transmission, const double* sinDScales,
-                                            __m512d scale) {
-    const __m512d product =
-        _mm512_castsi512_pd(_mm512_andnot_si512(_mm512_set1_epi64(kExtinctionBits), entries));
-    const __m512d z =
-        _mm512_min_pd(_mm512_mul_pd(product, _mm512_i32gather_pd(transmission, sinDScales, 8)), scale);
-    return _mm512_cvt_roundpd_epi32(z, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+// sinDByte of 8 pixels, as doubles whose low byte is the byte (see sinD4).
+KESTRANE_TARGET_AVX512 inline __m512i sinD8(__m512i entries, __m256i transmission, const double* sinDScales,
+                                            __m512d limit) {
+    const __m512d scaled =
+        _mm512_mul_pd(_mm512_castsi512_pd(entries), _mm512_i32gather_pd(transmission, sinDScales, 8));
+    return _mm512_castpd_si512(_mm512_add_pd(_mm512_min_pd(scaled, limit), _mm512_set1_pd(0x1.8p52)));
 }
 
 // The three bytes of 16 pixels from their vector indices and transmissions.
 KESTRANE_TARGET_AVX512 inline void finish16(const std::uint64_t* origin, const double* sinDScales,
-                                            __m512i index, __m512i transmission, __m512d scale,
+                                            __m512i index, __m512i transmission, __m512d limit,
                                             std::uint8_t* extinction, std::uint8_t* transmissionOut,
                                             std::uint8_t* sinD) {
     const __m512i low = _mm512_i32gather_epi64(_mm512_castsi512_si256(index), origin, 8);
     const __m512i high = _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(index, 1), origin, 8);
-    // The low bytes of the 16 entries, and of the 16 transmissions.
-    const __m512i entryBytes = _mm512_setr_epi64(0x3830282018100800, 0x7870686058504840, 0, 0, 0, 0, 0, 0);
+    // The low bytes of 8 + 8 64-bit lanes, and of 16 32-bit lanes.
+    const __m512i qwordBytes = _mm512_setr_epi64(0x3830282018100800, 0x7870686058504840, 0, 0, 0, 0, 0, 0);
     const __m512i dwordBytes = _mm512_setr_epi64(0x1C1814100C080400, 0x3C3834302C282420, 0, 0, 0, 0, 0, 0);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(extinction),
-                     _mm512_castsi512_si128(_mm512_permutex2var_epi8(low, entryBytes, high)));
+                     _mm512_castsi512_si128(_mm512_permutex2var_epi8(low, qwordBytes, high)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(transmissionOut),
                      _mm512_castsi512_si128(_mm512_permutexvar_epi8(dwordBytes, transmission)));
-    const __m256i sinDLow = sinD8(low, _mm512_castsi512_si256(transmission), sinDScales, scale);
-    const __m256i sinDHigh = sinD8(high, _mm512_extracti64x4_epi64(transmission, 1), sinDScales, scale);
-    // Unsigned saturation: bytes above 255 (and the overflow value 2^31) become 255.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(sinD), _mm512_cvtusepi32_epi8(_mm512_inserti64x4(
-                                                           _mm512_castsi256_si512(sinDLow), sinDHigh, 1)));
+    const __m512i sinDLow = sinD8(low, _mm512_castsi512_si256(transmission), sinDScales, limit);
+    const __m512i sinDHigh = sinD8(high, _mm512_extracti64x4_epi64(transmission, 1), sinDScales, limit);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sinD),
+                     _mm512_castsi512_si128(_mm512_permutex2var_epi8(sinDLow, qwordBytes, sinDHigh)));
 }
 
 // Rows y0 .. y0 + rows - 1 of the map from its scratch block.
@@ -687,51 +707,93 @@ KESTRANE_TARGET_AVX512 void transposeTall(const TallBlock& block, std::uint8_t* 
     }
 }
 
+// The map bytes of a block are written long after the previous frame left them, when the frame's samples
+// have pushed them out of the nearer caches; while the last rows of a block are worked, this fetches the
+// lines the block's transposition will write, a share of the columns per row.
+inline void prefetchMapColumns(const SweepInput& in, int y) {
+    constexpr int kPrefetchRows = 32;
+    const int row = y % kTallRows;
+    const int first = y - row;
+    const int step = row - (std::min(kTallRows, kMapHeight - first) - kPrefetchRows);
+    if (step < 0) {
+        return;
+    }
+    constexpr int kColumnsPerRow = kMapWidth / kPrefetchRows;
+    for (int x = step * kColumnsPerRow; x < (step + 1) * kColumnsPerRow; ++x) {
+        for (std::uint8_t* map : in.maps) {
+            const std::uint8_t* column = map + x * ResultMap::kRows + first;
+            __builtin_prefetch(column, 1);
+            __builtin_prefetch(column + kTallRows - 1, 1);
+        }
+    }
+}
+
+// The vector index and transmission of the 16 pixels from column x0 of a map row.
+template <bool kFlat>
+KESTRANE_TARGET_AVX512 inline void front16(const FrameRows& rows, const LaneGroup& g, int x0,
+                                           __m512i firstColumns, std::int32_t* index,
+                                           std::int32_t* transmission) {
+    const int column = std::max(x0 - rows.columnShift, 0);
+    const bool clampFirst = x0 < rows.columnShift;
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i ga = zero, gb = zero, gc = zero, gd = zero;
+    if constexpr (kFlat) {
+        ga = load16(rows.gainA + x0);
+        gb = load16(rows.gainA + x0 + kMapWidth);
+        gc = registered16(rows.gainC, g, column, clampFirst, firstColumns);
+        gd = registered16(rows.gainC, g, column + kMapWidth, clampFirst, firstColumns);
+    }
+    __m512i i, t;
+    combine16(red16<kFlat, Form::kTagged>(load16(rows.a + x0), ga),
+              red16<kFlat, Form::kPlain>(load16(rows.a + x0 + kMapWidth), gb),
+              red16<kFlat, Form::kHigh>(registered16(rows.c, g, column, clampFirst, firstColumns), gc),
+              red16<kFlat, Form::kTagged>(
+                  registered16(rows.c, g, column + kMapWidth, clampFirst, firstColumns), gd),
+              i, t);
+    _mm512_store_si512(index, i);
+    _mm512_store_si512(transmission, t);
+}
+
 template <bool kFlat> KESTRANE_TARGET_AVX512 void sweepAvx512(const SweepInput& in) {
     alignas(64) TallBlock scratch[3];
-    alignas(64) std::int32_t indices[kMapWidth];
-    alignas(64) std::int32_t transmissions[kMapWidth];
+    // The vector indices and transmissions of two rows: the look-ups of one row run beside the channel
+    // arithmetic of the next, which keeps both the load ports and the vector units busy.
+    alignas(64) std::int32_t indices[2][kMapWidth];
+    alignas(64) std::int32_t transmissions[2][kMapWidth];
     alignas(64) double sinDScales[kMaxTransmission + 1];
     fillSinDScales(sinDScales, in.scale);
     const auto& groups = laneGroups<kAvx512Lanes>();
-    const __m512d scale = _mm512_set1_pd(in.scale);
+    const __m512d limit = _mm512_set1_pd(sinDLimit(in.scale));
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m512i zero = _mm512_setzero_si512();
-    for (int y = 0; y < kMapHeight; ++y) {
-        const FrameRows rows = frameRows(in, y);
-        const __m512i firstColumns =
-            _mm512_max_epi32(_mm512_sub_epi32(lanes, _mm512_set1_epi32(rows.columnShift)), zero);
-        for (int x0 = 0; x0 < kMapWidth; x0 += kAvx512Lanes) {
-            const LaneGroup& g = groups[static_cast<std::size_t>(x0 / kAvx512Lanes)];
-            const int column = std::max(x0 - rows.columnShift, 0);
-            const bool clampFirst = x0 < rows.columnShift;
-            __m512i ga = zero, gb = zero, gc = zero, gd = zero;
-            if constexpr (kFlat) {
-                ga = load16(rows.gainA + x0);
-                gb = load16(rows.gainA + x0 + kMapWidth);
-                gc = registered16(rows.gainC, g, column, clampFirst, firstColumns);
-                gd = registered16(rows.gainC, g, column + kMapWidth, clampFirst, firstColumns);
+    for (int y = 0; y <= kMapHeight; ++y) {
+        const bool front = y < kMapHeight;
+        const int done = y - 1; // the row whose look-ups run now
+        const int row = done % kTallRows;
+        FrameRows rows{};
+        __m512i firstColumns = lanes;
+        if (front) {
+            rows = frameRows(in, y);
+            firstColumns = _mm512_max_epi32(_mm512_sub_epi32(lanes, _mm512_set1_epi32(rows.columnShift)),
+                                            _mm512_setzero_si512());
+        }
+        if (done >= 0) {
+            prefetchMapColumns(in, done);
+        }
+        for (int j = 0; j < kMapWidth / kAvx512Lanes; ++j) {
+            const int x0 = j * kAvx512Lanes;
+            if (front) {
+                front16<kFlat>(rows, groups[static_cast<std::size_t>(j)], x0, firstColumns,
+                               indices[y % 2] + x0, transmissions[y % 2] + x0);
             }
-            __m512i index, transmission;
-            combine16(
-                red16<kFlat, Form::kTagged>(load16(rows.a + x0), ga),
-                red16<kFlat, Form::kPlain>(load16(rows.a + x0 + kMapWidth), gb),
-                red16<kFlat, Form::kHigh>(registered16(rows.c, g, column, clampFirst, firstColumns), gc),
-                red16<kFlat, Form::kTagged>(
-                    registered16(rows.c, g, column + kMapWidth, clampFirst, firstColumns), gd),
-                index, transmission);
-            _mm512_store_si512(indices + x0, index);
-            _mm512_store_si512(transmissions + x0, transmission);
+            if (done >= 0) {
+                finish16(in.origin, sinDScales, load16(indices[done % 2] + x0),
+                         load16(transmissions[done % 2] + x0), limit, scratch[0][j][row], scratch[1][j][row],
+                         scratch[2][j][row]);
+            }
         }
-        const int row = y % kTallRows;
-        for (int x0 = 0; x0 < kMapWidth; x0 += kAvx512Lanes) {
-            const int j = x0 / kAvx512Lanes;
-            finish16(in.origin, sinDScales, load16(indices + x0), load16(transmissions + x0), scale,
-                     scratch[0][j][row], scratch[1][j][row], scratch[2][j][row]);
-        }
-        if (row == kTallRows - 1 || y == kMapHeight - 1) {
+        if (done >= 0 && (row == kTallRows - 1 || done == kMapHeight - 1)) {
             for (int m = 0; m < 3; ++m) {
-                transposeTall(scratch[m], in.maps[m], y - row, row + 1);
+                transposeTall(scratch[m], in.maps[m], done - row, row + 1);
             }
         }
     }
@@ -753,14 +815,14 @@ KESTRANE_TARGET_AVX512 int combinationsAvx512(const std::uint64_t* origin, doubl
                                               const std::int32_t* sum, MapPixel* out, int count) {
     alignas(64) double sinDScales[kMaxTransmission + 1];
     fillSinDScales(sinDScales, scale);
-    const __m512d scales = _mm512_set1_pd(scale);
+    const __m512d limit = _mm512_set1_pd(sinDLimit(scale));
     int i = 0;
     for (; i + kAvx512Lanes <= count; i += kAvx512Lanes) {
         const __m512i index = _mm512_add_epi32(_mm512_slli_epi32(load16(x + i), 8), load16(y + i));
         const __m512i transmission = _mm512_min_epi32(_mm512_max_epi32(load16(sum + i), _mm512_set1_epi32(1)),
                                                       _mm512_set1_epi32(kMaxTransmission));
         std::uint8_t bytes[3][kAvx512Lanes];
-        finish16(origin, sinDScales, index, transmission, scales, bytes[0], bytes[1], bytes[2]);
+        finish16(origin, sinDScales, index, transmission, limit, bytes[0], bytes[1], bytes[2]);
         for (int k = 0; k < kAvx512Lanes; ++k) {
             out[i + k] = MapPixel{bytes[0][k], bytes[1][k], bytes[2][k]};
         }
