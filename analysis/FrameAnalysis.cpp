@@ -10,7 +10,7 @@
 #define KESTRANE_X86_SIMD 1
 #define KESTRANE_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define KESTRANE_TARGET_AVX512                                                                               \
-    __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi,prfchw")))
+    __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
 #endif
 
 namespace kestrane {
@@ -43,8 +43,8 @@ const Registration& registration() {
 }
 
 // A vector entry is the double length × correction with its low byte replaced by the extinction byte. That
-// changes the product by less than 2^-44 of itself; the whole-domain tests show that the bytes stay the same
-// even with 24 low bits dropped.
+// changes the product by less than 2^-44 of itself, which the whole-domain tests show changes no byte (a
+// trial with 24 low bits dropped changed none either).
 constexpr std::uint64_t kExtinctionBits = 0xFF;
 
 inline std::uint8_t entryExtinction(std::uint64_t entry) {
@@ -225,9 +225,10 @@ namespace {
 // The vectorised analysis of a 640 × 480 frame. A map row is worked in groups of 16 (AVX-512) or 8 (AVX2)
 // columns, one pixel per 32-bit lane: the samples of A and B are contiguous, and so are those of C and D
 // except where the registration's row shift steps inside a group, where the lanes past the step are loaded
-// from the next row. A row is done in two passes, first the vector indices and transmissions of all its
-// pixels, then the table look-ups and |sin δ|, so that the look-ups of many groups are in flight at once.
-// The bytes go row by row into a scratch block, which is then transposed into the column-major maps.
+// from the next row. The channel arithmetic of a row gives the vector indices and transmissions of its
+// pixels; the table look-ups and |sin δ| follow in a second pass over the row (AVX2) or beside the arithmetic
+// of the next row (AVX-512), so that many look-ups are in flight at once. The bytes go row by row into a
+// scratch block, which is then transposed into the column-major maps.
 
 constexpr int kMaxRowShift = 8;
 constexpr int kMaxTransmission = 127;
@@ -414,17 +415,25 @@ KESTRANE_TARGET_AVX2 inline void finish8(const std::uint64_t* origin, const doub
 KESTRANE_TARGET_AVX2 void transposeBlock16(const std::uint8_t (*rows)[kMapWidth], std::uint8_t* map, int y0) {
     for (int x0 = 0; x0 < kMapWidth; x0 += 16) {
         __m128i r[16];
+#pragma GCC unroll 16
         for (int i = 0; i < 16; ++i) {
             r[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(rows[i] + x0));
         }
+        // The loops unroll fully, so that the registers stay registers.
+#pragma GCC unroll 4
         for (int round = 0; round < 4; ++round) {
             __m128i next[16];
+#pragma GCC unroll 8
             for (int i = 0; i < 8; ++i) {
                 next[2 * i] = _mm_unpacklo_epi8(r[i], r[i + 8]);
                 next[2 * i + 1] = _mm_unpackhi_epi8(r[i], r[i + 8]);
             }
-            std::copy(next, next + 16, r);
+#pragma GCC unroll 16
+            for (int i = 0; i < 16; ++i) {
+                r[i] = next[i];
+            }
         }
+#pragma GCC unroll 16
         for (int j = 0; j < 16; ++j) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(map + (x0 + j) * ResultMap::kRows + y0), r[j]);
         }
@@ -673,8 +682,8 @@ KESTRANE_TARGET_AVX512 void transposeTall(const TallBlock& block, std::uint8_t* 
         for (int k = 0; k < 16; ++k) {
             r[k] = _mm512_load_si512(block[j][4 * k]);
         }
-        // Registers are numbered row range × column ranges + column range; the loops unroll fully, so that
-        // the registers stay registers.
+        // Registers are numbered row range × column ranges + column range; as in transposeBlock16, the
+        // loops unroll fully.
 #pragma GCC unroll 4
         for (int round = 0; round < 4; ++round) {
             const int columnRanges = 1 << round;
@@ -703,27 +712,6 @@ KESTRANE_TARGET_AVX512 void transposeTall(const TallBlock& block, std::uint8_t* 
             } else {
                 _mm512_mask_storeu_epi8(column, written, r[c]);
             }
-        }
-    }
-}
-
-// The map bytes of a block are written long after the previous frame left them, when the frame's samples
-// have pushed them out of the nearer caches; while the last rows of a block are worked, this fetches the
-// lines the block's transposition will write, a share of the columns per row.
-inline void prefetchMapColumns(const SweepInput& in, int y) {
-    constexpr int kPrefetchRows = 32;
-    const int row = y % kTallRows;
-    const int first = y - row;
-    const int step = row - (std::min(kTallRows, kMapHeight - first) - kPrefetchRows);
-    if (step < 0) {
-        return;
-    }
-    constexpr int kColumnsPerRow = kMapWidth / kPrefetchRows;
-    for (int x = step * kColumnsPerRow; x < (step + 1) * kColumnsPerRow; ++x) {
-        for (std::uint8_t* map : in.maps) {
-            const std::uint8_t* column = map + x * ResultMap::kRows + first;
-            __builtin_prefetch(column, 1);
-            __builtin_prefetch(column + kTallRows - 1, 1);
         }
     }
 }
@@ -775,9 +763,6 @@ template <bool kFlat> KESTRANE_TARGET_AVX512 void sweepAvx512(const SweepInput& 
             rows = frameRows(in, y);
             firstColumns = _mm512_max_epi32(_mm512_sub_epi32(lanes, _mm512_set1_epi32(rows.columnShift)),
                                             _mm512_setzero_si512());
-        }
-        if (done >= 0) {
-            prefetchMapColumns(in, done);
         }
         for (int j = 0; j < kMapWidth / kAvx512Lanes; ++j) {
             const int x0 = j * kAvx512Lanes;
