@@ -46,7 +46,8 @@ inline int redAt(const FrameView& frame, int x, int y) {
     return frame.contains(x, y) ? frame.pixel(x, y)[2] : 0;
 }
 
-// Instruction sets the analysis of a whole frame can use; the kernel takes the widest the processor runs.
+// Instruction sets the analysis of a whole frame can use (kAvx2 with FMA, kAvx512 with F, BW, DQ, VL and the
+// byte permutes of VBMI); the kernel takes the widest the processor runs.
 enum class InstructionSet { kScalar, kAvx2, kAvx512 };
 
 // The analysis with everything that depends only on the tables worked out in advance: the channel gains per
