@@ -45,8 +45,14 @@ std::string generalFormat(Extended v, char decimalSeparator) {
         digits.pop_back();
     }
 
+    const bool scientific = exponent >= kPrecision || std::fabs(v) < 0.00001L;
+    return layoutDigits(digits, exponent, negative, scientific, true, decimalSeparator);
+}
+
+std::string layoutDigits(const std::string& digits, int exponent, bool negative, bool scientific,
+                         bool plusSign, char decimalSeparator) {
     std::string out = negative ? "-" : "";
-    if (exponent >= kPrecision || std::fabs(v) < 0.00001L) {
+    if (scientific) {
         out += digits[0];
         if (digits.size() > 1) {
             out += decimalSeparator;
@@ -55,7 +61,7 @@ std::string generalFormat(Extended v, char decimalSeparator) {
         out += 'E';
         if (exponent < 0) {
             out += '-';
-        } else {
+        } else if (plusSign) {
             out += '+';
         }
         out += std::to_string(std::abs(exponent));

@@ -212,33 +212,7 @@ std::string numberLabel(Extended v, char decimalSeparator) {
         sig.pop_back();
     }
 
-    std::string out = v < 0 ? "-" : "";
-    if (exponent >= -4 && exponent <= 2) {
-        if (exponent < 0) {
-            out += '0';
-            out += decimalSeparator;
-            out += std::string(static_cast<std::size_t>(-exponent - 1), '0');
-            out += sig;
-        } else {
-            const auto intDigits = static_cast<std::size_t>(exponent + 1);
-            if (sig.size() <= intDigits) {
-                out += sig + std::string(intDigits - sig.size(), '0');
-            } else {
-                out += sig.substr(0, intDigits);
-                out += decimalSeparator;
-                out += sig.substr(intDigits);
-            }
-        }
-        return out;
-    }
-    out += sig[0];
-    if (sig.size() > 1) {
-        out += decimalSeparator;
-        out += sig.substr(1);
-    }
-    out += 'E';
-    out += std::to_string(exponent);
-    return out;
+    return layoutDigits(sig, exponent, v < 0, exponent < -4 || exponent > 2, false, decimalSeparator);
 }
 
 // ---- 3D view --------------------------------------------------------------------------------------------

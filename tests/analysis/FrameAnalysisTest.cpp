@@ -2,6 +2,8 @@
 #include "analysis/FrameAnalysis.h"
 #include "analysis/PlainAnalysis.h"
 
+#include "TestTables.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,12 +12,7 @@ namespace kestrane {
 namespace {
 
 const Tables& tables() {
-    static const Tables t = [] {
-        Tables built;
-        buildTables(built);
-        return built;
-    }();
-    return t;
+    return test::builtTables();
 }
 
 struct PixelCase {

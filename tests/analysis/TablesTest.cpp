@@ -1,6 +1,8 @@
 // The tables and the colour ramp against their published check values.
 #include "analysis/Tables.h"
 
+#include "TestTables.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,14 +11,7 @@
 namespace kestrane {
 namespace {
 
-const Tables& builtTables() {
-    static const Tables tables = [] {
-        Tables t;
-        buildTables(t);
-        return t;
-    }();
-    return tables;
-}
+using test::builtTables;
 
 struct FloatCheck {
     const char* table;

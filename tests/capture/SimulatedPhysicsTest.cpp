@@ -7,6 +7,8 @@
 #include "capture/SimulatedCamera.h"
 #include "capture/YUVConverts.h"
 
+#include "TestTables.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,12 +20,7 @@ namespace {
 constexpr double kDegree = std::numbers::pi / 180.0;
 
 const Tables& tables() {
-    static const Tables t = [] {
-        Tables built;
-        buildTables(built);
-        return built;
-    }();
-    return t;
+    return test::builtTables();
 }
 
 struct Maps {
