@@ -238,7 +238,7 @@ void TForm1::buildMainPage() {
 }
 
 void TForm1::buildSettings() {
-    GroupBox5 = new TGroupBox(TabSheet1, "GroupBox5", "Settings", 384, 257, 232, 186);
+    GroupBox5 = new TGroupBox(TabSheet1, "GroupBox5", "Settings", 384, 257, 229, 186);
     sindVisible = makeCheckBox(GroupBox5, "sindVisible", "|sin(d)| visible", 8, 16, 118, true);
     extinctionVisible = makeCheckBox(GroupBox5, "extinctionVisible", "Extinction visible", 8, 32, 118, true);
     absorptionVisible = makeCheckBox(GroupBox5, "absorptionVisible", "Absorption visible", 8, 48, 118, true);
@@ -258,10 +258,10 @@ void TForm1::buildSettings() {
 }
 
 void TForm1::buildClipAndOfflineBoxes() {
-    GroupBox7 = new TGroupBox(TabSheet1, "GroupBox7", "Save *.AVI Movie", 384, 445, 232, 103);
-    SaveSineD = makeButton(GroupBox7, "SaveSineD", "|sine(d)| clip", 6, 15, 72, 22);
-    SaveExtinction = makeButton(GroupBox7, "SaveExtinction", "Extinction clip", 80, 15, 74, 22);
-    SaveTransmission = makeButton(GroupBox7, "SaveTransmission", "Transmission", 156, 15, 70, 22);
+    GroupBox7 = new TGroupBox(TabSheet1, "GroupBox7", "Save *.AVI Movie", 384, 445, 229, 103);
+    SaveSineD = makeButton(GroupBox7, "SaveSineD", "|sine(d)| clip", 5, 15, 70, 22);
+    SaveExtinction = makeButton(GroupBox7, "SaveExtinction", "Extinction clip", 77, 15, 74, 22);
+    SaveTransmission = makeButton(GroupBox7, "SaveTransmission", "Transmission", 153, 15, 70, 22);
     Label5 = makeLabel(GroupBox7, "Label5", "0            movie frames        1000", 8, 39);
     TrackBar1 = makeTrackBar(GroupBox7, "TrackBar1", QRect(4, 51, 150, 20), {1, 1000, 100, 100});
     Label15 = makeLabel(GroupBox7, "Label15", "100 frames", 160, 54);
