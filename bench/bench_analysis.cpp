@@ -69,7 +69,7 @@ void BM_AnalyseFast(benchmark::State& run) {
 }
 BENCHMARK(BM_AnalyseFast)->Unit(benchmark::kMicrosecond);
 
-void BM_AnalyseWith(benchmark::State& run, InstructionSet set) {
+void BM_AnalyseWith(benchmark::State& run, InstructionSet set, bool flat = true) {
     Fixture& f = fixture();
     AnalysisKernel kernel;
     if (!kernel.useInstructionSet(set)) {
@@ -79,7 +79,7 @@ void BM_AnalyseWith(benchmark::State& run, InstructionSet set) {
     kernel.prepare(f.state.tables);
     const ResultMaps maps{&f.state.SinDMap, &f.state.ExtinctionMap, &f.state.TransmissionMap};
     for (auto _ : run) {
-        kernel.computeMaps(f.source.view(), &f.state.FlatFieldGain, f.state.MaxSin, maps);
+        kernel.computeMaps(f.source.view(), flat ? &f.state.FlatFieldGain : nullptr, f.state.MaxSin, maps);
         benchmark::DoNotOptimize(f.state.SinDMap.data());
     }
     framesPerSecond(run);
@@ -87,6 +87,8 @@ void BM_AnalyseWith(benchmark::State& run, InstructionSet set) {
 BENCHMARK_CAPTURE(BM_AnalyseWith, scalar, InstructionSet::kScalar)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_AnalyseWith, avx2, InstructionSet::kAvx2)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_AnalyseWith, avx512, InstructionSet::kAvx512)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_AnalyseWith, avx512_no_flat_field, InstructionSet::kAvx512, false)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_MemcpyFrame(benchmark::State& run) {
     Fixture& f = fixture();
