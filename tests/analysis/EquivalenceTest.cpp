@@ -3,6 +3,8 @@
 #include "analysis/FrameAnalysis.h"
 #include "analysis/PlainAnalysis.h"
 
+#include "TestTables.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,12 +16,7 @@ namespace kestrane {
 namespace {
 
 const Tables& tables() {
-    static const Tables t = [] {
-        Tables built;
-        buildTables(built);
-        return built;
-    }();
-    return t;
+    return test::builtTables();
 }
 
 constexpr Extended kMaxSins[] = {0.2L, 0.4L, 0.6L, 0.8L, 1.0L};
