@@ -10,6 +10,7 @@
 #include "app/ImageConversion.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
+#include "review/AviPlayer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -219,7 +220,7 @@ void TForm1::buildMainPage() {
     buildClipAndOfflineBoxes();
 
     GroupBox4 = new TGroupBox(TabSheet1, "GroupBox4", "recording of |sin(d)|", 0, 0, 377, 257);
-    Animate1 = named(new QWidget(GroupBox4), "Animate1");
+    Animate1 = named(new AviPlayer(GroupBox4), "Animate1");
     Animate1->setGeometry(2, 15, 373, 240);
     GroupBox4->hide();
 

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <memory>
 
+class AviPlayer;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -120,7 +121,7 @@ class TForm1 : public QMainWindow {
     QLabel* Label7;
     QLabel* Label8;
     TGroupBox* GroupBox4;
-    QWidget* Animate1;
+    AviPlayer* Animate1;
     TGroupBox* GroupBox9;
     QPushButton* LoadAVI;
     QPushButton* StopMovie;
