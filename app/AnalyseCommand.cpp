@@ -5,9 +5,11 @@
 #include "analysis/FrameAnalysis.h"
 #include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
+#include "app/Version.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -162,7 +164,37 @@ Bitmap readFrame(const std::string& path, const char* what) {
     return bitmap;
 }
 
+constexpr const char* kHelp =
+    "Analyses a recorded 640 x 480 frame, or every frame of an AVI recording, as the Kestrane window does,\n"
+    "and writes the |sin(delta)|, extinction and transmission maps into OUTDIR (created when missing).\n"
+    "\n"
+    "  --maxsin=M        full scale of the |sin(delta)| map: 0.2, 0.4, 0.6, 0.8 or 1.0 (default 1.0)\n"
+    "  --sindlimit=N     the extinction map shows only where |sin(delta)| exceeds N/255, N 0..40\n"
+    "                    (default 15)\n"
+    "  --flatfield=BMP   correct uneven illumination with this 640 x 480 background frame\n"
+    "  --help            show this help and exit\n"
+    "  --version         show the version and exit\n"
+    "\n"
+    "A frame gives sind.pgm, extinction.pgm, transmission.pgm and the pictures sind.bmp, extinction.bmp,\n"
+    "transmission.bmp; a recording gives sind-00000.pgm, extinction-00000.pgm, ... for each frame.\n"
+    "Exit status: 0 on success, 2 for a bad option or an unreadable input (nothing is written then).\n";
+
 } // namespace
+
+bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out) {
+    const auto has = [&](const char* word) {
+        return std::find(args.begin(), args.end(), word) != args.end();
+    };
+    if (has("--help") || has("-h")) {
+        out << kUsage << '\n' << kHelp;
+        return true;
+    }
+    if (has("--version")) {
+        out << "kestrane-analyse " << kVersion << '\n';
+        return true;
+    }
+    return false;
+}
 
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
     try {

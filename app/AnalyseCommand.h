@@ -11,4 +11,8 @@ namespace kestrane {
 // 2 for a bad option or an unreadable input (one line on `err`, nothing written).
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err);
 
+// When the arguments hold --help or --version, writes that text to `out` and returns true; the program then
+// exits without analysing anything.
+bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out);
+
 } // namespace kestrane

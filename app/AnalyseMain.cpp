@@ -4,5 +4,9 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    return kestrane::runAnalyseCommand(std::vector<std::string>(argv + 1, argv + argc), std::cerr);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (kestrane::answerHelpOrVersion(args, std::cout)) {
+        return std::cout.flush() ? 0 : 1;
+    }
+    return kestrane::runAnalyseCommand(args, std::cerr);
 }

@@ -37,6 +37,7 @@ class LiveCapture : public CaptureSeam {
     void sourceDialog() override { connection_.FeaturesClick(); }
     void windowMoved() override { connection_.WindowMoved(); }
     bool isSimulated() const override { return selection_.simulated(); }
+    std::string failureReason() const override { return connection_.ConnectFailure; }
 
   private:
     kestrane::CameraSelection selection_;

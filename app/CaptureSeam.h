@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <memory>
+#include <string>
 
 class TForm1;
 
@@ -21,6 +22,8 @@ class CaptureSeam {
     virtual bool grabRaw(kestrane::Bitmap& frame) = 0;
     // True when the pictures come from the built-in simulated sample rather than a camera.
     virtual bool isSimulated() const { return false; }
+    // Why the start-up found no camera, naming the device; empty when nobody asked for one.
+    virtual std::string failureReason() const { return {}; }
     // The driver's own format and source dialogs.
     virtual void formatDialog() = 0;
     virtual void sourceDialog() = 0;

@@ -1,4 +1,4 @@
-// The program's command line: which camera to use and on which device, and nothing else.
+// The program's command line: which camera to use and on which device, or a request for help or the version.
 #pragma once
 
 #include "capture/CameraSelection.h"
@@ -10,9 +10,12 @@ struct CommandLine {
     kestrane::CameraOptions camera;
     // Empty when the arguments were understood; otherwise one line saying what is wrong.
     std::string error;
+    // Set when the arguments ask for this text rather than the window: print it on stdout and exit 0.
+    std::string answer;
 };
 
-constexpr const char* kUsage = "usage: kestrane [--camera=v4l2|simulated|auto|none] [--device=/dev/videoN]";
+constexpr const char* kUsage =
+    "usage: kestrane [--camera=v4l2|simulated|auto|none] [--device=/dev/videoN] [--help] [--version]";
 
-// Parses the arguments after the program name.
+// Parses the arguments after the program name. --help or --version anywhere wins over every other word.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);

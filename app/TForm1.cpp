@@ -448,6 +448,11 @@ void TForm1::FormCreate() {
     }
     if (capture_->startUp(*this)) {
         measurementState().CaptureReady = 1;
+    } else {
+        // Empty maps with no word of why would send the operator hunting for a fault in the sample.
+        const std::string reason = capture_->failureReason();
+        setWindowTitle(windowTitle() + " - no camera" +
+                       QString::fromStdString(reason.empty() ? "" : ": " + reason));
     }
 }
 

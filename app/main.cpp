@@ -29,6 +29,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestrane: %s\n", commandLine.error.c_str());
         return 2;
     }
+    if (!commandLine.answer.empty()) {
+        std::fputs(commandLine.answer.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
 
     int qtArgc = 1;
     KestraneApplication app(qtArgc, argv);

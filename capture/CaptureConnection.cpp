@@ -27,12 +27,14 @@ CaptureConnection::~CaptureConnection() {
 
 void CaptureConnection::FormCreate(const WindowFactory& createCaptureWindow) {
     resetBuffers();
+    ConnectFailure.clear();
 
     attachWindow(createCaptureWindow ? createCaptureWindow() : nullptr);
     if (CaptureWindow == nullptr) {
         return;
     }
     if (!CaptureWindow->driverConnect(0)) {
+        ConnectFailure = CaptureWindow->connectFailure();
         CaptureWindow->destroyWindow();
         attachWindow(nullptr);
         return;

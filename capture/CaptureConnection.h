@@ -18,6 +18,8 @@ class CaptureConnection : public FrameHandoff {
 
     kestrane::DriverCaps DriverCaps;
     kestrane::CaptureStatus CaptureStatus;
+    // Why the start-up found no camera, naming the device; empty after a successful start-up.
+    std::string ConnectFailure;
 
     // Creates the capture window inside the preview panel; null when no window results.
     using WindowFactory = std::function<CaptureWindowMessages*()>;

@@ -120,6 +120,8 @@ class CaptureDriver {
 
     // Opens the device and settles on a format the program takes.
     virtual int open() = 0;
+    // Why the last open() failed, naming the device, for the operator; empty when the backend cannot tell.
+    virtual std::string openFailure() const { return {}; }
     // What the driver calls itself.
     virtual std::string description() const = 0;
 

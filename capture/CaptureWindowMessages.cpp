@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace kestrane {
@@ -89,13 +90,19 @@ bool CaptureWindowMessages::driverConnect(int driverIndex) {
     std::unique_ptr<CaptureDriver> driver = drivers_ ? drivers_(driverIndex) : nullptr;
     if (!driver) {
         noteResult(-ENODEV);
+        connectFailure_ = "no capture driver " + std::to_string(driverIndex);
         return false;
     }
     const int opened = driver->open();
     noteResult(opened);
     if (opened < 0) {
+        connectFailure_ = driver->openFailure();
+        if (connectFailure_.empty()) {
+            connectFailure_ = driver->description() + ": " + std::strerror(-opened);
+        }
         return false;
     }
+    connectFailure_.clear();
     driver_ = std::move(driver);
     noteFormat();
     return true;

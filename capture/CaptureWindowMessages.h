@@ -31,6 +31,8 @@ class CaptureWindowMessages {
     bool setUserData(void* data);
     // WM_CAP_DRIVER_CONNECT
     bool driverConnect(int driverIndex);
+    // Why the last driverConnect failed, naming the device; empty after a successful one.
+    const std::string& connectFailure() const { return connectFailure_; }
     // WM_CAP_DRIVER_GET_CAPS
     void driverGetCaps(DriverCaps& caps);
     // WM_CAP_FILE_SET_CAPTURE_FILEA
@@ -112,6 +114,7 @@ class CaptureWindowMessages {
     std::uint32_t previewRateMs_ = 15;
     bool visible_ = true;
     std::int32_t lastError_ = 0;
+    std::string connectFailure_;
     std::uint64_t formatGeneration_ = 0;
     std::uint32_t imageWidth_ = 0;
     std::uint32_t imageHeight_ = 0;

@@ -115,6 +115,8 @@ struct V4l2Camera::Device {
     bool lost = false;
     bool streaming = false;
     std::string card;
+    // Why the last open failed, naming the device; empty after a successful one.
+    std::string failure;
     std::vector<const PixelLayout*> offered;
     const PixelLayout* layout = nullptr;
     std::int32_t width = 0;
@@ -131,6 +133,13 @@ struct V4l2Camera::Device {
         if (result == -ENODEV) {
             lost = true;
         }
+        return result;
+    }
+
+    // Closes the device after a failed open and keeps the reason for the operator.
+    int fail(int result, const std::string& why) {
+        closeDevice();
+        failure = path + ": " + why;
         return result;
     }
 
@@ -350,20 +359,19 @@ int V4l2Camera::open() {
     if (d.fd >= 0) {
         return 0;
     }
+    d.failure.clear();
     d.fd = d.io->open(d.path);
     if (d.fd < 0) {
         const int failure = d.fd;
         d.fd = -1;
-        return failure;
+        return d.fail(failure, std::strerror(-failure));
     }
     v4l2_capability cap{};
-    int result = d.xioctl(VIDIOC_QUERYCAP, &cap);
-    if (result == 0 && !canStream(cap)) {
-        result = -ENODEV;
+    if (const int result = d.xioctl(VIDIOC_QUERYCAP, &cap); result < 0) {
+        return d.fail(result, "not a video device (" + std::string(std::strerror(-result)) + ")");
     }
-    if (result < 0) {
-        d.closeDevice();
-        return result;
+    if (!canStream(cap)) {
+        return d.fail(-ENODEV, "not a video capture device that can stream");
     }
     d.card.assign(reinterpret_cast<const char*>(cap.card),
                   strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
@@ -392,15 +400,18 @@ int V4l2Camera::open() {
         }
     }
     if (!settled) {
-        d.closeDevice();
-        return d.lost ? -ENODEV : -EINVAL;
+        return d.lost ? d.fail(-ENODEV, std::strerror(ENODEV))
+                      : d.fail(-EINVAL, "offers no video format Kestrane can take (RGB, YUV or grey)");
     }
     d.readPeriod();
-    if ((result = d.startStreaming()) < 0) {
-        d.closeDevice();
-        return result;
+    if (const int result = d.startStreaming(); result < 0) {
+        return d.fail(result, "cannot stream (" + std::string(std::strerror(-result)) + ")");
     }
     return 0;
+}
+
+std::string V4l2Camera::openFailure() const {
+    return device_->failure;
 }
 
 std::string V4l2Camera::description() const {

@@ -39,6 +39,7 @@ class V4l2Camera : public CaptureDriver {
     static bool probe(const std::string& devicePath, V4l2Io& io);
 
     int open() override;
+    std::string openFailure() const override;
     std::string description() const override;
     std::vector<std::uint8_t> videoFormat() const override;
     int setVideoFormat(const std::uint8_t* header, std::size_t size) override;

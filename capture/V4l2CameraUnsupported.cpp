@@ -33,6 +33,9 @@ bool V4l2Camera::probe(const std::string&, V4l2Io&) {
 int V4l2Camera::open() {
     return -ENODEV;
 }
+std::string V4l2Camera::openFailure() const {
+    return "V4L2 cameras are not supported on this system";
+}
 std::string V4l2Camera::description() const {
     return "V4L2 camera";
 }

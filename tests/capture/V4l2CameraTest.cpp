@@ -370,6 +370,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(V4l2Camera, DeviceWithoutATakenLayoutIsRefused) {
     Camera cam = fakeCamera({{V4L2_PIX_FMT_MJPEG, {kVga}}, {V4L2_PIX_FMT_H264, {kVga}}});
     EXPECT_EQ(cam.camera->open(), -EINVAL);
+    EXPECT_EQ(cam.camera->openFailure(),
+              "/dev/fake0: offers no video format Kestrane can take (RGB, YUV or grey)");
     EXPECT_FALSE(cam.device->opened);
     EXPECT_FALSE(cam.device->streaming);
     CopyingConsumer consumer;
@@ -389,6 +391,16 @@ TEST(V4l2Camera, OnlyStreamingCaptureDevicesAreTaken) {
     cam.device->capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
     EXPECT_EQ(cam.camera->open(), -ENODEV);
     EXPECT_FALSE(cam.device->opened);
+    EXPECT_EQ(cam.camera->openFailure(), "/dev/fake0: not a video capture device that can stream");
+
+    // A reason is only kept until the device opens.
+    cam.device->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    EXPECT_EQ(cam.camera->open(), 0);
+    EXPECT_EQ(cam.camera->openFailure(), "");
+
+    V4l2Camera missing("/dev/fake1", std::make_unique<FakeDevice>());
+    EXPECT_EQ(missing.open(), -ENOENT);
+    EXPECT_EQ(missing.openFailure(), "/dev/fake1: " + std::string(std::strerror(ENOENT)));
 }
 
 // RGB lines come top-down in the device's byte order; the program takes bottom-up BGR rows.

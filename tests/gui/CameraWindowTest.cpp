@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <cerrno>
+#include <cstring>
 #include <set>
 
 namespace {
@@ -53,6 +55,29 @@ TEST_F(CameraWindowTest, TheSimulatedSampleRunsLiveAndSaysSo) {
     f.PageControl1->setCurrentWidget(f.TabSheet1);
     EXPECT_EQ(measurementState().LivePaused, 0);
     EXPECT_FALSE(f.Panel2->isVisible());
+}
+
+// Without live video the caption says so, and why when a device was asked for and failed.
+TEST_F(CameraWindowTest, TheCaptionSaysWhichCameraIsBehindTheMaps) {
+    const QString title = "Kestrane - quantitative polarisation microscopy";
+    const struct {
+        kestrane::CameraKind kind;
+        std::string device;
+        QString caption;
+        int ready;
+    } cases[] = {
+        {kestrane::CameraKind::V4l2, "/nonexistent/video9",
+         title + " - no camera: /nonexistent/video9: " + QString::fromLocal8Bit(std::strerror(ENOENT)), 0},
+        {kestrane::CameraKind::V4l2, "/dev/null", title + " - no camera: /dev/null: not a video device", 0},
+        {kestrane::CameraKind::None, "/dev/video0", title + " - no camera", 0},
+        {kestrane::CameraKind::Simulated, "/nonexistent/video9", title + " - simulated camera", 1},
+    };
+    for (const auto& c : cases) {
+        kestrane::resetMeasurementState();
+        form = std::make_unique<TForm1>(createCapture({c.kind, c.device}));
+        EXPECT_TRUE(form->windowTitle().startsWith(c.caption)) << form->windowTitle().toStdString();
+        EXPECT_EQ(measurementState().CaptureReady, c.ready) << c.device;
+    }
 }
 
 TEST_F(CameraWindowTest, AFirstRunWithoutBackgroundLeavesFramesUncorrected) {
