@@ -1,8 +1,9 @@
-# Front door: `make run`, `make test`, `make bench`.
+# Front door: `make run`, `make test`, `make bench`, `make install PREFIX=…`, `make package`.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench clean format
+.PHONY: all deps configure build run test bench clean format install package
 
 all: build
 
@@ -20,6 +21,12 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done

@@ -6,6 +6,7 @@
 #include "app/TForm1.h"
 #include "review/AVIToBitmap.h"
 
+#include <QIcon>
 #include <QImage>
 #include <QScreen>
 #include <cstdio>
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     KestraneApplication app(qtArgc, argv);
     app.setApplicationName("Kestrane");
+    // Desktops match the window to its menu entry and icon by this name.
+    app.setDesktopFileName("org.kestrane.Kestrane");
+    app.setWindowIcon(QIcon::fromTheme("org.kestrane.Kestrane"));
 
     TForm1 form(captureFor(commandLine.camera));
     createForm3();
