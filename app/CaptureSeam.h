@@ -44,8 +44,13 @@ class NoCapture : public CaptureSeam {
 // Always the same frame, as a camera looking at a still sample would deliver it.
 class StillFrameCapture : public CaptureSeam {
   public:
-    explicit StillFrameCapture(QImage frame) : frame_(std::move(frame)) {}
+    // `source` names where the frame came from, for the caption when it could not be read.
+    explicit StillFrameCapture(QImage frame, std::string source = {})
+        : frame_(std::move(frame)), source_(std::move(source)) {}
     bool startUp(TForm1&) override { return !frame_.isNull(); }
+    std::string failureReason() const override {
+        return frame_.isNull() && !source_.empty() ? source_ + ": not a picture that can be read" : "";
+    }
     void grabFrame(QImage& frame) override { frame = frame_; }
     bool grabRaw(kestrane::Bitmap& frame) override;
     void formatDialog() override {}
@@ -53,6 +58,7 @@ class StillFrameCapture : public CaptureSeam {
 
   private:
     QImage frame_;
+    std::string source_;
 };
 
 // The camera the command line asks for: a V4L2 device, the simulated camera or none, behind the capture

@@ -17,7 +17,7 @@ namespace {
 // KESTRANE_TEST_FRAME names a BMP that stands in for the camera: every pass analyses that frame.
 std::unique_ptr<CaptureSeam> captureFor(const kestrane::CameraOptions& options) {
     if (const char* path = std::getenv("KESTRANE_TEST_FRAME"); path != nullptr && *path != 0) {
-        return std::make_unique<StillFrameCapture>(QImage(QString::fromLocal8Bit(path)));
+        return std::make_unique<StillFrameCapture>(QImage(QString::fromLocal8Bit(path)), path);
     }
     return createCapture(options);
 }

@@ -78,6 +78,9 @@ TEST_F(CameraWindowTest, TheCaptionSaysWhichCameraIsBehindTheMaps) {
         EXPECT_TRUE(form->windowTitle().startsWith(c.caption)) << form->windowTitle().toStdString();
         EXPECT_EQ(measurementState().CaptureReady, c.ready) << c.device;
     }
+    form = std::make_unique<TForm1>(std::make_unique<StillFrameCapture>(QImage(), "/nonexistent/frame.bmp"));
+    EXPECT_EQ(form->windowTitle(),
+              title + " - no camera: /nonexistent/frame.bmp: not a picture that can be read");
 }
 
 TEST_F(CameraWindowTest, AFirstRunWithoutBackgroundLeavesFramesUncorrected) {
