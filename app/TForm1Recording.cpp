@@ -232,8 +232,11 @@ void TForm1::connectRecordingHandlers() {
     connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
     connect(TrackBar5, &QSlider::valueChanged, this, &TForm1::TrackBar5Change);
     connect(GroupBox4, &TGroupBox::clicked, this, &TForm1::GroupBox4Click);
-    // A click on the playing clip is a click on its box.
+    // A click on the playing clip is a click on its box, and the box hides the map box it lies over.
     Animate1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    GroupBox4->setAutoFillBackground(true);
+    // The processed-frame count grows to several digits while the loop writes it.
+    Label7->resize(std::max(Label7->width(), 100), Label7->height());
     connect(SaveVideo, &QPushButton::clicked, this, &TForm1::SaveVideoClick);
     connect(TrackBar3, &QSlider::valueChanged, this, &TForm1::TrackBar3Change);
     connect(TrackBar6, &QSlider::valueChanged, this, &TForm1::TrackBar6Change);
