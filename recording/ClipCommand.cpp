@@ -105,9 +105,8 @@ std::unique_ptr<QGuiApplication> ensureGuiApplication() {
     if (QCoreApplication::instance() != nullptr) {
         return nullptr;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    // Headless always, whatever platform the environment names for windows.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "kestrane-analyse";
     static char* argv[] = {name, nullptr};

@@ -393,6 +393,24 @@ TEST_F(RecordingWindow, TheOfflineRunEndsAtTheEndOfTheFileAndOpensItAgain) {
     delete Form3;
 }
 
+TEST_F(RecordingWindow, AClipStartedInsideAStepOfTheOfflineRunLeavesTheLoopStopped) {
+    makeForm(QImage());
+    showAndActivate();
+    writeOfflineMovie(6);
+    createForm3();
+    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->Offline->setChecked(true);
+    form->Button1Click();
+    // The operator's click waits in the queue and runs while the reader's step lets messages through.
+    QMetaObject::invokeMethod(form.get(), &TForm1::SaveSineDClick, Qt::QueuedConnection);
+    form->Timer2Timer();
+    EXPECT_EQ(readClip(data("sind1.avi")).frames.size(), 4u);
+    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_TRUE(form->Animate1->isPlaying());
+    delete Form3;
+}
+
 TEST_F(RecordingWindow, TheClipCommandWritesTheWindowsOfflineClip) {
     makeForm(QImage());
     showAndActivate();
