@@ -17,18 +17,12 @@ namespace {
 // Frames of a fixed picture; the reader's index stays put (live) or advances one per frame (offline).
 class CountedFrames : public RecordingFrames {
   public:
-    CountedFrames(int width, int height, int bits, bool readerAdvances, std::int32_t readerIndex = 0,
-                  std::int64_t stopBefore = -1)
-        : picture_(width, height, bits), advances_(readerAdvances), index_(readerIndex),
-          stopBefore_(stopBefore) {}
+    CountedFrames(int width, int height, int bits, bool readerAdvances, std::int32_t readerIndex = 0)
+        : picture_(width, height, bits), advances_(readerAdvances), index_(readerIndex) {}
     void formatPicture(Bitmap& picture) override { picture = picture_; }
-    bool makeFrame(std::int64_t i, Bitmap& picture) override {
-        if (i == stopBefore_) {
-            return false;
-        }
+    bool makeFrame(std::int64_t, Bitmap& picture) override {
         index_ += advances_ ? 1 : 0;
         picture = picture_;
-        picture.bits()[0] = static_cast<std::uint8_t>(i); // frames differ
         return true;
     }
     std::int32_t readerIndex() const override { return index_; }
@@ -37,15 +31,12 @@ class CountedFrames : public RecordingFrames {
     Bitmap picture_;
     bool advances_;
     std::int32_t index_;
-    std::int64_t stopBefore_;
 };
 
-// A writer over a disk in memory of `limit` bytes.
-AviFileOpener memoryDisk(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::uint64_t limit) {
-    return [bytes, limit](const std::string&, AviFile** file) {
-        auto sink = std::make_unique<MemorySink>(bytes);
-        sink->limit = limit;
-        return AVIFileOpenWriter(file, std::move(sink));
+// A writer into memory.
+AviFileOpener memoryFile(std::shared_ptr<std::vector<std::uint8_t>> bytes) {
+    return [bytes](const std::string&, AviFile** file) {
+        return AVIFileOpenWriter(file, std::make_unique<MemorySink>(bytes));
     };
 }
 
@@ -68,7 +59,7 @@ TEST_P(FrameCounts, FollowTheBoundAndTheReadersIndex) {
     auto bytes = std::make_shared<std::vector<std::uint8_t>>();
     CountedFrames frames(8, 4, 32, c.offline, c.readerStart);
     const RecordingResult result =
-        recordAvi(RecordingPlan{"clip.avi", 10, 1, c.bound}, frames, memoryDisk(bytes, ~0ULL));
+        recordAvi(RecordingPlan{"clip.avi", 10, 1, c.bound}, frames, memoryFile(bytes));
     EXPECT_EQ(result.end, RecordingEnd::Finished);
     EXPECT_EQ(result.frames, c.frames);
     EXPECT_EQ(framesIn(*bytes), c.frames);
@@ -206,74 +197,14 @@ TEST(SliderLabels, ReadAsTheWindowShowsThem) {
     EXPECT_EQ(stopLabel(10), "stop in10 s");
 }
 
-TEST(ClipPicture, MapOnTheLeftLegendOnTheRightTopRowsAligned) {
-    Bitmap map(320, 240, 32);
-    Bitmap legend(50, 240, 24);
-    map.row(239)[0] = 11;           // top-left pixel of the map
-    map.row(0)[319 * 4 + 2] = 22;   // bottom-right, red
-    map.row(5)[3] = 0xFF;           // a reserved byte
-    legend.row(239)[0] = 33;        // top-left of the legend
-    legend.row(0)[49 * 3 + 1] = 44; // bottom-right, green
-    Bitmap clip;
-    composeClipFrame(map, legend, clip);
-    ASSERT_EQ(clip.width(), 370);
-    ASSERT_EQ(clip.height(), 240);
-    EXPECT_EQ(clip.row(239)[0], 11);
-    EXPECT_EQ(clip.row(0)[319 * 4 + 2], 22);
-    EXPECT_EQ(clip.row(5)[3], 0);
-    EXPECT_EQ(clip.row(239)[320 * 4], 33);
-    EXPECT_EQ(clip.row(0)[369 * 4 + 1], 44);
-
-    // A smaller map (a picture not drawn yet) leaves black where it has no pixels.
-    Bitmap small(10, 10, 32);
-    std::fill(small.bits(), small.bits() + small.sizeBytes(), 0x7F);
-    composeClipFrame(small, legend, clip);
-    EXPECT_EQ(clip.row(239)[0], 0x7F);
-    EXPECT_EQ(clip.row(229)[0], 0);
-    EXPECT_EQ(clip.row(239)[10 * 4], 0);
-}
-
-TEST(RecordingEnds, EveryWayOutLeavesAValidFileOrNone) {
-    const RecordingPlan plan{"clip.avi", 10, 1, 20};
-    const std::uint64_t frameBytes = 370 * 4 * 240;
-    {
-        // The disk fills up after about five frames: those stay, in a valid file.
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-        CountedFrames frames(370, 240, 32, false);
-        const RecordingResult r = recordAvi(plan, frames, memoryDisk(bytes, 6 * (frameBytes + 8)));
-        EXPECT_EQ(r.end, RecordingEnd::FrameNotWritten);
-        EXPECT_EQ(r.code, kAviErrFileWrite);
-        EXPECT_GE(r.frames, 4);
-        EXPECT_LE(r.frames, 5);
-        EXPECT_EQ(framesIn(*bytes), r.frames);
-        EXPECT_FALSE(r.reason.empty());
-    }
-    {
-        // The operator stops before the fourth frame.
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-        CountedFrames frames(370, 240, 32, false, 0, 3);
-        const RecordingResult r = recordAvi(plan, frames, memoryDisk(bytes, ~0ULL));
-        EXPECT_EQ(r.end, RecordingEnd::Stopped);
-        EXPECT_EQ(framesIn(*bytes), 3);
-    }
-    {
-        // No room even for the headers: the stream format is refused.
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-        CountedFrames frames(370, 240, 32, false);
-        const RecordingResult r = recordAvi(plan, frames, memoryDisk(bytes, 100));
-        EXPECT_EQ(r.end, RecordingEnd::NotCreated);
-        EXPECT_EQ(r.frames, 0);
-    }
-    {
-        // A directory that does not exist: the file cannot be created, and the reason names the cause.
-        ScratchDir dir;
-        CountedFrames frames(370, 240, 32, false);
-        const RecordingResult r =
-            recordAvi(RecordingPlan{dir.file("no/such/clip.avi"), 10, 1, 3}, frames, aviFileCreator());
-        EXPECT_EQ(r.end, RecordingEnd::NotCreated);
-        EXPECT_EQ(r.code, kAviErrFileOpen);
-        EXPECT_EQ(r.reason, "No such file or directory");
-    }
+TEST(RecordingEnds, AFileThatCannotBeCreatedIsReportedWithItsCause) {
+    ScratchDir dir;
+    CountedFrames frames(370, 240, 32, false);
+    const RecordingResult r =
+        recordAvi(RecordingPlan{dir.file("no/such/clip.avi"), 10, 1, 3}, frames, aviFileCreator());
+    EXPECT_EQ(r.end, RecordingEnd::NotCreated);
+    EXPECT_EQ(r.code, kAviErrFileOpen);
+    EXPECT_EQ(r.reason, "No such file or directory");
 }
 
 } // namespace
