@@ -221,6 +221,16 @@ QString notCreatedMessage(const std::string& fileName, const std::string& reason
     return QStringLiteral("Could not create %1: %2").arg(text(fileName), text(reason));
 }
 
+// Makes the data directory for a recording of `fileName`; says so and is false when it cannot be made.
+bool dataDirectoryFor(const std::string& fileName) {
+    if (kestrane::createDataDirectory()) {
+        return true;
+    }
+    dialogs().message(
+        notCreatedMessage(fileName, "the directory " + kestrane::DataDirectory() + " cannot be created"));
+    return false;
+}
+
 constexpr const char* kNoCamera = "There is no camera: no offline video was recorded.";
 
 } // namespace
@@ -298,12 +308,11 @@ void TForm1::Save() {
     GroupBox4->hide();
 
     const std::string directory = kestrane::DataDirectory();
-    if (!kestrane::createDataDirectory()) {
-        dialogs().message(notCreatedMessage(directory, "the directory cannot be created"));
-        return;
-    }
     state.ClipNumber = kestrane::nextClipNumber(state.ClipNumber, directory);
     const std::string fileName = kestrane::clipFileName(directory, state.ClipKind, state.ClipNumber);
+    if (!dataDirectoryFor(fileName)) {
+        return;
+    }
     const std::int64_t frameBound =
         kestrane::clipFrameBound(state.ClipFrameCount, fromFile, offline_->frameCount());
 
@@ -389,11 +398,9 @@ void TForm1::SaveVideoClick() {
         SaveOffline();
         return;
     }
-    const std::string directory = kestrane::DataDirectory();
-    const std::string fileName = kestrane::offlineFileName(directory);
+    const std::string fileName = kestrane::offlineFileName(kestrane::DataDirectory());
     std::string error;
-    if (!kestrane::createDataDirectory()) {
-        dialogs().message(notCreatedMessage(directory, "the directory cannot be created"));
+    if (!dataDirectoryFor(fileName)) {
         return;
     }
     if (!capture_->startSequence(fileName, error)) {
@@ -413,12 +420,10 @@ void TForm1::SaveOffline() {
         dialogs().message(kNoCamera);
         return;
     }
-    const std::string directory = kestrane::DataDirectory();
-    if (!kestrane::createDataDirectory()) {
-        dialogs().message(notCreatedMessage(directory, "the directory cannot be created"));
+    const std::string fileName = kestrane::offlineFileName(kestrane::DataDirectory());
+    if (!dataDirectoryFor(fileName)) {
         return;
     }
-    const std::string fileName = kestrane::offlineFileName(directory);
     state.RecordingActive = 1;
     kestrane::RecordingResult result;
     {

@@ -284,13 +284,16 @@ TEST_F(RecordingWindow, ARecordingThatCannotBeCreatedSaysWhyAndTheLoopGoesOn) {
     QFile(path("plain-file")).open(QIODevice::WriteOnly);
     qputenv("KESTRANE_DATA_DIR", (path("plain-file") + "/data").toLocal8Bit());
     form->SaveExtinctionClick();
-    EXPECT_TRUE(dialogs.messages.last().contains("the directory cannot be created"));
+    EXPECT_TRUE(
+        dialogs.messages.last().startsWith("Could not create " + path("plain-file") + "/data/phi2.avi: "))
+        << dialogs.messages.last().toStdString();
     EXPECT_FALSE(form->GroupBox4->isVisible());
     EXPECT_TRUE(form->Timer2->isActive());
 
     form->TrackBar6->setValue(6);
     form->SaveVideoClick();
-    EXPECT_TRUE(dialogs.messages.last().contains(path("plain-file")));
+    EXPECT_TRUE(
+        dialogs.messages.last().startsWith("Could not create " + path("plain-file") + "/data/offline.avi"));
     EXPECT_EQ(measurementState().RecordingActive, 0);
 }
 
