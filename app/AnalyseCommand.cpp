@@ -8,6 +8,7 @@
 #include "app/Version.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
+#include "recording/ClipCommand.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -197,6 +198,9 @@ bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out
 }
 
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
+    if (isClipCommand(args)) {
+        return runClipCommand(args, err);
+    }
     try {
         const Options options = parseOptions(args);
         const bool movie = isAviFile(options.input);
