@@ -173,6 +173,9 @@ constexpr const char* kHelp =
     "  --sindlimit=N     the extinction map shows only where |sin(delta)| exceeds N/255, N 0..40\n"
     "                    (default 15)\n"
     "  --flatfield=BMP   correct uneven illumination with this 640 x 480 background frame\n"
+    "  --clip=KIND       instead of maps, write the sind, extinction or transmission clip of MOVIE.avi\n"
+    "                    into CLIP.avi, as \"Work Offline\" and a clip button do in the window\n"
+    "  --objective=N     the objective whose scale bar the clip's legend shows: 4 (default), 10 or 40\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -187,7 +190,7 @@ bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out
         return std::find(args.begin(), args.end(), word) != args.end();
     };
     if (has("--help") || has("-h")) {
-        out << kUsage << '\n' << kHelp;
+        out << kUsage << '\n' << kClipUsage << '\n' << kHelp;
         return true;
     }
     if (has("--version")) {

@@ -23,10 +23,6 @@ namespace kestrane {
 
 namespace {
 
-constexpr const char* kClipUsage =
-    "usage: kestrane-analyse --clip=sind|extinction|transmission [--maxsin=0.2|0.4|0.6|0.8|1.0] "
-    "[--sindlimit=0..40] [--flatfield=BACKGROUND.bmp] [--objective=4|10|40] MOVIE.avi CLIP.avi";
-
 struct ClipOptions {
     std::int32_t kind = 1;
     int maxSinPosition = 5;

@@ -8,6 +8,10 @@
 
 namespace kestrane {
 
+inline constexpr const char* kClipUsage =
+    "usage: kestrane-analyse --clip=sind|extinction|transmission [--maxsin=0.2|0.4|0.6|0.8|1.0] "
+    "[--sindlimit=0..40] [--flatfield=BACKGROUND.bmp] [--objective=4|10|40] MOVIE.avi CLIP.avi";
+
 // True when the arguments ask for a clip (an argument starting with "--clip").
 bool isClipCommand(const std::vector<std::string>& args);
 
