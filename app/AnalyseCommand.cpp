@@ -98,17 +98,10 @@ std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
 
 // Writes through a temporary name so that an interrupted run never leaves a damaged file.
 void writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    const std::filesystem::path temp = path.string() + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(temp);
-            throw std::runtime_error("kestrane-analyse: cannot write " + path.string());
-        }
+    std::string error;
+    if (!writeFileReplacing(path.string(), bytes, error)) {
+        throw std::runtime_error("kestrane-analyse: " + error);
     }
-    std::filesystem::rename(temp, path);
 }
 
 // One of the rendered map pictures, as the window shows it without overlays.
@@ -190,8 +183,21 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
             if (const AviResult opened = reader.open(options.input); opened != kAviOk) {
                 char code[16];
                 std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-                throw UsageError{"kestrane-analyse: cannot read movie '" + options.input + "' (AVI error " +
-                                 code + ")"};
+                const std::string why = reader.refusal().empty() ? "" : ": " + reader.refusal();
+                throw UsageError{"kestrane-analyse: cannot read movie '" + options.input + "'" + why +
+                                 " (AVI error " + code + ")"};
+            }
+            // Chunks too short for a frame would each become three black maps: a few bytes of input must
+            // not turn into hundreds of kilobytes of output.
+            const std::uint32_t passedOver = reader.skippedChunks();
+            const std::string skipped = std::to_string(passedOver) +
+                                        (passedOver == 1 ? " chunk" : " chunks") + " without a whole frame";
+            if (reader.frameCount() == 0) {
+                throw UsageError{"kestrane-analyse: movie '" + options.input + "' holds no complete frame" +
+                                 (passedOver > 0 ? " (" + skipped + ")" : "")};
+            }
+            if (passedOver > 0) {
+                err << "kestrane-analyse: skipped " << skipped << " in '" << options.input << "'\n";
             }
         }
 

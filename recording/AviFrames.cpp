@@ -108,13 +108,17 @@ AviResult AviFrameReader::finishOpen(AviResult opened) {
     }
     AVIStreamInfo(stream_, &info_, sizeof info_);
     frameCount_ = AVIStreamLength(stream_);
+    skippedChunks_ = aviStreamSkippedChunks(stream_);
     decoder_ = AVIStreamGetFrameOpen(stream_, nullptr);
     std::int32_t formatSize = 0;
     AVIStreamReadFormat(stream_, 0, nullptr, &formatSize);
     std::vector<std::uint8_t> format(static_cast<std::size_t>(formatSize));
     AVIStreamReadFormat(stream_, 0, format.data(), &formatSize);
-    if (decoder_ == nullptr || !readDibLayout(format.data(), format.size(), layout_)) {
+    std::string why;
+    const bool decodable = readDibLayout(format.data(), format.size(), layout_, &why);
+    if (decoder_ == nullptr || !decodable) {
         close();
+        refusal_ = why.empty() ? "its frames cannot be decoded" : why;
         return kAviErrNoCompressor;
     }
     return kAviOk;
@@ -136,6 +140,8 @@ void AviFrameReader::close() {
     info_ = AviStreamInfo();
     layout_ = DibLayout();
     frameCount_ = 0;
+    skippedChunks_ = 0;
+    refusal_.clear();
 }
 
 bool AviFrameReader::frame(std::int32_t n, Bitmap& out) {
