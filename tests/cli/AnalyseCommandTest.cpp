@@ -48,6 +48,10 @@ class AnalyseCommand : public ::testing::Test {
         std::ifstream in(p, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
+    static void writeAll(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
 
     int run(std::vector<std::string> args) {
         err.str("");
@@ -238,8 +242,7 @@ TEST_F(AnalyseCommand, RefusesMoviesWithoutAWholeFrameOrWithoutColours) {
     writeLe32(bytes.data() + strf - 4, 40);
     writeLe32(bytes.data() + strf + 40, makeFourcc('J', 'U', 'N', 'K'));
     writeLe32(bytes.data() + strf + 44, 1024 - 8);
-    std::ofstream(path("palette.avi"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    writeAll(path("palette.avi"), bytes);
     const std::pair<const char*, const char*> cases[] = {
         {"empty.avi", "no complete frame (200 chunks without a whole frame)"},
         {"palette.avi", "without their colour table"},
@@ -258,8 +261,7 @@ TEST_F(AnalyseCommand, ARecordingCutInsideItsLastFrameGivesItsWholeFrames) {
     auto bytes = readAll(dir / "movie.avi");
     const std::size_t third = findChunk(bytes, "00db", 2);
     bytes.resize(third + 1000);
-    std::ofstream(path("cut.avi"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    writeAll(path("cut.avi"), bytes);
     ASSERT_EQ(run({path("cut.avi"), path("out")}), 0) << err.str();
     EXPECT_EQ(readAll(dir / "out" / "sind-00000.pgm").back(), 76);
     EXPECT_TRUE(fs::exists(dir / "out" / "sind-00001.pgm"));
