@@ -436,6 +436,7 @@ class Movie {
         WholeFrames indexedFilter(stream, source_->size());
         readStandardIndexes(stream, maxEntries, indexedFilter);
         if (stream.frames.empty()) {
+            indexedFilter = WholeFrames(stream, source_->size());
             readIdx1(stream, maxEntries, indexedFilter);
         }
         stream.skippedChunks = indexedFilter.skipped();
@@ -447,10 +448,13 @@ class Movie {
             for (const MoviList& movi : movis_) {
                 scanMovi(stream, movi.begin, movi.end, maxEntries, true, walkFilter);
             }
+            // An index may list only some of the chunks; a walk that finds the same frames sees them all.
+            if (stream.frames.size() > indexed.size() ||
+                (stream.frames.size() == indexed.size() && walkFilter.skipped() > stream.skippedChunks)) {
+                stream.skippedChunks = walkFilter.skipped();
+            }
             if (stream.frames.size() <= indexed.size()) {
                 stream.frames = std::move(indexed);
-            } else {
-                stream.skippedChunks = walkFilter.skipped();
             }
         }
     }
@@ -645,6 +649,7 @@ class Writer {
                                                                                      : kAviErrUnsupported;
         }
         format_.assign(format, format + size);
+        complete_ = false;
         layout_ = layout;
         headerBytes_ = buildHeader({}).size();
         riffStart_ = 0;
