@@ -7,6 +7,7 @@
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
+#include "recording/ClipCommand.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -158,6 +159,9 @@ Bitmap readFrame(const std::string& path, const char* what) {
 } // namespace
 
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
+    if (isClipCommand(args)) {
+        return runClipCommand(args, err);
+    }
     try {
         const Options options = parseOptions(args);
         const bool movie = isAviFile(options.input);
@@ -180,24 +184,13 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
         // The movie is opened before the output directory is made, so a bad file leaves nothing behind.
         AviFrameReader reader;
         if (movie) {
-            if (const AviResult opened = reader.open(options.input); opened != kAviOk) {
-                char code[16];
-                std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-                const std::string why = reader.refusal().empty() ? "" : ": " + reader.refusal();
-                throw UsageError{"kestrane-analyse: cannot read movie '" + options.input + "'" + why +
-                                 " (AVI error " + code + ")"};
+            std::string why;
+            std::string note;
+            if (!openMovieToAnalyse(reader, options.input, why, note)) {
+                throw UsageError{"kestrane-analyse: " + why};
             }
-            // Chunks too short for a frame would each become three black maps: a few bytes of input must
-            // not turn into hundreds of kilobytes of output.
-            const std::uint32_t passedOver = reader.skippedChunks();
-            const std::string skipped = std::to_string(passedOver) +
-                                        (passedOver == 1 ? " chunk" : " chunks") + " without a whole frame";
-            if (reader.frameCount() == 0) {
-                throw UsageError{"kestrane-analyse: movie '" + options.input + "' holds no complete frame" +
-                                 (passedOver > 0 ? " (" + skipped + ")" : "")};
-            }
-            if (passedOver > 0) {
-                err << "kestrane-analyse: skipped " << skipped << " in '" << options.input << "'\n";
+            if (!note.empty()) {
+                err << "kestrane-analyse: " << note << '\n';
             }
         }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 
 namespace kestrane {
 
@@ -142,6 +143,30 @@ void AviFrameReader::close() {
     frameCount_ = 0;
     skippedChunks_ = 0;
     refusal_.clear();
+}
+
+bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std::string& why,
+                        std::string& note) {
+    note.clear();
+    if (const AviResult opened = reader.open(fileName); opened != kAviOk) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
+        why = "cannot read movie '" + fileName + "'" +
+              (reader.refusal().empty() ? "" : ": " + reader.refusal()) + " (AVI error " + code + ")";
+        return false;
+    }
+    const std::uint32_t skipped = reader.skippedChunks();
+    const std::string chunks =
+        std::to_string(skipped) + (skipped == 1 ? " chunk" : " chunks") + " without a whole frame";
+    if (reader.frameCount() == 0) {
+        why = "movie '" + fileName + "' holds no complete frame" + (skipped > 0 ? " (" + chunks + ")" : "");
+        reader.close();
+        return false;
+    }
+    if (skipped > 0) {
+        note = "skipped " + chunks + " in '" + fileName + "'";
+    }
+    return true;
 }
 
 bool AviFrameReader::frame(std::int32_t n, Bitmap& out) {

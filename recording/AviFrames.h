@@ -55,4 +55,11 @@ class AviFrameReader {
     std::string refusal_;
 };
 
+// Opens a movie whose frames are to be analysed one by one. False, with the one line that says why in `why`,
+// when the file cannot be read or holds not a single whole frame: chunks too short for a frame would each
+// become a black frame, so that a few bytes of input turned into hundreds of kilobytes of maps. When some
+// chunks were skipped, `note` says how many (otherwise it is empty).
+bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std::string& why,
+                        std::string& note);
+
 } // namespace kestrane

@@ -243,16 +243,17 @@ TEST_F(AnalyseCommand, RefusesMoviesWithoutAWholeFrameOrWithoutColours) {
     writeLe32(bytes.data() + strf + 40, makeFourcc('J', 'U', 'N', 'K'));
     writeLe32(bytes.data() + strf + 44, 1024 - 8);
     writeAll(path("palette.avi"), bytes);
-    const std::pair<const char*, const char*> cases[] = {
-        {"empty.avi", "no complete frame (200 chunks without a whole frame)"},
-        {"palette.avi", "without their colour table"},
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{path("empty.avi"), path("out")}, "no complete frame (200 chunks without a whole frame)"},
+        {{"--clip=sind", path("empty.avi"), path("out")}, "no complete frame"},
+        {{path("palette.avi"), path("out")}, "without their colour table"},
     };
-    for (const auto& [name, reason] : cases) {
-        EXPECT_EQ(run({path(name), path("out")}), 2) << name;
+    for (const auto& [args, reason] : cases) {
+        EXPECT_EQ(run(args), 2) << args.front();
         const std::string text = err.str();
         EXPECT_NE(text.find(reason), std::string::npos) << text;
         EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
-        EXPECT_FALSE(fs::exists(dir / "out")) << name;
+        EXPECT_FALSE(fs::exists(dir / "out")) << args.front();
     }
 }
 
