@@ -367,6 +367,7 @@ void TForm1::connectHandlers() {
     connect(Format, &QPushButton::clicked, this, &TForm1::FormatClick);
     connect(Intensitycorrection, &QPushButton::clicked, this, &TForm1::IntensitycorrectionClick);
     connect(Features, &QPushButton::clicked, this, &TForm1::FeaturesClick);
+    connectReviewHandlers();
 }
 
 void TForm1::placeFixedGeometry() {
