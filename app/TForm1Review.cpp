@@ -76,6 +76,8 @@ const QString kCsvFilter = QStringLiteral("Comma-separated values (*.csv)");
 } // namespace
 
 void TForm1::connectReviewHandlers() {
+    // The playing movie covers the "Live Image" group, caption included.
+    GroupBox4->setAutoFillBackground(true);
     reviewSource_ = std::make_unique<ReaderReviewSource>();
     viewer_ = std::make_unique<kestrane::MovieViewer>(*reviewSource_);
     connect(LoadAVI, &QPushButton::clicked, this, &TForm1::LoadAVIClick);
