@@ -35,6 +35,7 @@ class ReaderReviewSource : public kestrane::ReviewSource {
     std::int32_t frameIndex() const override { return OfflineFrameIndex; }
     void setFrameIndex(std::int32_t index) override { OfflineFrameIndex = index; }
     std::int32_t frameCount() const override { return OfflineFrameCount; }
+    bool isOpen() const override { return MovieFile != nullptr; }
     void close() override {
         if (Form3 != nullptr) {
             Form3->CloseAVI();
@@ -167,7 +168,7 @@ void TForm1::Timer3Timer() {
     Timer3->stop();
     const kestrane::TraceSettings settings = traceSettings();
     const kestrane::ReviewStep step = viewer_->playTick([this] { showReviewFrame(); });
-    if (!step.traced) {
+    if (step.interrupted || !step.traced) {
         return;
     }
     Timer3->start();
@@ -181,6 +182,9 @@ void TForm1::UpDown1Click() {
     const int position = UpDown1->position();
     const kestrane::TraceSettings settings = traceSettings();
     const kestrane::ReviewStep step = viewer_->singleStep(position, [this] { showReviewFrame(); });
+    if (step.interrupted) {
+        return;
+    }
     if (!step.traced) {
         UpDown1->hide();
         return;
@@ -241,9 +245,13 @@ void TForm1::TrackBar4Change() {
 }
 
 void TForm1::Image5MouseDown(Qt::MouseButton, Qt::MouseButtons buttons, QPoint at) {
-    picker_.mouseDown(frameViewOf(Image5->picture()), buttons.testFlag(Qt::LeftButton), at.x(), at.y(),
-                      measurementState());
-    Image5->update();
+    try {
+        picker_.mouseDown(frameViewOf(Image5->picture()), buttons.testFlag(Qt::LeftButton), at.x(), at.y(),
+                          measurementState());
+        Image5->update();
+    } catch (const std::exception&) {
+        // A press that cannot mark the region leaves the old one; the operator simply presses again.
+    }
 }
 
 void TForm1::Image5MouseMove(Qt::MouseButtons buttons, QPoint at) {

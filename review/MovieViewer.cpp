@@ -10,7 +10,12 @@ namespace kestrane {
 ReviewStep MovieViewer::stepAndShow(const std::function<void()>& show, std::int32_t endIndex) {
     ReviewStep result;
     result.shownFrame = fetched_;
+    const std::uint64_t opening = openings_;
     source_.step();
+    if (opening != openings_ || !source_.isOpen()) {
+        result.interrupted = true;
+        return result;
+    }
     fetched_ = source_.frameIndex();
     show();
     if (source_.frameIndex() >= endIndex) {
@@ -46,6 +51,10 @@ void AviReviewSource::step() {
 
 std::int32_t AviReviewSource::frameCount() const {
     return reader_.frameCount();
+}
+
+bool AviReviewSource::isOpen() const {
+    return reader_.frameCount() > 0;
 }
 
 void AviReviewSource::close() {

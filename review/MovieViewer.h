@@ -21,15 +21,19 @@ class ReviewSource {
     virtual std::int32_t frameIndex() const = 0;
     virtual void setFrameIndex(std::int32_t index) = 0;
     virtual std::int32_t frameCount() const = 0;
+    virtual bool isOpen() const = 0;
     // Closes the movie (and hides the reader's window, where there is one).
     virtual void close() = 0;
 };
 
 // What a tick or step did: the frame it showed and whether that frame is to be traced (review goes on) or
-// the end test closed the movie.
+// the end test closed the movie. A command run inside the source's step (the reader processes window
+// messages there) may have closed the movie or opened another; the step is then interrupted: nothing is
+// shown and the rest of it is left to that command.
 struct ReviewStep {
     std::int32_t shownFrame = 0;
     bool traced = false;
+    bool interrupted = false;
 };
 
 // The range the single-frame stepper takes once a step has been made.
@@ -43,7 +47,10 @@ class MovieViewer {
     explicit MovieViewer(ReviewSource& source) : source_(source) {}
 
     // The source has just opened a movie: its index is 0 and it holds frame 0.
-    void opened() { fetched_ = 0; }
+    void opened() {
+        fetched_ = 0;
+        ++openings_;
+    }
 
     // One tick of continuous playback: step, show (the callback copies the frame handed out), then the end
     // test at frame count − 2, which closes the movie and sets the index to 1.
@@ -61,6 +68,7 @@ class MovieViewer {
     ReviewSource& source_;
     // The position of the frame the source fetched last, which its next step hands out.
     std::int32_t fetched_ = 0;
+    std::uint64_t openings_ = 0;
 };
 
 // A review source over an AVI file without a window, for headless work; frames come out as bottom-up 32-bit
@@ -72,6 +80,7 @@ class AviReviewSource : public ReviewSource {
     std::int32_t frameIndex() const override { return index_; }
     void setFrameIndex(std::int32_t index) override { index_ = index; }
     std::int32_t frameCount() const override;
+    bool isOpen() const override;
     void close() override;
     // The frame handed out by the last step.
     Bitmap& frame() { return frame_; }

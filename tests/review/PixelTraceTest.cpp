@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -119,12 +121,18 @@ class FakeSource : public ReviewSource {
     void step() override {
         handedOut.push_back(fetched_);
         fetched_ = ++index_;
+        if (duringStep) {
+            std::exchange(duringStep, nullptr)();
+        }
     }
     std::int32_t frameIndex() const override { return index_; }
     void setFrameIndex(std::int32_t index) override { index_ = index; }
     std::int32_t frameCount() const override { return count_; }
+    bool isOpen() const override { return closed == 0; }
     void close() override { ++closed; }
 
+    // A command the step runs, as the reader runs window messages inside its step.
+    std::function<void()> duringStep;
     std::vector<int> handedOut;
     int closed = 0;
 
@@ -161,6 +169,20 @@ TEST(MovieViewerRules, SingleStepsShowTheFrameFetchedBeforeAndEndAtCountMinusOne
         EXPECT_EQ(source.frameIndex(), s.index) << s.position;
     }
     EXPECT_EQ(source.closed, 1);
+}
+
+TEST(MovieViewerRules, AStepEndsWhereACommandInsideItClosedOrReplacedTheMovie) {
+    FakeSource source(100);
+    MovieViewer viewer(source);
+    viewer.opened();
+    int shows = 0;
+    source.duringStep = [&] { viewer.opened(); }; // "Show Movie" on another file
+    EXPECT_TRUE(viewer.playTick([&] { ++shows; }).interrupted);
+    EXPECT_FALSE(viewer.playTick([&] { ++shows; }).interrupted);
+    source.duringStep = [&] { source.close(); };
+    EXPECT_TRUE(viewer.singleStep(5, [&] { ++shows; }).interrupted);
+    EXPECT_EQ(shows, 1);
+    EXPECT_EQ(source.closed, 1) << "the end test does not close it again";
 }
 
 } // namespace
