@@ -274,8 +274,10 @@ void TForm1::Image5DblClick() {
 }
 
 void TForm1::SaveXtplotClick() {
-    const QString file =
-        dialogs().saveFileName(SaveDialog1.filter + ";;" + kCsvFilter, SaveDialog1.defaultExtension);
+    // The curve's numbers are offered right after the bitmap, before "All Files".
+    QStringList filters = SaveDialog1.filter.split(";;");
+    filters.insert(1, kCsvFilter);
+    const QString file = dialogs().saveFileName(filters.join(";;"), SaveDialog1.defaultExtension);
     if (file.isEmpty()) {
         return;
     }
