@@ -19,7 +19,6 @@
 #include <QToolButton>
 
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -47,12 +46,6 @@ class ReviewWindow : public WindowTest {
             ++ticks;
         }
         return ticks;
-    }
-
-    // Drags a region on the movie picture with the left button.
-    void drag(QPoint from, QPoint to) {
-        form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, from);
-        form->Image5MouseMove(Qt::LeftButton, to);
     }
 
     static int redAt(const QImage& image, int x, int top) { return qRed(image.pixel(x, top)); }
@@ -101,7 +94,8 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
 
 TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionAsTheHeadlessCommandDoes) {
     makeForm(QImage());
-    drag({100, 50}, {109, 59}); // before any frame: nothing to sample yet
+    form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {100, 50}); // before any frame: nothing to sample
+    form->Image5MouseMove(Qt::LeftButton, {109, 59});
     EXPECT_EQ(form->Label11->text(), "0");
 
     EXPECT_EQ(playThrough(clip("two.avi", 2)), 1) << "frame 0 is shown and the reader closed";
@@ -181,12 +175,6 @@ TEST_F(ReviewWindow, SaveDialogsCancelledWriteNothingAndUnwritablePathsSayWhy) {
 
 TEST_F(ReviewWindow, PlotSpansFollowTheMovieTheTimeStepAndTheQuantity) {
     makeForm(QImage());
-    form->RadioButton2->setChecked(true);
-    form->ClearGraphClick();
-    EXPECT_EQ(form->MathImage1->D2WorldX1(), -1) << "Clear Graph keeps the start bounds";
-    EXPECT_EQ(form->MathImage1->D2WorldXW(), 2);
-
-    form->RadioButton1->setChecked(true);
     form->TypeOfflineMovie->setChecked(false);
     form->TrackBar4->setValue(1);
     EXPECT_EQ(measurementState().MaxSin, 0.2L);
