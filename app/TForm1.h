@@ -227,11 +227,11 @@ class TForm1 : public QMainWindow {
     void saveimageClick();
     // The points on the X - T plot since the last "Clear Graph", in plotting order.
     const kestrane::PixelTrace& pixelTrace() const { return trace_; }
-    // "Show Movie"'s plot set-up: world bounds from the movie's frame count and the quantity, then a clear.
-    void plotSetUp();
 
   private:
     void connectReviewHandlers();
+    // "Show Movie"'s plot set-up: world bounds from the movie's frame count and the quantity, then a clear.
+    void plotSetUp();
     kestrane::TraceQuantity selectedQuantity() const;
     kestrane::TraceSettings traceSettings() const;
     void showReviewFrame();
