@@ -20,6 +20,7 @@ struct Picture {
         bitmap.view().pixel(x, bitmap.height() - 1 - top)[2] = static_cast<std::uint8_t>(value);
         return *this;
     }
+    int red(int x, int top) { return bitmap.view().pixel(x, bitmap.height() - 1 - top)[2]; }
     FrameView view() { return bitmap.view(); }
 };
 
@@ -95,6 +96,11 @@ TEST(PickRectangleDrawing, NewFramesCarryTheCurrentRectangleAndErasingLeavesNoSt
     picker.mouseMove(frame.view(), true, 15, 12, state);
     EXPECT_EQ(state.PickRect, (PickRectangle{5, 5, 15, 12}));
     EXPECT_EQ(frame.bitmap, withRectangle({5, 5, 15, 12}));
+    // Black pen, white brush, XOR: the outline (x 5..14, y 5..11) keeps its pixels, the inside is inverted.
+    EXPECT_EQ(frame.red(6, 6), 255);
+    EXPECT_EQ(frame.red(5, 6), 0);
+    EXPECT_EQ(frame.red(14, 11), 0);
+    EXPECT_EQ(frame.red(13, 10), 255);
 
     frame.bitmap = clean; // the next frame replaces the picture
     picker.frameReplaced(frame.view(), state);
@@ -108,10 +114,13 @@ TEST(PickRectangleDrawing, NewFramesCarryTheCurrentRectangleAndErasingLeavesNoSt
     picker.mouseDown(frame.view(), true, 30, 25, state);
     EXPECT_EQ(state.PickActive, 1);
     EXPECT_EQ(frame.bitmap, clean);
+    picker.mouseMove(frame.view(), true, 20, 18, state); // up and to the left
+    EXPECT_EQ(frame.red(21, 19), 255);
+    EXPECT_EQ(frame.red(20, 19), 0);
     picker.mouseMove(frame.view(), false, 1, 1, state);
-    EXPECT_EQ(state.PickRect, (PickRectangle{30, 25, 30, 25})) << "moving without the button changes nothing";
+    EXPECT_EQ(state.PickRect, (PickRectangle{30, 25, 20, 18})) << "moving without the button changes nothing";
     picker.mouseDown(frame.view(), false, 2, 2, state);
-    EXPECT_EQ(state.PickRect, (PickRectangle{30, 25, 30, 25})) << "only the left button picks";
+    EXPECT_EQ(state.PickRect, (PickRectangle{30, 25, 20, 18})) << "only the left button picks";
 }
 
 // Counts like the frame reader: a step hands out the frame fetched before it.
