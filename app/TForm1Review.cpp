@@ -77,8 +77,6 @@ const QString kCsvFilter = QStringLiteral("Comma-separated values (*.csv)");
 } // namespace
 
 void TForm1::connectReviewHandlers() {
-    // The playing movie covers the "Live Image" group, caption included.
-    GroupBox4->setAutoFillBackground(true);
     reviewSource_ = std::make_unique<ReaderReviewSource>();
     viewer_ = std::make_unique<kestrane::MovieViewer>(*reviewSource_);
     connect(LoadAVI, &QPushButton::clicked, this, &TForm1::LoadAVIClick);
@@ -122,10 +120,7 @@ void TForm1::LoadAVIClick() {
 }
 
 void TForm1::StopMovieClick() {
-    GroupBox4->hide();
-    measurementState().LivePaused = 0;
-    setTimer2Enabled(true);
-    Animate1->stop();
+    GroupBox4Click();
     Label10->setText("No Movie Loaded");
     Label10->adjustSize();
 }

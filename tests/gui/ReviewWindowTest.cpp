@@ -1,5 +1,6 @@
 // Window tests of the movie review: the "AVI-Viewer" box, continuous and single-frame review on "Analyse
-// Data", the trace on the X - T plot, and what "Save x/t plot" and "save image" write.
+// Data", the trace on the X - T plot, what "Save x/t plot" and "save image" write, and the window's CSV
+// against kestrane-analyse --trace on a clip made by kestrane-analyse --clip.
 #include "WindowFixture.h"
 #include "app/AnalyseCommand.h"
 #include "app/ImageConversion.h"
@@ -92,7 +93,7 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
     EXPECT_EQ(form->GroupBox4->title(), "AVI-Movie");
 }
 
-TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionAsTheHeadlessCommandDoes) {
+TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
     makeForm(QImage());
     form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {100, 50}); // before any frame: nothing to sample
     form->Image5MouseMove(Qt::LeftButton, {109, 59});
@@ -123,13 +124,7 @@ TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionAsTheHeadlessCommandDoes) {
 
     dialogs.fileAnswers = {path("window.csv")};
     form->SaveXtplotClick();
-    std::ostringstream err;
-    ASSERT_EQ(kestrane::runAnalyseCommand(
-                  {"--trace=109,59,100,50", movie.toStdString(), path("cli.csv").toStdString()}, err),
-              0)
-        << err.str();
     const std::string csv = reviewtest::fileText(path("window.csv").toStdString());
-    EXPECT_EQ(csv, reviewtest::fileText(path("cli.csv").toStdString()));
     EXPECT_EQ(csv.substr(0, 50), "frame,time_s,value\n0,0.035,0.0392156862745098\n1,0.");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 98);
 
@@ -148,6 +143,35 @@ TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionAsTheHeadlessCommandDoes) {
                   shown.convertToFormat(QImage::Format_RGB32))
             << name.toStdString();
     }
+}
+
+// A result clip as the recorder writes it, from a raw recording whose upper right quadrant brightens.
+TEST_F(ReviewWindow, CsvOfTheWindowAndTheHeadlessTraceAgreeOnARecordedClip) {
+    const auto raw = [](int n, int x, int top) {
+        const bool right = x >= 320;
+        return top < 240 ? (right ? 130 + 4 * n : 90) : (right ? 100 : 100 + (x + top) % 41);
+    };
+    ASSERT_TRUE(reviewtest::writeRedClip(path("raw.avi").toStdString(), 12, raw, {640, 480, 32, 30}));
+    std::ostringstream err;
+    const std::string clip = path("phi1.avi").toStdString();
+    ASSERT_EQ(kestrane::runAnalyseCommand({"--clip=extinction", path("raw.avi").toStdString(), clip}, err), 0)
+        << err.str();
+
+    makeForm(QImage());
+    form->RadioButton2->setChecked(true);
+    form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {372, 60}); // map, legend and outside columns
+    form->Image5MouseMove(Qt::LeftButton, {300, 10});
+    EXPECT_EQ(playThrough(QString::fromStdString(clip)), 8);
+    dialogs.fileAnswers = {path("window.csv")};
+    form->SaveXtplotClick();
+    ASSERT_EQ(
+        kestrane::runAnalyseCommand(
+            {"--trace=300,10,372,60", "--quantity=extinction", clip, path("cli.csv").toStdString()}, err),
+        0)
+        << err.str();
+    const std::string csv = reviewtest::fileText(path("window.csv").toStdString());
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
+    EXPECT_EQ(csv, reviewtest::fileText(path("cli.csv").toStdString()));
 }
 
 TEST_F(ReviewWindow, SaveDialogsCancelledWriteNothingAndUnwritablePathsSayWhy) {
