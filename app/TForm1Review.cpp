@@ -9,7 +9,6 @@
 #include "plot/MathImge.h"
 #include "review/AVIToBitmap.h"
 #include "review/AviPlayer.h"
-#include "review/SaveFile.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -67,7 +66,7 @@ QString movieLabel(const QString& path) {
 
 void saveOrThrow(const QString& path, const std::vector<std::uint8_t>& bytes) {
     std::string error;
-    if (!kestrane::saveFile(path.toLocal8Bit().toStdString(), bytes, error)) {
+    if (!kestrane::writeFileReplacing(path.toLocal8Bit().toStdString(), bytes, error)) {
         throw std::runtime_error(error);
     }
 }

@@ -2,10 +2,10 @@
 #include "review/TraceCommand.h"
 
 #include "analysis/MeasurementState.h"
+#include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
-#include "review/SaveFile.h"
 
 #include <cstdio>
 #include <ostream>
@@ -158,7 +158,8 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
             trace.step(source.frame().view(), o.region, source.frameIndex(), step.shownFrame, settings);
         }
         std::string error;
-        if (!saveFile(o.out, traceCsv(trace.points()), error)) {
+        const std::string csv = traceCsv(trace.points());
+        if (!writeFileReplacing(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()), error)) {
             throw BadInput("kestrane-analyse: " + error);
         }
         return 0;

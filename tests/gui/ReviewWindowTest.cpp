@@ -191,7 +191,7 @@ TEST_F(ReviewWindow, SaveDialogsCancelledWriteNothingAndUnwritablePathsSayWhy) {
             (form.get()->*save)();
             ADD_FAILURE() << name;
         } catch (const std::runtime_error& e) {
-            EXPECT_EQ(e.what(), "Cannot write " + path(name).toStdString() + ": No such file or directory");
+            EXPECT_EQ(e.what(), "cannot write " + path(name).toStdString() + ": No such file or directory");
         }
     }
     EXPECT_EQ(QDir(path("")).entryList(QDir::Files), before);
