@@ -9,6 +9,7 @@
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipCommand.h"
+#include "review/TraceCommand.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -196,6 +197,9 @@ bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
     if (isClipCommand(args)) {
         return runClipCommand(args, err);
+    }
+    if (isTraceCommand(args)) {
+        return runTraceCommand(args, err);
     }
     try {
         const Options options = parseOptions(args);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -159,7 +160,7 @@ class FileSource final : public AviByteSource {
 
 class FileSink final : public AviByteSink {
   public:
-    explicit FileSink(int fd) : fd_(fd) {
+    FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
         rlimit limit{};
         if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
             sizeLimit_ = static_cast<std::uint64_t>(limit.rlim_cur);
@@ -170,7 +171,13 @@ class FileSink final : public AviByteSink {
     bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
         // Writing on past the size limit would kill the program with SIGXFSZ; a removed file would swallow
         // the operator's recording without a word. Both count as failed writes.
-        if (offset + count > sizeLimit_ || removed()) {
+        if (offset + count > sizeLimit_) {
+            errno = EFBIG;
+            return false;
+        }
+        if (removed()) {
+            rescue();
+            errno = ENOENT;
             return false;
         }
         return moveAll(
@@ -188,6 +195,7 @@ class FileSink final : public AviByteSink {
             return true;
         }
         if (size > sizeLimit_) {
+            errno = EFBIG;
             return false;
         }
         int error = 0;
@@ -201,6 +209,7 @@ class FileSink final : public AviByteSink {
             // No preallocation on this file system: the size alone still guards against the size limit.
             return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
         }
+        errno = error;
         return false;
     }
 
@@ -212,7 +221,46 @@ class FileSink final : public AviByteSink {
         return ::fstat(fd_, &st) != 0 || st.st_nlink == 0;
     }
 
+    // A file removed while it is written (its folder deleted, say) is written out again under its name, so
+    // the frames so far survive; the recording still ends with the failed write.
+    void rescue() {
+        if (rescued_ || path_.empty()) {
+            return;
+        }
+        rescued_ = true;
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+        const int copy = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (copy < 0) {
+            return;
+        }
+        struct stat st {};
+        bool copied = ::fstat(fd_, &st) == 0;
+        std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+        for (std::uint64_t at = 0; copied && at < static_cast<std::uint64_t>(st.st_size);) {
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer.size(), std::uint64_t(st.st_size) - at));
+            copied =
+                moveAll(buffer.data(), n, at,
+                        [this](std::uint8_t* p, std::size_t k, off_t o) { return ::pread(fd_, p, k, o); }) &&
+                moveAll(static_cast<const std::uint8_t*>(buffer.data()), n, at,
+                        [copy](const std::uint8_t* p, std::size_t k, off_t o) {
+                            return ::pwrite(copy, p, k, o);
+                        });
+            at += n;
+        }
+        if (!copied) {
+            ::close(copy);
+            ::unlink(path_.c_str());
+            return;
+        }
+        ::close(fd_);
+        fd_ = copy;
+    }
+
     int fd_;
+    std::string path_;
+    bool rescued_ = false;
     std::uint64_t sizeLimit_ = std::numeric_limits<std::uint64_t>::max();
 };
 
@@ -1137,7 +1185,7 @@ AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t
         if (fd < 0) {
             return kAviErrFileOpen;
         }
-        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd), options);
+        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd, fileName), options);
     }
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
