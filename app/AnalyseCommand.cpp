@@ -170,6 +170,11 @@ constexpr const char* kHelp =
     "  --clip=KIND       instead of maps, write the sind, extinction or transmission clip of MOVIE.avi\n"
     "                    into CLIP.avi, as \"Work Offline\" and a clip button do in the window\n"
     "  --objective=N     the objective whose scale bar the clip's legend shows: 4 (default), 10 or 40\n"
+    "  --trace=L,T,R,B   instead of maps, write the time trace of that region of MOVIE.avi (movie pixels,\n"
+    "                    origin top-left, edges included) into OUT.csv, as the \"Analyse Data\" page plots "
+    "it\n"
+    "  --quantity=Q      what the trace plots: sind (default), extinction or transmission\n"
+    "  --timestep=S      seconds between trace points: 0.035 (default, an offline movie) or 0.1\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -184,7 +189,7 @@ bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out
         return std::find(args.begin(), args.end(), word) != args.end();
     };
     if (has("--help") || has("-h")) {
-        out << kUsage << '\n' << kClipUsage << '\n' << kHelp;
+        out << kUsage << '\n' << kClipUsage << '\n' << kTraceUsage << '\n' << kHelp;
         return true;
     }
     if (has("--version")) {

@@ -15,10 +15,6 @@ namespace kestrane {
 
 namespace {
 
-constexpr const char* kTraceUsage =
-    "usage: kestrane-analyse --trace=LEFT,TOP,RIGHT,BOTTOM [--quantity=sind|extinction|transmission] "
-    "[--maxsin=0.2|0.4|0.6|0.8|1.0] [--timestep=0.035|0.1] MOVIE.avi OUT.csv";
-
 struct TraceOptions {
     PickRectangle region;
     TraceQuantity quantity = TraceQuantity::SinD;

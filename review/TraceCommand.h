@@ -7,6 +7,10 @@
 
 namespace kestrane {
 
+inline constexpr const char* kTraceUsage =
+    "usage: kestrane-analyse --trace=LEFT,TOP,RIGHT,BOTTOM [--quantity=sind|extinction|transmission] "
+    "[--maxsin=0.2|0.4|0.6|0.8|1.0] [--timestep=0.035|0.1] MOVIE.avi OUT.csv";
+
 // True when the arguments ask for a trace (an argument --trace=…).
 bool isTraceCommand(const std::vector<std::string>& args);
 
