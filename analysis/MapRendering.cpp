@@ -40,10 +40,9 @@ template <typename ColourOf> void renderMap(const FrameView& out, ColourOf colou
     for (int y = 0; y < kMapHeight; ++y) {
         std::uint8_t* row = out.pixel(0, y);
         for (int x = 0; x < kMapWidth; ++x) {
-            std::uint32_t pixel = 0;
-            std::memcpy(&pixel, row + 4 * x, 4);
-            pixel = (pixel & 0xFF000000u) | colourOf(x, y);
-            std::memcpy(row + 4 * x, &pixel, 4);
+            const std::uint32_t colour = colourOf(x, y);
+            std::memcpy(row + 4 * x, &colour, 2);
+            row[4 * x + 2] = static_cast<std::uint8_t>(colour >> 16);
         }
     }
 }
