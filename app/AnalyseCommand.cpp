@@ -7,6 +7,7 @@
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
+#include "recording/ClipCommand.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -165,6 +166,9 @@ Bitmap readFrame(const std::string& path, const char* what) {
 } // namespace
 
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
+    if (isClipCommand(args)) {
+        return runClipCommand(args, err);
+    }
     try {
         const Options options = parseOptions(args);
         const bool movie = isAviFile(options.input);

@@ -7,6 +7,8 @@
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureWindow.h"
 
+#include <cstring>
+
 namespace {
 
 // The capture connection of the main window: the capture window in Panel2 and the backend behind driver 0.
@@ -33,18 +35,59 @@ class LiveCapture : public CaptureSeam {
         return connection_.grabFrame(frame, error);
     }
 
+    bool startSequence(const std::string& fileName, std::string& error) override {
+        connection_.SetCaptureFile(fileName);
+        connection_.StartSequence();
+        const kestrane::CaptureStatus& status = connection_.CaptureStatus;
+        if (status.capturingNow == 0 && status.lastError != 0) {
+            error = reasonOf(status.lastError);
+            return false;
+        }
+        return true;
+    }
+
+    bool sequenceRunning(std::string& error) override {
+        connection_.RefreshStatus();
+        const kestrane::CaptureStatus& status = connection_.CaptureStatus;
+        error =
+            status.capturingNow == 0 && status.lastError != 0 ? reasonOf(status.lastError) : std::string();
+        return status.capturingNow != 0;
+    }
+
+    void setCaptureFile(const std::string& fileName) override { connection_.SetCaptureFile(fileName); }
+
     void formatDialog() override { connection_.FormatClick(); }
     void sourceDialog() override { connection_.FeaturesClick(); }
     void windowMoved() override { connection_.WindowMoved(); }
     bool isSimulated() const override { return selection_.simulated(); }
 
   private:
+    // The capture reports -errno, or a code of the file library.
+    static std::string reasonOf(std::int32_t code) {
+        if (code < 0 && code > -4096) {
+            return std::strerror(-code);
+        }
+        return "capture error " + std::to_string(code);
+    }
+
     kestrane::CameraSelection selection_;
     kestrane::CaptureConnection connection_;
     kestrane::Bitmap grabbed_;
 };
 
 } // namespace
+
+bool CaptureSeam::startSequence(const std::string&, std::string& error) {
+    error = "this camera cannot stream to a file";
+    return false;
+}
+
+bool CaptureSeam::sequenceRunning(std::string& error) {
+    error.clear();
+    return false;
+}
+
+void CaptureSeam::setCaptureFile(const std::string&) {}
 
 bool StillFrameCapture::grabRaw(kestrane::Bitmap& frame) {
     if (frame_.isNull()) {

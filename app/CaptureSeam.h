@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <memory>
+#include <string>
 
 class TForm1;
 
@@ -26,6 +27,14 @@ class CaptureSeam {
     virtual void sourceDialog() = 0;
     // The main window has moved (a preview drawn by the driver may have to follow).
     virtual void windowMoved() {}
+    // The driver's streaming capture into `fileName`: 35 ms per frame for RecordTimeLimit seconds, Escape or
+    // a mouse button ending it early. Returns at once; false with the reason when nothing was started.
+    virtual bool startSequence(const std::string& fileName, std::string& error);
+    // True while a streaming capture runs. Once it has ended, `error` says why it ended early (empty after
+    // the time limit or an abort by the operator).
+    virtual bool sequenceRunning(std::string& error);
+    // Sets the file streaming captures write to.
+    virtual void setCaptureFile(const std::string& fileName);
 };
 
 // No camera: the start-up fails silently and nothing is ever grabbed.

@@ -36,3 +36,19 @@ void ReaderOfflineFrames::hideWindow() {
         Form3->hide();
     }
 }
+
+void ReaderOfflineFrames::open(const std::string& fileName) {
+    if (Form3 != nullptr) {
+        Form3->HeadAVI(fileName.c_str());
+    }
+}
+
+bool ReaderOfflineFrames::isOpen() const {
+    return Form3 != nullptr && MovieFile != nullptr && FrameDecoder != nullptr;
+}
+
+void ReaderOfflineFrames::showWindow() {
+    if (Form3 != nullptr) {
+        Form3->show();
+    }
+}

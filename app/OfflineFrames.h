@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <string>
 
 class OfflineFrames {
   public:
@@ -18,6 +19,11 @@ class OfflineFrames {
     virtual void close() = 0;
     // Hides the reader window.
     virtual void hideWindow() = 0;
+    // Opens a movie for stepping (the reader's HeadAVI); throws with the reader's message when it cannot.
+    virtual void open(const std::string&) {}
+    // True while a movie is open.
+    virtual bool isOpen() const { return true; }
+    virtual void showWindow() {}
 };
 
 // No file open: steps hand out nothing and the count is 0, so a run ends at its first tick.
@@ -30,6 +36,7 @@ class NoOfflineFrames : public OfflineFrames {
     int frameCount() const override { return 0; }
     void close() override {}
     void hideWindow() override {}
+    bool isOpen() const override { return false; }
 
   private:
     int index_ = 0;
@@ -45,4 +52,7 @@ class ReaderOfflineFrames : public OfflineFrames {
     int frameCount() const override;
     void close() override;
     void hideWindow() override;
+    void open(const std::string& fileName) override;
+    bool isOpen() const override;
+    void showWindow() override;
 };

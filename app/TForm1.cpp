@@ -367,6 +367,7 @@ void TForm1::connectHandlers() {
     connect(Format, &QPushButton::clicked, this, &TForm1::FormatClick);
     connect(Intensitycorrection, &QPushButton::clicked, this, &TForm1::IntensitycorrectionClick);
     connect(Features, &QPushButton::clicked, this, &TForm1::FeaturesClick);
+    connectRecordingHandlers();
 }
 
 void TForm1::placeFixedGeometry() {
@@ -471,7 +472,11 @@ void TForm1::Timer2Timer() {
     setTimer2Enabled(false);
     if (Offline->isChecked()) {
         offline_->step();
-        Image1->setPicture(offline_->frame());
+        const QImage frame = offline_->frame();
+        if (frame.isNull()) {
+            return; // no movie open: nothing to analyse, and the loop stays stopped
+        }
+        Image1->setPicture(frame);
         Label7->setText(QString::number(offline_->frameIndex()));
         if (offline_->frameIndex() < offline_->frameCount() - 2) {
             TarvolundClick();

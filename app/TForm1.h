@@ -5,6 +5,7 @@
 #include "app/Controls.h"
 #include "app/OfflineFrames.h"
 #include "imaging/Bitmap.h"
+#include "recording/AviRecording.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -206,6 +207,36 @@ class TForm1 : public QMainWindow {
     // the focus coming back after a modal dialog or from another program.
     enum class LastActive { Nothing, MainWindow, ModalDialog, OtherWindow };
     LastActive lastActive_ = LastActive::Nothing;
+
+    // Recording: result clips, raw recording and offline processing (bodies in TForm1Recording.cpp).
+  public:
+    void SaveSineDClick();
+    void SaveExtinctionClick();
+    void SaveTransmissionClick();
+    // Records one clip of the map of ClipKind, then plays it in GroupBox4.
+    void Save();
+    void TrackBar1Change();
+    void TrackBar5Change();
+    void GroupBox4Click();
+    void SaveVideoClick();
+    // The program's own raw recorder, for frame delays the capture driver does not stream at.
+    void SaveOffline();
+    void TrackBar3Change();
+    void TrackBar6Change();
+    void Timer1Timer();
+    void OfflineClick();
+    void Button1Click();
+    void VideoFilenameClick();
+    // Creates the files the recorders write; tests hand in a disk that fails.
+    kestrane::AviFileOpener recordingFiles = kestrane::aviFileCreator();
+    // How often Timer1 looks whether a streamed recording has ended.
+    static constexpr int kSequencePollMs = 100;
+
+  private:
+    void connectRecordingHandlers();
+    void clipButton(int kind);
+    // Shows the clip in GroupBox4; false (and no box) when it cannot be played.
+    bool playClip(const QString& fileName);
 };
 
 // The main window of the run.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -658,6 +659,13 @@ class Writer {
         dataEnd_ += chunkBytes;
         ++totalFrames_;
         maxChunk_ = std::max(maxChunk_, size);
+        if (!refreshIfDue()) {
+            // The frame is not counted as written: the file is completed without it.
+            riffFrames_.pop_back();
+            dataEnd_ -= chunkBytes;
+            --totalFrames_;
+            return failWrite();
+        }
         return kAviOk;
     }
 
@@ -687,6 +695,31 @@ class Writer {
     }
 
   private:
+    // Frames written in quick succession refresh the headers every headerRefreshMs; a frame after a longer
+    // pause refreshes them at once, so no frame waits for a later one to become readable.
+    bool refreshIfDue() {
+        const auto now = std::chrono::steady_clock::now();
+        const auto interval = std::chrono::milliseconds(options_.headerRefreshMs);
+        const bool due = now - lastRefresh_ >= interval || now - lastWrite_ >= interval;
+        lastWrite_ = now;
+        if (!due) {
+            return true;
+        }
+        lastRefresh_ = now;
+        return refreshHeaders();
+    }
+
+    // Brings the RIFF and 'movi' sizes and the frame counts up to date without writing an index: a reader
+    // then finds the frames by walking 'movi', which a file cut off by a crash needs.
+    bool refreshHeaders() {
+        std::vector<std::uint8_t> header = buildHeader(superIndex_);
+        const std::uint64_t firstRiffEnd = superIndex_.empty() ? dataEnd_ : firstRiffEnd_;
+        writeLe32(header.data() + 4, static_cast<std::uint32_t>(firstRiffEnd - 8));
+        return sink_->writeAt(0, header.data(), header.size()) &&
+               writeListHeader(moviAt_, kList, dataEnd_ - (moviAt_ + 8), kMovi) &&
+               (riffStart_ == 0 || writeListHeader(riffStart_, kRiff, dataEnd_ - riffStart_ - 8, kAvixType));
+    }
+
     // Bytes that completing the current RIFF with n frames adds: its standard index, and idx1 in the first.
     std::uint64_t closingBytes(std::uint64_t n) const {
         return standardIndexBytes(n) + (riffStart_ == 0 ? idx1Bytes(n) : 0);
@@ -908,6 +941,8 @@ class Writer {
     std::uint32_t totalFrames_ = 0;
     std::uint32_t maxChunk_ = 0;
     bool broken_ = false;
+    std::chrono::steady_clock::time_point lastRefresh_{};
+    std::chrono::steady_clock::time_point lastWrite_{};
 };
 
 // The packed DIB header the reader hands out: 40 bytes, then the colour table or the masks.
@@ -1023,7 +1058,8 @@ std::unique_ptr<AviByteSource> makeAviMemorySource(std::vector<std::uint8_t> byt
 void AVIFileInit() {}
 void AVIFileExit() {}
 
-AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode) {
+AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode,
+                      const AviWriterOptions& options) {
     if (file == nullptr) {
         return kAviErrBadParam;
     }
@@ -1038,7 +1074,7 @@ AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t
         if (fd < 0) {
             return kAviErrFileOpen;
         }
-        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd));
+        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd), options);
     }
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -163,6 +163,11 @@ class AviByteSink {
 struct AviWriterOptions {
     std::uint64_t riffLimit = kAviRiffLimit;
     std::uint32_t superIndexEntries = 256; // RIFFs a file may have: 256 GiB at 1 GiB each
+    // How often the RIFF and list sizes and the frame counts in the headers are brought up to date while
+    // frames are written, so that a file whose writer is killed keeps every frame written more than a second
+    // earlier. A frame that comes this long after the previous one brings them up to date at once. 0: after
+    // every frame.
+    std::uint32_t headerRefreshMs = 500;
 };
 
 struct AviFile;
@@ -175,7 +180,8 @@ void AVIFileExit();
 
 // Opens a file for reading (mode kOfRead) or creates it for writing (kOfWrite | kOfCreate), replacing an
 // existing file. Errors: FILEOPEN (cannot open or create), BADFORMAT (not AVI), FILEREAD.
-AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode);
+AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode,
+                      const AviWriterOptions& options = AviWriterOptions());
 // The same over another byte source or sink.
 AviResult AVIFileOpenReader(AviFile** file, std::unique_ptr<AviByteSource> source);
 AviResult AVIFileOpenWriter(AviFile** file, std::unique_ptr<AviByteSink> sink,

@@ -154,3 +154,70 @@ TEST_P(WeReadPeerFiles, UncompressedFramesMatchTheirSource) {
 INSTANTIATE_TEST_SUITE_P(PixelFormats, WeReadPeerFiles, ::testing::Values("bgr24", "bgra"));
 
 } // namespace
+
+namespace {
+
+struct KillCase {
+    ClipSpec clip;
+    int frames;
+    std::uint64_t riffLimit;
+};
+
+class KilledWriter : public ::testing::TestWithParam<KillCase> {};
+
+// The bytes of a recording whose process died after `frames` frames: the writer is never released, so no
+// index and no final header are ever written.
+TEST_P(KilledWriter, LeavesEveryFrameReadableByUsAndThePeer) {
+    const KillCase k = GetParam();
+    const ClipSpec& c = k.clip;
+    AviWriterOptions options;
+    options.riffLimit = k.riffLimit;
+    options.headerRefreshMs = 0;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes), options), kAviOk);
+    AviStream* stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStream(file, &stream, recorderStreamInfo(c)), kAviOk);
+    const std::vector<std::uint8_t> format = dibFormat(c);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size())), kAviOk);
+    for (int n = 0; n < k.frames; ++n) {
+        const std::vector<std::uint8_t> pixels = framePixels(c, n);
+        ASSERT_EQ(AVIStreamWrite(stream, n, 1, pixels.data(), static_cast<std::int32_t>(pixels.size()),
+                                 kAviIfKeyframe),
+                  kAviOk);
+    }
+    const std::vector<std::uint8_t> killed = *bytes;
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+
+    ScratchDir dir;
+    const std::string path = dir.file("killed.avi");
+    writeFileBytes(path, killed);
+    AviFrameReader reader;
+    ASSERT_EQ(reader.open(path), kAviOk);
+    ASSERT_EQ(reader.frameCount(), k.frames);
+    for (int n = 0; n < k.frames; ++n) {
+        Bitmap frame;
+        ASSERT_TRUE(reader.frame(n, frame)) << "frame " << n;
+        const std::vector<std::uint8_t> stored = framePixels(c, n);
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const std::uint8_t* got = frame.row(y) + 4 * x;
+                ASSERT_EQ((std::array<std::uint8_t, 3>{got[0], got[1], got[2]}), expectedBgr(c, stored, x, y))
+                    << "frame " << n << " at " << x << "," << y;
+            }
+        }
+    }
+    if (!haveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    EXPECT_EQ(probe(path), expectedProbe(c.width, c.height, c.rate, k.frames));
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, KilledWriter,
+                         ::testing::Values(KillCase{{370, 240, 32, 10}, 5, kAviRiffLimit},
+                                           KillCase{{640, 480, 24, 30}, 3, kAviRiffLimit},
+                                           // killed inside the third RIFF of an OpenDML file
+                                           KillCase{{64, 48, 24, 10}, 11, 40000}));
+
+} // namespace

@@ -1,0 +1,492 @@
+// The main window's recording handlers: result clips, raw recording and the start of offline processing.
+#include "app/TForm1.h"
+
+#include "analysis/MeasurementState.h"
+#include "app/DataDirectory.h"
+#include "app/Dialogs.h"
+#include "app/ImageConversion.h"
+#include "recording/ClipRecorder.h"
+#include "recording/OfflineRecorder.h"
+#include "review/AviPlayer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <thread>
+
+using kestrane::measurementState;
+using kestrane::MeasurementState;
+
+namespace {
+
+// While a recording runs inside a handler: the window still paints and Escape ends the recording, while other
+// input and closing the window are dropped and no timer fires, so nothing else runs in between.
+class RecordingSession : public QObject {
+  public:
+    RecordingSession() { qApp->installEventFilter(this); }
+    RecordingSession(const RecordingSession&) = delete;
+    RecordingSession& operator=(const RecordingSession&) = delete;
+    ~RecordingSession() override { qApp->removeEventFilter(this); }
+
+    bool stopRequested() const { return stopRequested_; }
+
+    // Paints what has changed and takes in the keys pressed, without a timer tick.
+    void processEvents() { QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers); }
+
+    // Waits `ms` milliseconds, looking at the keyboard meanwhile; false when Escape ended the wait.
+    bool pause(std::int64_t ms) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(ms, 0));
+        for (;;) {
+            processEvents();
+            if (stopRequested_) {
+                return false;
+            }
+            const Clock::duration left = end - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(10)));
+        }
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                stopRequested_ = true;
+            }
+            return true;
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::Close:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+  private:
+    bool stopRequested_ = false;
+};
+
+char decimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    return point.size() == 1 ? point.at(0).toLatin1() : '.';
+}
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+void setLabel(QLabel* label, const std::string& caption) {
+    label->setText(text(caption));
+    label->adjustSize();
+}
+
+struct ClipKindView {
+    TImage* map;
+    TImage* legend;
+    int top;
+    int left;
+    const char* caption;
+};
+
+// The analysis pass and the clip picture of one map, once per frame, live or from the offline file.
+class ClipFrames : public kestrane::RecordingFrames {
+  public:
+    ClipFrames(TForm1& form, OfflineFrames& offline, RecordingSession& session, const ClipKindView& view,
+               bool fromFile)
+        : form_(form), offline_(offline), session_(session), view_(view), fromFile_(fromFile) {}
+
+    void formatPicture(kestrane::Bitmap& picture) override {
+        if (!fromFile_) {
+            form_.TarvolundClick();
+        }
+        compose(picture);
+    }
+
+    bool makeFrame(std::int64_t, kestrane::Bitmap& picture) override {
+        if (session_.stopRequested()) {
+            return false;
+        }
+        if (fromFile_) {
+            offline_.step();
+            const QImage frame = offline_.frame();
+            if (!frame.isNull()) {
+                form_.Image1->setPicture(frame);
+            }
+            form_.Label7->setText(QString::number(offline_.frameIndex()));
+        } else if (!session_.pause(std::int64_t{form_.TrackBar5->value()} * 200)) {
+            return false;
+        }
+        form_.TarvolundClick();
+        compose(picture);
+        // Every recorded frame is shown as it is written, and Escape is seen between frames.
+        form_.repaint();
+        session_.processEvents();
+        return true;
+    }
+
+    std::int32_t readerIndex() const override { return offline_.frameIndex(); }
+
+  private:
+    void compose(kestrane::Bitmap& picture) {
+        copyToBitmap(view_.map->picture(), map_);
+        copyToBitmap(view_.legend->picture(), legend_);
+        kestrane::composeClipFrame(map_, legend_, picture);
+    }
+
+    TForm1& form_;
+    OfflineFrames& offline_;
+    RecordingSession& session_;
+    ClipKindView view_;
+    bool fromFile_;
+    kestrane::Bitmap map_;
+    kestrane::Bitmap legend_;
+};
+
+// Whole camera frames, one per frame delay.
+class RawFrames : public kestrane::RecordingFrames {
+  public:
+    RawFrames(CaptureSeam& capture, OfflineFrames& offline, RecordingSession& session, QCheckBox* gong,
+              kestrane::Bitmap first, std::int64_t pauseMs)
+        : capture_(capture), offline_(offline), session_(session), gong_(gong), raw_(std::move(first)),
+          pauseMs_(pauseMs) {}
+
+    void formatPicture(kestrane::Bitmap& picture) override {
+        grab();
+        picture = raw_;
+    }
+
+    bool makeFrame(std::int64_t, kestrane::Bitmap& picture) override {
+        if (session_.stopRequested() || !session_.pause(pauseMs_)) {
+            return false;
+        }
+        grab();
+        if (gong_->isChecked()) {
+            QApplication::beep();
+        }
+        picture = raw_;
+        return true;
+    }
+
+    std::int32_t readerIndex() const override { return offline_.frameIndex(); }
+
+  private:
+    // A grab that brings no picture leaves the previous frame, as the capture driver does.
+    void grab() {
+        if (capture_.grabRaw(grabbed_)) {
+            std::swap(raw_, grabbed_);
+        }
+    }
+
+    CaptureSeam& capture_;
+    OfflineFrames& offline_;
+    RecordingSession& session_;
+    QCheckBox* gong_;
+    kestrane::Bitmap raw_;
+    kestrane::Bitmap grabbed_;
+    std::int64_t pauseMs_;
+};
+
+// Runs a recording; an error thrown by a pass inside it ends it like a frame that could not be written.
+kestrane::RecordingResult runRecording(const kestrane::RecordingPlan& plan, kestrane::RecordingFrames& frames,
+                                       const kestrane::AviFileOpener& open) {
+    try {
+        return kestrane::recordAvi(plan, frames, open);
+    } catch (const std::exception& e) {
+        kestrane::RecordingResult failed;
+        failed.end = kestrane::RecordingEnd::FrameNotWritten;
+        failed.reason = e.what();
+        dialogs().message(QString::fromLocal8Bit(e.what()));
+        return failed;
+    }
+}
+
+QString notCreatedMessage(const std::string& fileName, const std::string& reason) {
+    return QStringLiteral("Could not create %1: %2").arg(text(fileName), text(reason));
+}
+
+// Makes the data directory for a recording of `fileName`; says so and is false when it cannot be made.
+bool dataDirectoryFor(const std::string& fileName) {
+    if (kestrane::createDataDirectory()) {
+        return true;
+    }
+    dialogs().message(
+        notCreatedMessage(fileName, "the directory " + kestrane::DataDirectory() + " cannot be created"));
+    return false;
+}
+
+constexpr const char* kNoCamera = "There is no camera: no offline video was recorded.";
+
+} // namespace
+
+void TForm1::connectRecordingHandlers() {
+    connect(SaveSineD, &QPushButton::clicked, this, &TForm1::SaveSineDClick);
+    connect(SaveExtinction, &QPushButton::clicked, this, &TForm1::SaveExtinctionClick);
+    connect(SaveTransmission, &QPushButton::clicked, this, &TForm1::SaveTransmissionClick);
+    connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
+    connect(TrackBar5, &QSlider::valueChanged, this, &TForm1::TrackBar5Change);
+    connect(GroupBox4, &TGroupBox::clicked, this, &TForm1::GroupBox4Click);
+    // A click on the playing clip is a click on its box, and the box hides the map box it lies over.
+    Animate1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    GroupBox4->setAutoFillBackground(true);
+    // The processed-frame count grows to several digits while the loop writes it.
+    Label7->resize(std::max(Label7->width(), 100), Label7->height());
+    connect(SaveVideo, &QPushButton::clicked, this, &TForm1::SaveVideoClick);
+    connect(TrackBar3, &QSlider::valueChanged, this, &TForm1::TrackBar3Change);
+    connect(TrackBar6, &QSlider::valueChanged, this, &TForm1::TrackBar6Change);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Offline, &QCheckBox::toggled, this, &TForm1::OfflineClick);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(VideoFilename, &QPushButton::clicked, this, &TForm1::VideoFilenameClick);
+}
+
+void TForm1::SaveSineDClick() {
+    clipButton(1);
+}
+
+void TForm1::SaveExtinctionClick() {
+    clipButton(2);
+}
+
+void TForm1::SaveTransmissionClick() {
+    clipButton(3);
+}
+
+namespace {
+
+ClipKindView clipKindView(TForm1& form, std::int32_t kind) {
+    switch (kind) {
+    case 2:
+        return {form.Image3, form.legend2, 257, 0, "Recording of Extinction"};
+    case 3:
+        return {form.Image4, form.legend3, 0, 384, "Recording of Transmittance"};
+    default:
+        return {form.Image2, form.legend1, 0, 0, "Recording of |sin(d)|"};
+    }
+}
+
+} // namespace
+
+void TForm1::clipButton(int kind) {
+    sindVisible->setChecked(kind == 1);
+    extinctionVisible->setChecked(kind == 2);
+    absorptionVisible->setChecked(kind == 3);
+    measurementState().ClipKind = kind;
+    const ClipKindView view = clipKindView(*this, kind);
+    GroupBox4->setGeometry(view.left, view.top, 377, 257);
+    GroupBox4->setTitle(QString::fromUtf8(view.caption));
+    legend();
+    offline_->setFrameIndex(0);
+    Save();
+}
+
+void TForm1::Save() {
+    MeasurementState& state = measurementState();
+    const bool fromFile = Offline->isChecked();
+    if (fromFile && !offline_->isOpen()) {
+        dialogs().message("Work Offline has no movie open: no clip was recorded.");
+        return;
+    }
+    // The clip being recorded is shown in its map box, not under the last clip's playback.
+    Animate1->close();
+    GroupBox4->hide();
+
+    const std::string directory = kestrane::DataDirectory();
+    state.ClipNumber = kestrane::nextClipNumber(state.ClipNumber, directory);
+    const std::string fileName = kestrane::clipFileName(directory, state.ClipKind, state.ClipNumber);
+    if (!dataDirectoryFor(fileName)) {
+        return;
+    }
+    const std::int64_t frameBound =
+        kestrane::clipFrameBound(state.ClipFrameCount, fromFile, offline_->frameCount());
+
+    // No tick may run a pass of its own inside the recording.
+    const bool loopWasArmed = Timer2->isActive();
+    setTimer2Enabled(false);
+    state.RecordingActive = 1;
+    kestrane::RecordingResult result;
+    {
+        RecordingSession session;
+        ClipFrames frames(*this, *offline_, session, clipKindView(*this, state.ClipKind), fromFile);
+        result = runRecording(kestrane::clipPlan(fileName, fromFile, frameBound), frames, recordingFiles);
+    }
+    state.RecordingActive = 0;
+
+    if (result.end == kestrane::RecordingEnd::NotCreated) {
+        dialogs().message(notCreatedMessage(fileName, result.reason));
+        setTimer2Enabled(loopWasArmed);
+        return;
+    }
+    if (result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) {
+        dialogs().message("Could not add frame");
+    }
+    offline_->setFrameIndex(1);
+    if (fromFile) {
+        offline_->close();
+        try {
+            Offline->setChecked(false);
+        } catch (const std::exception& e) {
+            // The clip is complete; the offline file not opening again must not hide it.
+            dialogs().message(QString::fromLocal8Bit(e.what()));
+        }
+        offline_->setFrameIndex(1);
+        offline_->hideWindow();
+    }
+    state.LivePaused = 1;
+    if (!playClip(text(fileName))) {
+        // Nothing to show: the loop runs on as a click on the playback box would let it.
+        state.LivePaused = 0;
+        setTimer2Enabled(true);
+    }
+}
+
+bool TForm1::playClip(const QString& fileName) {
+    if (!Animate1->open(fileName)) {
+        return false;
+    }
+    GroupBox4->show();
+    GroupBox4->raise();
+    Animate1->show();
+    Animate1->play();
+    return true;
+}
+
+void TForm1::TrackBar1Change() {
+    measurementState().ClipFrameCount = TrackBar1->value();
+    setLabel(Label15, kestrane::clipFramesLabel(TrackBar1->value()));
+}
+
+void TForm1::TrackBar5Change() {
+    Timer2->setInterval(kestrane::pausePeriodMs(TrackBar5->value()));
+    setLabel(Label14, kestrane::pauseLabel(TrackBar5->value(), decimalSeparator()));
+}
+
+void TForm1::GroupBox4Click() {
+    GroupBox4->hide();
+    measurementState().LivePaused = 0;
+    setTimer2Enabled(true);
+    Animate1->stop();
+}
+
+void TForm1::SaveVideoClick() {
+    MeasurementState& state = measurementState();
+    if (Offlinegong->isChecked()) {
+        QApplication::beep();
+    }
+    if (state.CaptureReady == 0) {
+        dialogs().message(kNoCamera);
+        return;
+    }
+    setTimer2Enabled(false);
+    if (kestrane::useOwnRecorder(state.FrameDelay)) {
+        SaveOffline();
+        return;
+    }
+    const std::string fileName = kestrane::offlineFileName(kestrane::DataDirectory());
+    std::string error;
+    if (!dataDirectoryFor(fileName)) {
+        return;
+    }
+    if (!capture_->startSequence(fileName, error)) {
+        dialogs().message(notCreatedMessage(fileName, error));
+        return;
+    }
+    // The preview comes back when the capture has really ended, whatever ended it.
+    Panel2->hide();
+    Timer1->setInterval(kSequencePollMs);
+    Timer1->start();
+}
+
+void TForm1::SaveOffline() {
+    MeasurementState& state = measurementState();
+    kestrane::Bitmap first;
+    if (state.CaptureReady == 0 || !capture_->grabRaw(first)) {
+        dialogs().message(kNoCamera);
+        return;
+    }
+    const std::string fileName = kestrane::offlineFileName(kestrane::DataDirectory());
+    if (!dataDirectoryFor(fileName)) {
+        return;
+    }
+    state.RecordingActive = 1;
+    kestrane::RecordingResult result;
+    {
+        RecordingSession session;
+        RawFrames frames(*capture_, *offline_, session, Offlinegong, std::move(first),
+                         kestrane::ownRecorderPauseMs(state.FrameDelay));
+        result = runRecording(kestrane::ownRecorderPlan(fileName, state.RecordTimeLimit, state.FrameDelay),
+                              frames, recordingFiles);
+    }
+    state.RecordingActive = 0;
+    state.LivePaused = 1;
+    if (result.end == kestrane::RecordingEnd::NotCreated) {
+        dialogs().message(notCreatedMessage(fileName, result.reason));
+        return;
+    }
+    offline_->setFrameIndex(1);
+    if (result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) {
+        dialogs().message("Could not add frame");
+    }
+}
+
+void TForm1::TrackBar3Change() {
+    MeasurementState& state = measurementState();
+    state.RecordTimeLimit = kestrane::recordTimeLimitOf(TrackBar3->value(), TrackBar6->value());
+    setLabel(Label9, kestrane::timeLimitScaleLabel(kestrane::maximumTimeLimitS(TrackBar6->value())));
+    setLabel(Label18, kestrane::stopLabel(state.RecordTimeLimit));
+}
+
+void TForm1::TrackBar6Change() {
+    MeasurementState& state = measurementState();
+    state.FrameDelay = kestrane::frameDelayOf(TrackBar6->value());
+    setLabel(Label16, kestrane::delayLabel(state.FrameDelay, decimalSeparator()));
+    TrackBar3Change();
+}
+
+void TForm1::Timer1Timer() {
+    std::string error;
+    if (capture_->sequenceRunning(error)) {
+        return;
+    }
+    Timer1->stop();
+    Panel2->show();
+    if (Offlinegong->isChecked()) {
+        QApplication::beep();
+    }
+    if (!error.empty()) {
+        dialogs().message(QStringLiteral("The offline video ended early: %1").arg(text(error)));
+    }
+}
+
+void TForm1::OfflineClick() {
+    TrackBar5->setValue(0);
+    TrackBar5Change();
+    setTimer2Enabled(false);
+    offline_->showWindow();
+    offline_->setFrameIndex(0);
+    offline_->open(kestrane::offlineFileName(kestrane::DataDirectory()));
+}
+
+void TForm1::Button1Click() {
+    setTimer2Enabled(true);
+}
+
+void TForm1::VideoFilenameClick() {
+    capture_->setCaptureFile(kestrane::offlineFileName(kestrane::DataDirectory()));
+}

@@ -1,0 +1,150 @@
+// The loop every recorder shares: open the AVI file, take the stream format from the first picture, then make
+// and append one frame per step until the frame bound, the operator or a failure ends it.
+#include "recording/AviRecording.h"
+
+#include "imaging/Bmp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace kestrane {
+
+namespace {
+
+// What the operator is told about a failed AVI call; `error` is errno as the call left it (0 for none).
+std::string reasonFor(AviResult code, int error) {
+    if (error != 0) {
+        return std::strerror(error);
+    }
+    switch (code) {
+    case kAviErrFileOpen:
+        return "the file cannot be created";
+    case kAviErrFileWrite:
+        return "the file cannot be written (is the disk full?)";
+    case kAviErrBadFormat:
+        return "the picture format is not accepted";
+    case kAviErrUnsupported:
+        return "the stream is not accepted";
+    default:
+        return "AVI error " + std::to_string(static_cast<std::uint32_t>(code));
+    }
+}
+
+// Holds the stream and the file of one recording; releasing the file completes it on disk.
+class OpenRecording {
+  public:
+    OpenRecording() = default;
+    OpenRecording(const OpenRecording&) = delete;
+    OpenRecording& operator=(const OpenRecording&) = delete;
+    ~OpenRecording() {
+        AVIStreamRelease(stream);
+        AVIFileRelease(file);
+        AVIFileExit();
+    }
+    AviFile* file = nullptr;
+    AviStream* stream = nullptr;
+};
+
+} // namespace
+
+AviFileOpener aviFileCreator() {
+    return [](const std::string& fileName, AviFile** file) {
+        return AVIFileOpen(file, fileName, kOfWrite | kOfCreate);
+    };
+}
+
+std::vector<std::uint8_t> dibHeaderOf(const Bitmap& picture) {
+    std::vector<std::uint8_t> header(40, 0);
+    writeLe32(header.data(), 40);
+    writeLe32(header.data() + 4, static_cast<std::uint32_t>(picture.width()));
+    writeLe32(header.data() + 8, static_cast<std::uint32_t>(picture.height()));
+    writeLe16(header.data() + 12, 1);
+    writeLe16(header.data() + 14, static_cast<std::uint16_t>(picture.bitsPerPixel()));
+    writeLe32(header.data() + 20, static_cast<std::uint32_t>(picture.sizeBytes()));
+    return header;
+}
+
+namespace {
+
+RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open,
+                             bool& fileCreated) {
+    RecordingResult result;
+    const auto fail = [&result](RecordingEnd end, AviResult code, int error) {
+        result.end = end;
+        result.code = code;
+        result.reason = reasonFor(code, error);
+        return result;
+    };
+
+    AVIFileInit();
+    OpenRecording recording;
+    errno = 0;
+    if (const AviResult opened = open(plan.fileName, &recording.file); opened != kAviOk) {
+        recording.file = nullptr;
+        return fail(RecordingEnd::NotCreated, opened, errno);
+    }
+    fileCreated = true;
+
+    Bitmap picture;
+    frames.formatPicture(picture);
+    const std::vector<std::uint8_t> format = dibHeaderOf(picture);
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    info.fccHandler = 0;
+    info.dwScale = plan.scale;
+    info.dwRate = plan.rate;
+    info.dwSuggestedBufferSize = static_cast<std::uint32_t>(picture.sizeBytes());
+    info.rcFrame = AviRect{0, 0, picture.width(), picture.height()};
+    errno = 0;
+    if (const AviResult created = AVIFileCreateStream(recording.file, &recording.stream, info);
+        created != kAviOk) {
+        return fail(RecordingEnd::NotCreated, created, errno);
+    }
+    errno = 0;
+    if (const AviResult formatted =
+            AVIStreamSetFormat(recording.stream, 0, format.data(), static_cast<std::int32_t>(format.size()));
+        formatted != kAviOk) {
+        return fail(RecordingEnd::NotCreated, formatted, errno);
+    }
+
+    for (std::int64_t i = 0;;) {
+        if (!frames.makeFrame(i, picture)) {
+            result.end = RecordingEnd::Stopped;
+            return result;
+        }
+        if (dibHeaderOf(picture) != format) {
+            // Pixels of another size or depth would not be the frames the stream format describes.
+            result.end = RecordingEnd::FrameNotWritten;
+            result.code = kAviErrBadFormat;
+            result.reason = "the picture changed its size or depth";
+            return result;
+        }
+        errno = 0;
+        const AviResult written =
+            AVIStreamWrite(recording.stream, static_cast<std::int32_t>(i), 1, picture.bits(),
+                           static_cast<std::int32_t>(picture.sizeBytes()), kAviIfKeyframe);
+        if (written != kAviOk) {
+            return fail(RecordingEnd::FrameNotWritten, written, errno);
+        }
+        ++i;
+        result.frames = i;
+        if (recordingLoopEnds(i, plan.frameBound, frames.readerIndex())) {
+            return result;
+        }
+    }
+}
+
+} // namespace
+
+RecordingResult recordAvi(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open) {
+    bool fileCreated = false;
+    const RecordingResult result = runRecording(plan, frames, open, fileCreated);
+    if (result.end == RecordingEnd::NotCreated && fileCreated) {
+        // A file without a stream is no movie; nothing may take it for one.
+        std::remove(plan.fileName.c_str());
+    }
+    return result;
+}
+
+} // namespace kestrane

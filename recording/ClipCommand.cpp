@@ -1,0 +1,236 @@
+// kestrane-analyse --clip: the result clip of a recorded movie, written headless as "Work Offline" and a clip
+// button write it in the window.
+#include "recording/ClipCommand.h"
+
+#include "analysis/FlatField.h"
+#include "analysis/FrameAnalysis.h"
+#include "analysis/Legends.h"
+#include "analysis/MapRendering.h"
+#include "analysis/MeasurementState.h"
+#include "app/ImageConversion.h"
+#include "imaging/Bmp.h"
+#include "recording/AviFrames.h"
+#include "recording/ClipRecorder.h"
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+namespace kestrane {
+
+namespace {
+
+constexpr const char* kClipUsage =
+    "usage: kestrane-analyse --clip=sind|extinction|transmission [--maxsin=0.2|0.4|0.6|0.8|1.0] "
+    "[--sindlimit=0..40] [--flatfield=BACKGROUND.bmp] [--objective=4|10|40] MOVIE.avi CLIP.avi";
+
+struct ClipOptions {
+    std::int32_t kind = 1;
+    int maxSinPosition = 5;
+    int sinDLimit = 15;
+    int objective = 4;
+    std::string flatField;
+    std::string movie;
+    std::string clip;
+};
+
+struct ClipError {
+    std::string message;
+};
+
+// The value of `arg` when it is "<name>=value".
+bool valueOf(const std::string& arg, const char* name, std::string& value) {
+    const std::string prefix = std::string(name) + "=";
+    if (arg.rfind(prefix, 0) != 0) {
+        return false;
+    }
+    value = arg.substr(prefix.size());
+    return true;
+}
+
+// The position of `value` among `allowed`, counted from 1.
+int choice(const std::string& option, const std::string& value, const std::vector<std::string>& allowed) {
+    const auto found = std::find(allowed.begin(), allowed.end(), value);
+    if (found == allowed.end()) {
+        std::string list;
+        for (const std::string& a : allowed) {
+            list += (list.empty() ? "" : ", ") + a;
+        }
+        throw ClipError{"kestrane-analyse: " + option + " must be one of " + list + ", not '" + value + "'"};
+    }
+    return static_cast<int>(found - allowed.begin()) + 1;
+}
+
+ClipOptions parseClipOptions(const std::vector<std::string>& args) {
+    ClipOptions o;
+    std::vector<std::string> positional;
+    bool kindGiven = false;
+    for (const std::string& a : args) {
+        std::string v;
+        if (valueOf(a, "--clip", v)) {
+            o.kind = choice("--clip", v, {"sind", "extinction", "transmission"});
+            kindGiven = true;
+        } else if (valueOf(a, "--maxsin", v)) {
+            o.maxSinPosition = v == "1" ? 5 : choice("--maxsin", v, {"0.2", "0.4", "0.6", "0.8", "1.0"});
+        } else if (valueOf(a, "--sindlimit", v)) {
+            std::vector<std::string> limits;
+            for (int i = 0; i <= 40; ++i) {
+                limits.push_back(std::to_string(i));
+            }
+            o.sinDLimit = choice("--sindlimit", v, limits) - 1;
+        } else if (valueOf(a, "--objective", v)) {
+            const int objectives[] = {4, 10, 40};
+            o.objective = objectives[choice("--objective", v, {"4", "10", "40"}) - 1];
+        } else if (valueOf(a, "--flatfield", v)) {
+            o.flatField = v;
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw ClipError{"kestrane-analyse: unknown option '" + a + "'; " + kClipUsage};
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (!kindGiven || positional.size() != 2) {
+        throw ClipError{kClipUsage};
+    }
+    o.movie = positional[0];
+    o.clip = positional[1];
+    return o;
+}
+
+// Legends are painted with Qt's fonts, which need a GUI application; a headless one is made when none runs.
+std::unique_ptr<QGuiApplication> ensureGuiApplication() {
+    if (QCoreApplication::instance() != nullptr) {
+        return nullptr;
+    }
+    // Headless always, whatever platform the environment names for windows.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "kestrane-analyse";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+// The frames the window's offline clip takes: each step hands out the frame read before and reads the next,
+// so the reader's index runs one ahead of the frame analysed, as in the window.
+class MovieClipFrames : public RecordingFrames {
+  public:
+    MovieClipFrames(AviFrameReader& reader, const ClipOptions& options, std::ostream& err)
+        : reader_(reader), options_(options), err_(err) {
+        const LegendKind kinds[] = {LegendKind::SinD, LegendKind::Extinction, LegendKind::Transmission};
+        const LegendKind kind = kinds[options.kind - 1];
+        QImage picture = legendArtwork(kind);
+        const MeasurementState& state = measurementState();
+        paintLegend(picture, kind, LegendSettings{&state.tables, state.MaxSin, options.objective});
+        copyToBitmap(picture, legend_);
+    }
+
+    void formatPicture(Bitmap& picture) override { composeClipFrame(map_, legend_, picture); }
+
+    bool makeFrame(std::int64_t i, Bitmap& picture) override {
+        if (i > 0 && i % 100 == 0) {
+            err_ << "kestrane-analyse: " << i << " clip frames written\n";
+        }
+        if (!reader_.frame(index_, frame_)) {
+            err_ << "kestrane-analyse: frame " << index_ << " of '" << options_.movie
+                 << "' cannot be read; analysed as black\n";
+        }
+        ++index_;
+        MeasurementState& state = measurementState();
+        state.FramePixels = BmpToArray(frame_);
+        analyseFrame(frame_.view(), state);
+        state.FramePixels = nullptr;
+        switch (options_.kind) {
+        case 2:
+            renderExtinction(state, map_);
+            break;
+        case 3:
+            renderTransmission(state, map_);
+            break;
+        default:
+            renderSinD(state, map_);
+            break;
+        }
+        composeClipFrame(map_, legend_, picture);
+        return true;
+    }
+
+    std::int32_t readerIndex() const override { return index_; }
+
+  private:
+    AviFrameReader& reader_;
+    const ClipOptions& options_;
+    std::ostream& err_;
+    Bitmap frame_;
+    Bitmap map_;
+    Bitmap legend_;
+    std::int32_t index_ = 0;
+};
+
+int writeClip(const ClipOptions& options, std::ostream& err) {
+    MeasurementState& state = measurementState();
+    state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
+    state.SinDLimit = options.sinDLimit;
+    buildTables(state.tables);
+    if (!options.flatField.empty()) {
+        Bitmap background;
+        std::string error;
+        if (!readBmpFile(options.flatField, background, error)) {
+            throw ClipError{"kestrane-analyse: cannot read flat field '" + options.flatField + "': " + error};
+        }
+        if (!computeFlatFieldGains(background, state)) {
+            throw ClipError{"kestrane-analyse: flat field '" + options.flatField +
+                            "' is not a 640 x 480 picture"};
+        }
+        state.FramePixels = nullptr;
+        state.FlatFieldOn = 1;
+    }
+    AviFrameReader reader;
+    if (const AviResult opened = reader.open(options.movie); opened != kAviOk) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
+        throw ClipError{"kestrane-analyse: cannot read movie '" + options.movie + "' (AVI error " + code +
+                        ")"};
+    }
+
+    const std::unique_ptr<QGuiApplication> app = ensureGuiApplication();
+    MovieClipFrames frames(reader, options, err);
+    // Written under a temporary name, so that no damaged or partial clip ever carries the clip's name.
+    const std::string partial = options.clip + ".part";
+    const RecordingResult result =
+        recordAvi(clipPlan(partial, true, reader.frameCount()), frames, aviFileCreator());
+    if (result.end != RecordingEnd::Finished) {
+        std::remove(partial.c_str());
+        throw ClipError{"kestrane-analyse: cannot write clip '" + options.clip + "': " + result.reason};
+    }
+    std::error_code renamed;
+    std::filesystem::rename(partial, options.clip, renamed);
+    if (renamed) {
+        std::remove(partial.c_str());
+        throw ClipError{"kestrane-analyse: cannot write clip '" + options.clip + "': " + renamed.message()};
+    }
+    err << "kestrane-analyse: " << result.frames << " clip frames written to '" << options.clip << "'\n";
+    return 0;
+}
+
+} // namespace
+
+bool isClipCommand(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(),
+                       [](const std::string& a) { return a.rfind("--clip", 0) == 0; });
+}
+
+int runClipCommand(const std::vector<std::string>& args, std::ostream& err) {
+    try {
+        return writeClip(parseClipOptions(args), err);
+    } catch (const ClipError& e) {
+        err << e.message << '\n';
+    } catch (const std::exception& e) {
+        err << "kestrane-analyse: " << e.what() << '\n';
+    }
+    return 2;
+}
+
+} // namespace kestrane

@@ -1,0 +1,456 @@
+// The window's recorders end to end: clips live and from the offline file, raw recordings by the program and
+// by the driver, the offline run to the end of its file, every failure the operator must hear about, and
+// kestrane-analyse --clip writing the window's clip.
+#include "WindowFixture.h"
+#include "app/AnalyseCommand.h"
+#include "app/ImageConversion.h"
+#include "recording/AviFrames.h"
+#include "recording/ClipRecorder.h"
+#include "review/AVIToBitmap.h"
+#include "review/AviPlayer.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <fcntl.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using kestrane::Bitmap;
+
+// A camera that always shows `frame`, can post an Escape at its n-th grab and streams only in pretence.
+class ScriptedCapture : public StillFrameCapture {
+  public:
+    explicit ScriptedCapture(QImage frame) : StillFrameCapture(std::move(frame)) {}
+    void grabFrame(QImage& frame) override {
+        StillFrameCapture::grabFrame(frame);
+        grabbed();
+    }
+    bool grabRaw(Bitmap& frame) override {
+        const bool ok = StillFrameCapture::grabRaw(frame);
+        grabbed();
+        return ok;
+    }
+    bool startSequence(const std::string& fileName, std::string& error) override {
+        sequenceFile = fileName;
+        error = startError;
+        running = error.empty();
+        return running;
+    }
+    bool sequenceRunning(std::string& error) override {
+        error = running ? std::string() : endError;
+        return running;
+    }
+
+    int grabs = 0;
+    int escapeAtGrab = -1;
+    std::string sequenceFile;
+    std::string startError;
+    std::string endError;
+    bool running = false;
+
+  private:
+    void grabbed() {
+        if (++grabs == escapeAtGrab && Form1 != nullptr) {
+            QCoreApplication::postEvent(Form1,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        }
+    }
+};
+
+// A recorded file of `count` frames as the loop and the clip recorder see it.
+class CountedOfflineFrames : public OfflineFrames {
+  public:
+    explicit CountedOfflineFrames(int count) : count_(count) {}
+    void step() override { ++index; }
+    QImage frame() const override { return workedExampleFrame(); }
+    int frameIndex() const override { return index; }
+    void setFrameIndex(int i) override { index = i; }
+    int frameCount() const override { return count_; }
+    void close() override { ++closes; }
+    void hideWindow() override { ++hides; }
+    void open(const std::string&) override { ++opens; }
+
+    int index = 0;
+    int closes = 0;
+    int hides = 0;
+    int opens = 0;
+
+  private:
+    int count_;
+};
+
+// A disk of `limit` bytes under a real file, so that the window can play what was written before it filled.
+class SmallDisk : public kestrane::AviByteSink {
+  public:
+    SmallDisk(int fd, std::uint64_t limit) : fd_(fd), limit_(limit) {}
+    ~SmallDisk() override { ::close(fd_); }
+    bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+        return offset + count <= limit_ &&
+               ::pwrite(fd_, data, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+    }
+    bool reserve(std::uint64_t size) override { return size <= limit_; }
+    bool truncate(std::uint64_t size) override { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+  private:
+    int fd_;
+    std::uint64_t limit_;
+};
+
+struct Clip {
+    kestrane::AviStreamInfo info;
+    std::vector<Bitmap> frames;
+};
+
+Clip readClip(const QString& path) {
+    Clip clip;
+    kestrane::AviFrameReader reader;
+    if (reader.open(path.toStdString()) != kestrane::kAviOk) {
+        return clip;
+    }
+    clip.info = reader.streamInfo();
+    for (int n = 0; n < reader.frameCount(); ++n) {
+        clip.frames.emplace_back();
+        reader.frame(n, clip.frames.back());
+    }
+    return clip;
+}
+
+// Pixels of a clip frame that differ from `picture` placed at column `left`, compared in colour.
+int differences(const Bitmap& frame, const QImage& picture, int left) {
+    const QImage upright = toQImage(frame);
+    int differing = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            differing += (upright.pixel(left + x, y) & 0xffffff) != (picture.pixel(x, y) & 0xffffff) ? 1 : 0;
+        }
+    }
+    return differing;
+}
+
+class RecordingWindow : public WindowTest {
+  protected:
+    ScriptedCapture& makeCameraForm(const QImage& frame = workedExampleFrame()) {
+        auto capture = std::make_unique<ScriptedCapture>(frame);
+        ScriptedCapture& made = *capture;
+        form = std::make_unique<TForm1>(std::move(capture));
+        return made;
+    }
+    QString data(const QString& name) const { return path("data/" + name); }
+
+    // A raw recording of `count` distinct frames written where "Work Offline" reads it.
+    void writeOfflineMovie(int count) {
+        QDir().mkpath(path("data"));
+        struct Frames : kestrane::RecordingFrames {
+            void formatPicture(Bitmap& p) override { p = toBitmap(workedExampleFrame()); }
+            bool makeFrame(std::int64_t i, Bitmap& p) override {
+                const int v = static_cast<int>(i) * 9;
+                p = toBitmap(quadrantFrame(120 - v, 100 + v, 90, 130 - v));
+                return true;
+            }
+            std::int32_t readerIndex() const override { return 0; }
+        } frames;
+        kestrane::recordAvi({data("offline.avi").toStdString(), 30, 1, count - 1}, frames,
+                            kestrane::aviFileCreator());
+    }
+};
+
+TEST_F(RecordingWindow, LiveClipsAreNamedCountedAndShowTheirMapAndLegend) {
+    makeCameraForm();
+    showAndActivate();
+    form->SaveSineDClick();
+
+    const Clip first = readClip(data("sind1.avi"));
+    ASSERT_EQ(first.frames.size(), 21u); // bound 20 right after start-up
+    EXPECT_EQ(first.info.dwRate, 10u);
+    EXPECT_EQ(first.info.dwScale, 1u);
+    EXPECT_EQ(first.info.dwSuggestedBufferSize, 370u * 240u * 4u);
+    EXPECT_EQ(first.frames[20].width(), 370);
+    EXPECT_EQ(first.frames[20].height(), 240);
+    EXPECT_EQ(differences(first.frames[20], form->Image2->picture(), 0), 0);
+    EXPECT_EQ(differences(first.frames[20], form->legend1->picture(), 320), 0);
+    EXPECT_EQ(measurementState().SinDMap.at(10, 10), 76);
+
+    EXPECT_TRUE(form->GroupBox4->isVisible());
+    EXPECT_EQ(form->GroupBox4->title(), "Recording of |sin(d)|");
+    EXPECT_EQ(form->GroupBox4->geometry(), QRect(0, 0, 377, 257));
+    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_EQ(form->Animate1->frameCount(), 21);
+    EXPECT_EQ(form->Animate1->periodMs(), 100);
+    EXPECT_TRUE(form->sindVisible->isChecked());
+    EXPECT_FALSE(form->extinctionVisible->isChecked());
+    EXPECT_EQ(measurementState().LivePaused, 1);
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+
+    QTest::mouseClick(form->Animate1, Qt::LeftButton);
+    EXPECT_FALSE(form->GroupBox4->isVisible());
+    EXPECT_FALSE(form->Animate1->isPlaying());
+    EXPECT_EQ(measurementState().LivePaused, 0);
+    EXPECT_TRUE(form->Timer2->isActive());
+
+    // A bound of 2 gives one frame; the number continues after a clip left by an earlier run.
+    form->TrackBar1->setValue(2);
+    EXPECT_EQ(form->Label15->text(), "2frames");
+    QFile(data("phi6.avi")).open(QIODevice::WriteOnly);
+    form->SaveExtinctionClick();
+    EXPECT_EQ(readClip(data("phi7.avi")).frames.size(), 1u);
+    EXPECT_EQ(form->GroupBox4->geometry(), QRect(0, 257, 377, 257));
+    EXPECT_EQ(form->GroupBox4->title(), "Recording of Extinction");
+    EXPECT_EQ(differences(readClip(data("phi7.avi")).frames[0], form->legend2->picture(), 320), 0);
+}
+
+TEST_F(RecordingWindow, EscapeEndsALiveClipWhileTheWindowPaintsAndNoTimerTicks) {
+    ScriptedCapture& camera = makeCameraForm();
+    showAndActivate();
+    form->TrackBar1->setValue(1000);
+    camera.escapeAtGrab = camera.grabs + 6;
+
+    int ticks = 0;
+    QTimer other;
+    QObject::connect(&other, &QTimer::timeout, [&ticks] { ++ticks; });
+    other.start(0);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            paints += e->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    form->Image2->installEventFilter(&counter);
+    form->SaveSineDClick();
+
+    const Clip clip = readClip(data("sind1.avi"));
+    EXPECT_GE(clip.frames.size(), 4u);
+    EXPECT_LE(clip.frames.size(), 6u);
+    EXPECT_GE(counter.paints, static_cast<int>(clip.frames.size()));
+    EXPECT_EQ(ticks, 0);
+    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+}
+
+TEST_F(RecordingWindow, AnOfflineClipTakesTheFileAtThirtyFramesAndUnchecksTheBox) {
+    makeForm(QImage());
+    showAndActivate();
+    auto owned = std::make_unique<CountedOfflineFrames>(10);
+    CountedOfflineFrames& reader = *owned;
+    form->setOfflineFrames(std::move(owned));
+    form->TrackBar5->setValue(4);
+    form->Offline->setChecked(true);
+    EXPECT_EQ(form->TrackBar5->value(), 0);
+    EXPECT_EQ(form->Label14->text(), "0.1seconds");
+    EXPECT_EQ(reader.opens, 1);
+
+    form->SaveTransmissionClick();
+    const Clip clip = readClip(data("abs1.avi"));
+    EXPECT_EQ(clip.frames.size(), 8u);
+    EXPECT_EQ(clip.info.dwRate, 30u);
+    EXPECT_EQ(measurementState().TransmissionMap.at(10, 10), 115);
+    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_EQ(reader.closes, 1);
+    EXPECT_EQ(reader.hides, 1);
+    EXPECT_EQ(reader.opens, 2);
+    EXPECT_EQ(reader.index, 1);
+    EXPECT_EQ(form->Label7->text(), "8");
+    EXPECT_EQ(form->GroupBox4->geometry(), QRect(384, 0, 377, 257));
+    EXPECT_TRUE(form->Animate1->isPlaying());
+}
+
+TEST_F(RecordingWindow, ARecordingThatCannotBeCreatedSaysWhyAndTheLoopGoesOn) {
+    makeCameraForm();
+    showAndActivate();
+    ASSERT_TRUE(form->Timer2->isActive());
+    {
+        // A clip whose stream the disk has no room for.
+        form->recordingFiles = [](const std::string&, kestrane::AviFile** file) {
+            return kestrane::AVIFileOpenWriter(
+                file, std::make_unique<SmallDisk>(::open("/dev/null", O_WRONLY), 100));
+        };
+        form->SaveSineDClick();
+        ASSERT_FALSE(dialogs.messages.isEmpty());
+        EXPECT_TRUE(dialogs.messages.last().startsWith("Could not create " + data("sind1.avi") + ": "))
+            << dialogs.messages.last().toStdString();
+        EXPECT_FALSE(form->GroupBox4->isVisible());
+        EXPECT_TRUE(form->Timer2->isActive());
+        EXPECT_EQ(measurementState().RecordingActive, 0);
+        EXPECT_FALSE(QFile::exists(data("sind1.avi")));
+    }
+    form->recordingFiles = kestrane::aviFileCreator();
+    QFile(path("plain-file")).open(QIODevice::WriteOnly);
+    qputenv("KESTRANE_DATA_DIR", (path("plain-file") + "/data").toLocal8Bit());
+    form->SaveExtinctionClick();
+    EXPECT_TRUE(
+        dialogs.messages.last().startsWith("Could not create " + path("plain-file") + "/data/phi2.avi: "))
+        << dialogs.messages.last().toStdString();
+    EXPECT_FALSE(form->GroupBox4->isVisible());
+    EXPECT_TRUE(form->Timer2->isActive());
+
+    form->TrackBar6->setValue(6);
+    form->SaveVideoClick();
+    EXPECT_TRUE(
+        dialogs.messages.last().startsWith("Could not create " + path("plain-file") + "/data/offline.avi"));
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+}
+
+TEST_F(RecordingWindow, AFullDiskEndsTheClipWithTheFramesSoFarInAPlayableFile) {
+    makeCameraForm();
+    showAndActivate();
+    const QString file = data("sind1.avi");
+    form->recordingFiles = [](const std::string& name, kestrane::AviFile** out) {
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        return kestrane::AVIFileOpenWriter(out, std::make_unique<SmallDisk>(fd, 6 * 370 * 240 * 4));
+    };
+    form->SaveSineDClick();
+
+    EXPECT_EQ(dialogs.messages.last(), "Could not add frame");
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+    const Clip clip = readClip(file);
+    EXPECT_GE(clip.frames.size(), 4u);
+    EXPECT_LE(clip.frames.size(), 5u);
+    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_EQ(form->Animate1->frameCount(), static_cast<int>(clip.frames.size()));
+    form->GroupBox4Click();
+    EXPECT_TRUE(form->Timer2->isActive());
+    form->Timer2Timer();
+    EXPECT_TRUE(form->Timer2->isActive()); // the loop lives on
+}
+
+TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
+    ScriptedCapture& camera = makeCameraForm();
+    showAndActivate();
+    form->TrackBar6->setValue(6);
+    form->TrackBar3->setValue(17);
+    EXPECT_EQ(form->Label16->text(), "delay (s) = 0.06");
+    EXPECT_EQ(form->Label9->text(), "0   timelimit (s) 60");
+    EXPECT_EQ(form->Label18->text(), "stop in1 s");
+    EXPECT_EQ(measurementState().FrameDelay, 60000);
+    form->SaveVideoClick();
+    const Clip own = readClip(data("offline.avi"));
+    EXPECT_EQ(own.frames.size(), 19u); // N = round(1 / 0.06 + 1) = 18
+    EXPECT_EQ(own.info.dwRate * 60000u, own.info.dwScale * 1000000u);
+    ASSERT_FALSE(own.frames.empty());
+    EXPECT_EQ(own.frames[0].width(), 640);
+    EXPECT_EQ(measurementState().LivePaused, 1);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_TRUE(camera.sequenceFile.empty());
+
+    // Delays up to 0.05 s: the driver streams into the same file; the preview returns when it has ended.
+    form->TrackBar6->setValue(5);
+    EXPECT_EQ(form->Label16->text(), "delay (s) = 0.05");
+    form->SaveVideoClick();
+    EXPECT_EQ(camera.sequenceFile, data("offline.avi").toStdString());
+    EXPECT_FALSE(form->Panel2->isVisibleTo(form->TabSheet2));
+    EXPECT_TRUE(form->Timer1->isActive());
+    form->Timer1Timer();
+    EXPECT_TRUE(form->Timer1->isActive());
+    camera.running = false;
+    camera.endError = "No space left on device";
+    form->Timer1Timer();
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_TRUE(form->Panel2->isVisibleTo(form->TabSheet2));
+    EXPECT_TRUE(dialogs.messages.last().endsWith("No space left on device"));
+
+    camera.startError = "Permission denied";
+    form->SaveVideoClick();
+    EXPECT_EQ(dialogs.messages.last(), "Could not create " + data("offline.avi") + ": Permission denied");
+    EXPECT_TRUE(form->Panel2->isVisibleTo(form->TabSheet2));
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
+TEST_F(RecordingWindow, WithoutACameraNoOfflineVideoIsRecorded) {
+    makeForm(QImage());
+    showAndActivate();
+    for (int delay : {4, 6}) {
+        form->TrackBar6->setValue(delay);
+        form->SaveVideoClick();
+        EXPECT_EQ(dialogs.messages.last(), "There is no camera: no offline video was recorded.");
+        EXPECT_FALSE(QFile::exists(data("offline.avi")));
+    }
+}
+
+TEST_F(RecordingWindow, TheOfflineRunEndsAtTheEndOfTheFileAndOpensItAgain) {
+    makeForm(QImage());
+    showAndActivate();
+    writeOfflineMovie(5);
+    createForm3();
+    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->Offline->setChecked(true);
+    EXPECT_TRUE(Form3->isVisible());
+    EXPECT_EQ(OfflineFrameCount, 5);
+    form->Button1->click();
+    EXPECT_TRUE(form->Timer2->isActive());
+    for (int ticks = 0; form->Timer2->isActive() && ticks < 20; ++ticks) {
+        form->Timer2Timer();
+    }
+    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_EQ(form->Label7->text(), "3");
+    EXPECT_EQ(OfflineFrameIndex, 1);
+    EXPECT_NE(MovieFile, nullptr); // opened again by the unchecked box
+    EXPECT_FALSE(Form3->isVisible());
+    EXPECT_FALSE(form->Timer2->isActive());
+    delete Form3;
+}
+
+TEST_F(RecordingWindow, AClipStartedInsideAStepOfTheOfflineRunLeavesTheLoopStopped) {
+    makeForm(QImage());
+    showAndActivate();
+    writeOfflineMovie(6);
+    createForm3();
+    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->Offline->setChecked(true);
+    form->Button1Click();
+    // The operator's click waits in the queue and runs while the reader's step lets messages through.
+    QMetaObject::invokeMethod(form.get(), &TForm1::SaveSineDClick, Qt::QueuedConnection);
+    form->Timer2Timer();
+    EXPECT_EQ(readClip(data("sind1.avi")).frames.size(), 4u);
+    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_TRUE(form->Animate1->isPlaying());
+    delete Form3;
+}
+
+TEST_F(RecordingWindow, TheClipCommandWritesTheWindowsOfflineClip) {
+    makeForm(QImage());
+    showAndActivate();
+    writeOfflineMovie(7);
+    createForm3();
+    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->Offline->setChecked(true);
+    form->SaveSineDClick();
+    const Clip window = readClip(data("sind1.avi"));
+    ASSERT_EQ(window.frames.size(), 5u);
+    delete Form3;
+
+    std::ostringstream err;
+    const QString movie = data("offline.avi");
+    EXPECT_EQ(
+        kestrane::runAnalyseCommand({"--clip=sind", movie.toStdString(), path("cli.avi").toStdString()}, err),
+        0)
+        << err.str();
+    const Clip headless = readClip(path("cli.avi"));
+    EXPECT_EQ(headless.info.dwRate, 30u);
+    ASSERT_EQ(headless.frames.size(), window.frames.size());
+    for (std::size_t n = 0; n < window.frames.size(); ++n) {
+        EXPECT_TRUE(headless.frames[n] == window.frames[n]) << "frame " << n;
+    }
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--clip=phase", movie.toStdString(), path("bad.avi").toStdString()},
+          std::vector<std::string>{"--clip=sind", "--objective=20", movie.toStdString(),
+                                   path("bad.avi").toStdString()},
+          std::vector<std::string>{"--clip=sind", path("missing.avi").toStdString(),
+                                   path("bad.avi").toStdString()}}) {
+        std::ostringstream lines;
+        EXPECT_EQ(kestrane::runAnalyseCommand(bad, lines), 2);
+        const std::string said = lines.str();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_FALSE(QFile::exists(path("bad.avi")));
+    }
+}
+
+} // namespace
