@@ -115,13 +115,13 @@ bool ConnectionRig::waitForCapturedFrames(std::uint32_t frames) {
     return false;
 }
 
-DriverFactory steppedSimulatedDrivers(double vignetting) {
-    return [vignetting](int index) -> std::unique_ptr<CaptureDriver> {
+DriverFactory steppedSimulatedDrivers(double vignetting, std::shared_ptr<SteppedClock> clock) {
+    return [vignetting, clock](int index) -> std::unique_ptr<CaptureDriver> {
         if (index != 0) {
             return nullptr;
         }
         return std::make_unique<SimulatedCamera>(SimulatedCamera::grainRegions(), vignetting,
-                                                 std::make_shared<SteppedClock>());
+                                                 clock != nullptr ? clock : std::make_shared<SteppedClock>());
     };
 }
 

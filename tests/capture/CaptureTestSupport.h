@@ -145,6 +145,7 @@ class SteppedClock : public FrameClock {
 
 // The program's simulated camera on a clock of its own, so that its frames do not depend on how fast a
 // test runs.
-DriverFactory steppedSimulatedDrivers(double vignetting = SimulatedCamera::kVignetting);
+DriverFactory steppedSimulatedDrivers(double vignetting = SimulatedCamera::kVignetting,
+                                      std::shared_ptr<SteppedClock> clock = nullptr);
 
 } // namespace kestrane::test

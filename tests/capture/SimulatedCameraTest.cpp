@@ -6,6 +6,7 @@
 #include "analysis/FlatField.h"
 #include "analysis/FrameAnalysis.h"
 #include "capture/FrameHandoff.h"
+#include "capture/GrabCounters.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,28 @@ TEST(SimulatedCameraPace, RealClockDeliversAboutOneFramePerPeriod) {
     EXPECT_GE(std::chrono::steady_clock::now() - start,
               microseconds(3 * SimulatedCamera::kFramePeriodUs - 1000));
     EXPECT_GE(camera.lastFrame(), 3);
+}
+
+// The counters behind KESTRANE_LIVE_STATS: every grab counts, and so does every camera frame that came and
+// went between two grabs.
+TEST(SimulatedCameraPace, GrabCountersSeeTheFramesNobodyTook) {
+    struct GrabStep {
+        int pauseUs;
+        std::uint64_t skipped;
+    };
+    const GrabStep steps[] = {{0, 0}, {0, 0}, {100000, 1}, {35000, 0}, {200000, 5}};
+    auto clock = std::make_shared<SteppedClock>();
+    ConnectionRig rig(test::steppedSimulatedDrivers(0.0, clock));
+    rig.start();
+    for (const GrabStep& step : steps) {
+        clock->advance(microseconds(step.pauseUs));
+        const std::uint64_t frames = grabCounters().frames.load();
+        const std::uint64_t skipped = grabCounters().skipped.load();
+        rig.connection->BtnGrabFrameNoStopClick();
+        EXPECT_EQ(grabCounters().frames.load() - frames, 1u);
+        EXPECT_EQ(grabCounters().skipped.load() - skipped, step.skipped)
+            << "after a pause of " << step.pauseUs;
+    }
 }
 
 // The camera's pictures come from per-region optics; a sample given pixel by pixel must look the same.
