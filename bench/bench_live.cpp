@@ -140,6 +140,23 @@ void livePass(benchmark::State& run, const DriverLayout* layout) {
         benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
 }
 
+// What the simulated camera itself costs per frame (it runs in the program's process).
+void simulatedCameraFrame(benchmark::State& run, const DriverLayout* layout) {
+    SimulatedCamera camera(SimulatedCamera::grainRegions(), SimulatedCamera::kVignetting,
+                           std::make_shared<InstantClock>());
+    camera.open();
+    const std::vector<std::uint8_t> request =
+        formatRequest({layout->compression, layout->bitCount, 640, 480, {}});
+    camera.setVideoFormat(request.data(), request.size());
+    struct Discard : FrameConsumer {
+        void consume(const VideoHeader& header) override { benchmark::DoNotOptimize(header.data); }
+    } discard;
+    for (auto _ : run) {
+        camera.readFrame(discard);
+    }
+}
+BENCHMARK_CAPTURE(simulatedCameraFrame, RGB 24, &kDriverLayouts[0])->Unit(benchmark::kMillisecond);
+
 const bool registered = [] {
     for (const DriverLayout& layout : kDriverLayouts) {
         benchmark::RegisterBenchmark((std::string("LiveFrame/") + layout.label).c_str(), livePass, &layout)

@@ -92,9 +92,10 @@ class SteadyFrameClock : public FrameClock {
 
 // The camera's byte for a light value: std::lround's rounding, inline, and clamped to 0..255.
 inline std::uint8_t cameraByte(double value) {
-    auto whole = static_cast<long long>(value);
+    // The controls keep every value well inside the 32-bit range.
+    auto whole = static_cast<std::int32_t>(value);
     const double rest = value - static_cast<double>(whole);
-    whole += (rest >= 0.5) - (rest <= -0.5);
+    whole += static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
     return static_cast<std::uint8_t>(whole < 0 ? 0 : (whole > 255 ? 255 : whole));
 }
 
@@ -376,18 +377,22 @@ const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t 
     const auto control = [&](double value) {
         return cameraByte((value * exposure * gain - 128.0) * contrast + 128.0 + brightness);
     };
+    // Plain pointers: the byte stores would otherwise make the compiler reload every vector each pixel.
     const std::size_t pixels = reference_.size();
+    std::uint8_t* out = reference_.data();
+    const double* vignette = vignette_.data();
     if (controls_[4].value == 0) {
         // Without the sample the camera sees the bare light, not split into analyser views.
         for (std::size_t i = 0; i < pixels; ++i) {
-            reference_[i] = control(kBareLight * vignette_[i]);
+            out[i] = control(kBareLight * vignette[i]);
         }
         return reference_;
     }
     computeViews(static_cast<double>(frameIndex) * kFramePeriodUs / 1e6);
     const double* views = views_.data();
+    const std::uint32_t* placement = placement_.data();
     for (std::size_t i = 0; i < pixels; ++i) {
-        reference_[i] = control(views[placement_[i]] * vignette_[i]);
+        out[i] = control(views[placement[i]] * vignette[i]);
     }
     return reference_;
 }
