@@ -133,8 +133,11 @@ SimulatedCamera::SimulatedCamera(RegionSample sample, double vignetting, std::sh
       reference_(static_cast<std::size_t>(kWidth) * kHeight) {
     buildTables(tables_);
     controls_ = {
-        {kBrightness, "Brightness", -64, 64, 1, 0, 0},        {kContrast, "Contrast", 50, 200, 1, 100, 100},
-        {kExposure, "Exposure", 10, 400, 1, 100, 100},        {kGain, "Gain", 100, 400, 1, 100, 100},
+        {kBrightness, "Brightness", -64, 64, 1, 0, 0},
+        {kContrast, "Contrast", 50, 200, 1, 100, 100},
+        {kExposure, "Exposure", 10, 400, 1, 100, 100},
+        {kGain, "Gain", 100, 400, 1, 100, 100},
+        // Out of the beam (0) the camera sees the bare light, as a background for the flat field wants.
         {kSampleInBeam, "Sample in the beam", 0, 1, 1, 1, 1},
     };
     // Lens and illumination darken the camera frame towards its corners; an even light is exactly 1.
