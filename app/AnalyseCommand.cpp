@@ -8,6 +8,7 @@
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipCommand.h"
+#include "review/TraceCommand.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -99,17 +100,10 @@ std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
 
 // Writes through a temporary name so that an interrupted run never leaves a damaged file.
 void writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    const std::filesystem::path temp = path.string() + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(temp);
-            throw std::runtime_error("kestrane-analyse: cannot write " + path.string());
-        }
+    std::string error;
+    if (!writeFileReplacing(path.string(), bytes, error)) {
+        throw std::runtime_error("kestrane-analyse: " + error);
     }
-    std::filesystem::rename(temp, path);
 }
 
 // One of the rendered map pictures, as the window shows it without overlays.
@@ -169,6 +163,9 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
     if (isClipCommand(args)) {
         return runClipCommand(args, err);
     }
+    if (isTraceCommand(args)) {
+        return runTraceCommand(args, err);
+    }
     try {
         const Options options = parseOptions(args);
         const bool movie = isAviFile(options.input);
@@ -191,11 +188,13 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
         // The movie is opened before the output directory is made, so a bad file leaves nothing behind.
         AviFrameReader reader;
         if (movie) {
-            if (const AviResult opened = reader.open(options.input); opened != kAviOk) {
-                char code[16];
-                std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-                throw UsageError{"kestrane-analyse: cannot read movie '" + options.input + "' (AVI error " +
-                                 code + ")"};
+            std::string why;
+            std::string note;
+            if (!openMovieToAnalyse(reader, options.input, why, note)) {
+                throw UsageError{"kestrane-analyse: " + why};
+            }
+            if (!note.empty()) {
+                err << "kestrane-analyse: " << note << '\n';
             }
         }
 

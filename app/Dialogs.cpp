@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace {
 Dialogs* gReplacement = nullptr;
@@ -17,6 +18,13 @@ QString runFileDialog(QFileDialog::AcceptMode mode, const QString& filter, const
     QFileDialog dialog(owner(), QString(), QString(), filter);
     dialog.setAcceptMode(mode);
     dialog.setDefaultSuffix(defaultSuffix);
+    // A bare name gets the extension of the file type chosen in the dialog ("All Files" keeps the default).
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, defaultSuffix](const QString& chosen) {
+                         static const QRegularExpression pattern(QStringLiteral(R"(\(\*\.(\w+)[ )])"));
+                         const QRegularExpressionMatch match = pattern.match(chosen);
+                         dialog.setDefaultSuffix(match.hasMatch() ? match.captured(1) : defaultSuffix);
+                     });
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return QString();

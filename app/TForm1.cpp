@@ -368,6 +368,7 @@ void TForm1::connectHandlers() {
     connect(Intensitycorrection, &QPushButton::clicked, this, &TForm1::IntensitycorrectionClick);
     connect(Features, &QPushButton::clicked, this, &TForm1::FeaturesClick);
     connectRecordingHandlers();
+    connectReviewHandlers();
 }
 
 void TForm1::placeFixedGeometry() {

@@ -6,6 +6,8 @@
 #include "app/OfflineFrames.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
+#include "review/MovieViewer.h"
+#include "review/PixelTrace.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -237,6 +239,39 @@ class TForm1 : public QMainWindow {
     void clipButton(int kind);
     // Shows the clip in GroupBox4; false (and no box) when it cannot be played.
     bool playClip(const QString& fileName);
+
+    // ---- Movie review: the "AVI-Viewer" box, the "Analyse Data" page and the pixel time trace
+    // (TForm1Review.cpp).
+  public:
+    void LoadAVIClick();
+    void StopMovieClick();
+    void ShowMovieClick();
+    void SingleFramesClick();
+    void Timer3Timer();
+    void UpDown1Click();
+    void Image5MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, QPoint at);
+    void Image5MouseMove(Qt::MouseButtons buttons, QPoint at);
+    void Image5DblClick();
+    void ClearGraphClick();
+    void TrackBar4Change();
+    void SaveXtplotClick();
+    void saveimageClick();
+    // The points on the X - T plot since the last "Clear Graph", in plotting order.
+    const kestrane::PixelTrace& pixelTrace() const { return trace_; }
+
+  private:
+    void connectReviewHandlers();
+    // "Show Movie"'s plot set-up: world bounds from the movie's frame count and the quantity, then a clear.
+    void plotSetUp();
+    kestrane::TraceQuantity selectedQuantity() const;
+    kestrane::TraceSettings traceSettings() const;
+    void showReviewFrame();
+    void traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame);
+
+    std::unique_ptr<kestrane::ReviewSource> reviewSource_;
+    std::unique_ptr<kestrane::MovieViewer> viewer_;
+    kestrane::PixelTrace trace_;
+    kestrane::RegionPicker picker_;
 };
 
 // The main window of the run.

@@ -38,6 +38,15 @@ class RecordingSession : public QObject {
 
     bool stopRequested() const { return stopRequested_; }
 
+    // A camera that stops delivering in the middle of a live recording ends it; the operator is told why.
+    bool cameraLost() {
+        if (cameraWasReady_ && measurementState().CaptureReady == 0) {
+            lostCamera_ = true;
+        }
+        return lostCamera_;
+    }
+    bool lostCamera() const { return lostCamera_; }
+
     // Paints what has changed and takes in the keys pressed, without a timer tick.
     void processEvents() { QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers); }
 
@@ -81,6 +90,8 @@ class RecordingSession : public QObject {
 
   private:
     bool stopRequested_ = false;
+    bool cameraWasReady_ = measurementState().CaptureReady != 0;
+    bool lostCamera_ = false;
 };
 
 char decimalSeparator() {
@@ -134,6 +145,9 @@ class ClipFrames : public kestrane::RecordingFrames {
             return false;
         }
         form_.TarvolundClick();
+        if (!fromFile_ && session_.cameraLost()) {
+            return false;
+        }
         compose(picture);
         // Every recorded frame is shown as it is written, and Escape is seen between frames.
         form_.repaint();
@@ -177,6 +191,9 @@ class RawFrames : public kestrane::RecordingFrames {
             return false;
         }
         grab();
+        if (session_.cameraLost()) {
+            return false;
+        }
         if (gong_->isChecked()) {
             QApplication::beep();
         }
@@ -219,6 +236,17 @@ kestrane::RecordingResult runRecording(const kestrane::RecordingPlan& plan, kest
 
 QString notCreatedMessage(const std::string& fileName, const std::string& reason) {
     return QStringLiteral("Could not create %1: %2").arg(text(fileName), text(reason));
+}
+
+// How a recording that could not go on ended: the failed frame's fixed text first, then what happened and
+// what the file keeps.
+QString endedMessage(const std::string& fileName, const kestrane::RecordingResult& result, bool cameraLost) {
+    const QString kept =
+        QStringLiteral("%1 keeps the %2 frames recorded before.").arg(text(fileName)).arg(result.frames);
+    if (cameraLost) {
+        return QStringLiteral("The camera was disconnected during the recording: ") + kept;
+    }
+    return QStringLiteral("Could not add frame\n%1: %2").arg(text(result.reason), kept);
 }
 
 // Makes the data directory for a recording of `fileName`; says so and is false when it cannot be made.
@@ -321,10 +349,12 @@ void TForm1::Save() {
     setTimer2Enabled(false);
     state.RecordingActive = 1;
     kestrane::RecordingResult result;
+    bool cameraLost = false;
     {
         RecordingSession session;
         ClipFrames frames(*this, *offline_, session, clipKindView(*this, state.ClipKind), fromFile);
         result = runRecording(kestrane::clipPlan(fileName, fromFile, frameBound), frames, recordingFiles);
+        cameraLost = session.lostCamera();
     }
     state.RecordingActive = 0;
 
@@ -333,8 +363,9 @@ void TForm1::Save() {
         setTimer2Enabled(loopWasArmed);
         return;
     }
-    if (result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) {
-        dialogs().message("Could not add frame");
+    if ((result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) ||
+        cameraLost) {
+        dialogs().message(endedMessage(fileName, result, cameraLost));
     }
     offline_->setFrameIndex(1);
     if (fromFile) {
@@ -426,12 +457,14 @@ void TForm1::SaveOffline() {
     }
     state.RecordingActive = 1;
     kestrane::RecordingResult result;
+    bool cameraLost = false;
     {
         RecordingSession session;
         RawFrames frames(*capture_, *offline_, session, Offlinegong, std::move(first),
                          kestrane::ownRecorderPauseMs(state.FrameDelay));
         result = runRecording(kestrane::ownRecorderPlan(fileName, state.RecordTimeLimit, state.FrameDelay),
                               frames, recordingFiles);
+        cameraLost = session.lostCamera();
     }
     state.RecordingActive = 0;
     state.LivePaused = 1;
@@ -440,8 +473,9 @@ void TForm1::SaveOffline() {
         return;
     }
     offline_->setFrameIndex(1);
-    if (result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) {
-        dialogs().message("Could not add frame");
+    if ((result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) ||
+        cameraLost) {
+        dialogs().message(endedMessage(fileName, result, cameraLost));
     }
 }
 

@@ -56,9 +56,11 @@ class AviSequenceSink : public SequenceSink {
         return result;
     }
 
+    // A file that cannot be completed would read back without its frames: that is a failed write too.
     int finish() override {
+        const int completed = file_ != nullptr ? aviFileComplete(file_) : 0;
         release();
-        return 0;
+        return completed;
     }
 
   private:

@@ -17,7 +17,6 @@ namespace kestrane {
 
 namespace {
 
-constexpr std::array<std::array<std::int32_t, 2>, 3> kSizes = {{{640, 480}, {320, 240}, {160, 120}}};
 constexpr std::int32_t kMaxSide = 4096;
 
 enum ControlId : std::uint32_t { kBrightness = 1, kContrast = 2, kExposure = 3, kGain = 4 };
@@ -260,11 +259,10 @@ int SimulatedCamera::setVideoFormat(const std::uint8_t* header, std::size_t size
 }
 
 std::vector<FormatOption> SimulatedCamera::formatOptions() const {
+    // The analysis takes 640 × 480 frames only; any other size would give maps without meaning.
     std::vector<FormatOption> options;
     for (const DriverLayout& layout : kDriverLayouts) {
-        for (const auto& size : kSizes) {
-            options.push_back({layout.compression, layout.bitCount, size[0], size[1], layout.label});
-        }
+        options.push_back({layout.compression, layout.bitCount, kWidth, kHeight, layout.label});
     }
     return options;
 }

@@ -458,7 +458,11 @@ int V4l2Camera::setVideoFormat(const std::uint8_t* header, std::size_t size) {
 std::vector<FormatOption> V4l2Camera::formatOptions() const {
     Device& d = *device_;
     std::vector<FormatOption> options;
+    // The analysis takes 640 × 480 frames only; any other size would give maps without meaning.
     const auto add = [&](const PixelLayout& layout, std::uint32_t w, std::uint32_t h) {
+        if (w != static_cast<std::uint32_t>(kWantedWidth) || h != static_cast<std::uint32_t>(kWantedHeight)) {
+            return;
+        }
         const FormatOption option{layout.driver.compression, layout.driver.bitCount,
                                   static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
                                   layout.driver.label};
@@ -483,7 +487,6 @@ std::vector<FormatOption> V4l2Camera::formatOptions() const {
                 range.min_height <= kWantedHeight && kWantedHeight <= range.max_height) {
                 add(*layout, kWantedWidth, kWantedHeight);
             }
-            add(*layout, range.max_width, range.max_height);
             break;
         }
     }

@@ -122,8 +122,7 @@ void convertY41p(const std::uint8_t* source, std::uint8_t* output, std::int32_t 
     const std::ptrdiff_t stride = std::ptrdiff_t{(w + 7) / 8} * 12;
     for (std::int32_t line = 0; line < h; ++line) {
         const std::uint8_t* group = source + stride * line;
-        // Top-down: the first source line becomes the first stored row.
-        std::uint8_t* dst = output + std::ptrdiff_t{line} * w * 4;
+        std::uint8_t* dst = bottomUpRow(output, w, h, line);
         for (std::int32_t x = 0; x < w; x += 8, group += 12) {
             const std::int32_t count = w - x < 8 ? w - x : 8;
             const Chroma halves[2] = {chromaOf(group[0], group[2]), chromaOf(group[4], group[6])};

@@ -26,7 +26,11 @@ bool readBmpFile(const std::string& path, Bitmap& out, std::string& error);
 std::vector<std::uint8_t> encodeBmp(const Bitmap& bitmap);
 
 // Writes a BMP file through a temporary file and a rename, so a failed write never leaves a damaged file.
+// On failure `error` says which file and why ("cannot write NAME: REASON").
 bool writeBmpFile(const std::string& path, const Bitmap& bitmap, std::string& error);
+
+// Writes any file the same way: the old file stays until the new one is complete.
+bool writeFileReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
 
 // Little-endian integer helpers for file formats.
 inline std::uint16_t readLe16(const std::uint8_t* p) {

@@ -3,12 +3,14 @@
 #include "recording/AviFile.h"
 
 #include "imaging/Bmp.h"
+#include "imaging/FileIo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -138,24 +140,6 @@ class MemorySource final : public AviByteSource {
     std::vector<std::uint8_t> bytes_;
 };
 
-// Repeats a partial pread or pwrite until every byte has moved; false on an error or at the end of the file.
-template <typename Byte, typename Transfer>
-bool moveAll(Byte* p, std::size_t count, std::uint64_t offset, Transfer transfer) {
-    while (count > 0) {
-        const ssize_t n = transfer(p, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        offset += static_cast<std::uint64_t>(n);
-        count -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 class FileSource final : public AviByteSource {
   public:
     FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
@@ -176,7 +160,7 @@ class FileSource final : public AviByteSource {
 
 class FileSink final : public AviByteSink {
   public:
-    explicit FileSink(int fd) : fd_(fd) {
+    FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
         rlimit limit{};
         if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
             sizeLimit_ = static_cast<std::uint64_t>(limit.rlim_cur);
@@ -187,7 +171,13 @@ class FileSink final : public AviByteSink {
     bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
         // Writing on past the size limit would kill the program with SIGXFSZ; a removed file would swallow
         // the operator's recording without a word. Both count as failed writes.
-        if (offset + count > sizeLimit_ || removed()) {
+        if (offset + count > sizeLimit_) {
+            errno = EFBIG;
+            return false;
+        }
+        if (removed()) {
+            rescue();
+            errno = ENOENT;
             return false;
         }
         return moveAll(
@@ -205,6 +195,7 @@ class FileSink final : public AviByteSink {
             return true;
         }
         if (size > sizeLimit_) {
+            errno = EFBIG;
             return false;
         }
         int error = 0;
@@ -218,6 +209,7 @@ class FileSink final : public AviByteSink {
             // No preallocation on this file system: the size alone still guards against the size limit.
             return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
         }
+        errno = error;
         return false;
     }
 
@@ -229,7 +221,46 @@ class FileSink final : public AviByteSink {
         return ::fstat(fd_, &st) != 0 || st.st_nlink == 0;
     }
 
+    // A file removed while it is written (its folder deleted, say) is written out again under its name, so
+    // the frames so far survive; the recording still ends with the failed write.
+    void rescue() {
+        if (rescued_ || path_.empty()) {
+            return;
+        }
+        rescued_ = true;
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+        const int copy = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (copy < 0) {
+            return;
+        }
+        struct stat st {};
+        bool copied = ::fstat(fd_, &st) == 0;
+        std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+        for (std::uint64_t at = 0; copied && at < static_cast<std::uint64_t>(st.st_size);) {
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer.size(), std::uint64_t(st.st_size) - at));
+            copied =
+                moveAll(buffer.data(), n, at,
+                        [this](std::uint8_t* p, std::size_t k, off_t o) { return ::pread(fd_, p, k, o); }) &&
+                moveAll(static_cast<const std::uint8_t*>(buffer.data()), n, at,
+                        [copy](const std::uint8_t* p, std::size_t k, off_t o) {
+                            return ::pwrite(copy, p, k, o);
+                        });
+            at += n;
+        }
+        if (!copied) {
+            ::close(copy);
+            ::unlink(path_.c_str());
+            return;
+        }
+        ::close(fd_);
+        fd_ = copy;
+    }
+
     int fd_;
+    std::string path_;
+    bool rescued_ = false;
     std::uint64_t sizeLimit_ = std::numeric_limits<std::uint64_t>::max();
 };
 
@@ -315,6 +346,47 @@ struct StreamRecord {
     std::uint32_t number = 0; // the '##' of the stream's chunk ids
     bool indexed = false;
     std::vector<FrameEntry> frames;
+    std::uint32_t skippedChunks = 0; // chunks passed over because they hold no whole frame
+};
+
+// The bytes of a frame chunk of `size` that hold the picture: the padded rows when the chunk has them, else
+// the rows without their padding (as some writers store them); 0 when it is too short for either.
+std::uint64_t pictureBytes(const DibLayout& l, std::uint64_t size) {
+    if (size >= l.imageBytes) {
+        return l.imageBytes;
+    }
+    const std::uint64_t unpadded = (std::uint64_t(l.width) * l.bitCount + 7) / 8 * std::uint64_t(l.height);
+    return size >= unpadded ? unpadded : 0;
+}
+
+// Decides, chunk by chunk, whether a frame chunk holds a whole picture of its stream, and counts those that
+// do not: chunks too short for one (which would otherwise each become a black frame) and chunks cut off by
+// the end of the file. Every way of finding the frames (indexes or a walk through 'movi') passes its chunks
+// through one filter. Streams whose frames are not plain pictures keep every chunk.
+class WholeFrames {
+  public:
+    WholeFrames(const StreamRecord& stream, std::uint64_t fileSize)
+        : known_(readDibLayout(stream.format.data(), stream.format.size(), layout_)), fileSize_(fileSize) {}
+
+    // `offset` is the chunk's first data byte, `size` its declared size.
+    bool keep(std::uint64_t offset, std::uint32_t size) {
+        if (!known_) {
+            return true;
+        }
+        const std::uint64_t bytes = pictureBytes(layout_, size);
+        if (bytes == 0 || offset > fileSize_ || bytes > fileSize_ - offset) {
+            ++skipped_;
+            return false;
+        }
+        return true;
+    }
+    std::uint32_t skipped() const { return skipped_; }
+
+  private:
+    DibLayout layout_;
+    bool known_;
+    std::uint64_t fileSize_;
+    std::uint32_t skipped_ = 0;
 };
 
 struct MoviList {
@@ -402,7 +474,7 @@ class Movie {
     std::vector<StreamRecord>& streams() { return streams_; }
     AviByteSource& source() { return *source_; }
 
-    // Finds the frames of a stream once: from the OpenDML indexes, else idx1, else by walking 'movi'.
+    // Finds the whole frames of a stream once: from the OpenDML indexes, else idx1, else by walking 'movi'.
     void index(StreamRecord& stream) {
         if (stream.indexed) {
             return;
@@ -410,16 +482,25 @@ class Movie {
         stream.indexed = true;
         // Every frame chunk takes at least 8 bytes of the file: more entries than that are repeats.
         const std::uint64_t maxEntries = source_->size() / 8 + 1;
-        readStandardIndexes(stream, maxEntries);
+        WholeFrames indexedFilter(stream, source_->size());
+        readStandardIndexes(stream, maxEntries, indexedFilter);
         if (stream.frames.empty()) {
-            readIdx1(stream, maxEntries);
+            indexedFilter = WholeFrames(stream, source_->size());
+            readIdx1(stream, maxEntries, indexedFilter);
         }
+        stream.skippedChunks = indexedFilter.skipped();
         // A file cut short loses its index first; the frames themselves may still be there.
         if (stream.frames.empty() || stream.frames.size() < stream.info.dwLength) {
             std::vector<FrameEntry> indexed = std::move(stream.frames);
             stream.frames.clear();
+            WholeFrames walkFilter(stream, source_->size());
             for (const MoviList& movi : movis_) {
-                scanMovi(stream, movi.begin, movi.end, maxEntries, true);
+                scanMovi(stream, movi.begin, movi.end, maxEntries, true, walkFilter);
+            }
+            // An index may list only some of the chunks; a walk that finds the same frames sees them all.
+            if (stream.frames.size() > indexed.size() ||
+                (stream.frames.size() == indexed.size() && walkFilter.skipped() > stream.skippedChunks)) {
+                stream.skippedChunks = walkFilter.skipped();
             }
             if (stream.frames.size() <= indexed.size()) {
                 stream.frames = std::move(indexed);
@@ -472,7 +553,7 @@ class Movie {
         }
     }
 
-    void readStandardIndexes(StreamRecord& stream, std::uint64_t maxEntries) {
+    void readStandardIndexes(StreamRecord& stream, std::uint64_t maxEntries, WholeFrames& filter) {
         const std::uint64_t fileSize = source_->size();
         for (const SuperIndexEntry& entry : stream.superIndex) {
             std::uint8_t head[8];
@@ -498,12 +579,15 @@ class Movie {
                     return;
                 }
                 const std::uint8_t* e = d.data() + kIndexHeaderBytes + i * kStdEntryBytes;
-                stream.frames.push_back({base + readLe32(e), readLe32(e + 4) & ~kNotKeyframeBit});
+                const FrameEntry frame{base + readLe32(e), readLe32(e + 4) & ~kNotKeyframeBit};
+                if (filter.keep(frame.offset, frame.size)) {
+                    stream.frames.push_back(frame);
+                }
             }
         }
     }
 
-    void readIdx1(StreamRecord& stream, std::uint64_t maxEntries) {
+    void readIdx1(StreamRecord& stream, std::uint64_t maxEntries, WholeFrames& filter) {
         std::vector<std::uint8_t> d;
         if (idx1End_ <= idx1Begin_ || idx1End_ - idx1Begin_ > kMaxIndexChunkBytes ||
             !readRange(*source_, idx1Begin_, idx1End_, d)) {
@@ -534,7 +618,10 @@ class Movie {
             if (stream.frames.size() >= maxEntries) {
                 return;
             }
-            stream.frames.push_back({base + offset + 8, readLe32(e + 12)});
+            const FrameEntry frame{base + offset + 8, readLe32(e + 12)};
+            if (filter.keep(frame.offset, frame.size)) {
+                stream.frames.push_back(frame);
+            }
         }
     }
 
@@ -544,11 +631,11 @@ class Movie {
     }
 
     void scanMovi(StreamRecord& stream, std::uint64_t begin, std::uint64_t end, std::uint64_t maxEntries,
-                  bool descend) {
+                  bool descend, WholeFrames& filter) {
         walkChunks(*source_, begin, end, [&](const Chunk& chunk) {
             if (descend && listType(*source_, chunk) == kRec) {
-                scanMovi(stream, chunk.dataBegin + 4, chunk.dataEnd, maxEntries, false);
-            } else if (isFrameChunkOf(chunk.id, stream.number)) {
+                scanMovi(stream, chunk.dataBegin + 4, chunk.dataEnd, maxEntries, false, filter);
+            } else if (isFrameChunkOf(chunk.id, stream.number) && filter.keep(chunk.dataBegin, chunk.size)) {
                 stream.frames.push_back({chunk.dataBegin, chunk.size});
             }
             return stream.frames.size() < maxEntries;
@@ -611,6 +698,7 @@ class Writer {
                                                                                      : kAviErrUnsupported;
         }
         format_.assign(format, format + size);
+        complete_ = false;
         layout_ = layout;
         headerBytes_ = buildHeader({}).size();
         riffStart_ = 0;
@@ -656,6 +744,7 @@ class Writer {
             return failWrite();
         }
         riffFrames_.push_back({dataEnd_ + 8, size, flags});
+        complete_ = false;
         dataEnd_ += chunkBytes;
         ++totalFrames_;
         maxChunk_ = std::max(maxChunk_, size);
@@ -672,7 +761,7 @@ class Writer {
     // Writes the indexes and the final header and cuts the file to its length. May be called again: a later
     // frame overwrites the index, and the next finish writes it anew.
     bool finish() {
-        if (format_.empty()) {
+        if (format_.empty() || complete_) {
             return true;
         }
         std::optional<SuperIndexEntry> last;
@@ -691,6 +780,7 @@ class Writer {
             return false;
         }
         reservedEnd_ = end;
+        complete_ = true;
         return true;
     }
 
@@ -941,6 +1031,7 @@ class Writer {
     std::uint32_t totalFrames_ = 0;
     std::uint32_t maxChunk_ = 0;
     bool broken_ = false;
+    bool complete_ = false; // the file on disk is complete with every frame written
     std::chrono::steady_clock::time_point lastRefresh_{};
     std::chrono::steady_clock::time_point lastWrite_{};
 };
@@ -990,13 +1081,18 @@ struct AviGetFrame {
     std::vector<std::uint8_t> frame; // header and pixels of the frame handed out last
 };
 
-bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout& layout) {
+namespace {
+
+// The layout of a BITMAPINFOHEADER and what follows it; `tableFollows` says whether an 8-bit header must be
+// followed by its colour table within `formatSize` (a stream format must; the packed DIB handed out has it).
+const char* parseDibLayout(const std::uint8_t* format, std::size_t formatSize, bool tableFollows,
+                           DibLayout& layout) {
     if (format == nullptr || formatSize < 40) {
-        return false;
+        return "the stream format is shorter than a bitmap header";
     }
     const std::uint32_t headerSize = readLe32(format);
     if (headerSize < 40 || headerSize > formatSize) {
-        return false;
+        return "the stream format's header size is invalid";
     }
     DibLayout l;
     l.width = static_cast<std::int32_t>(readLe32(format + 4));
@@ -1004,7 +1100,7 @@ bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout
     l.bitCount = readLe16(format + 14);
     l.compression = readLe32(format + 16);
     if (l.width <= 0 || rawHeight == 0 || rawHeight == std::numeric_limits<std::int32_t>::min()) {
-        return false;
+        return "the frame size is invalid";
     }
     l.topDown = rawHeight < 0;
     l.height = l.topDown ? -rawHeight : rawHeight;
@@ -1012,43 +1108,58 @@ bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout
         if (l.bitCount == 8) {
             const std::uint32_t used = readLe32(format + 32);
             l.colours = used == 0 || used > 256 ? 256 : used;
+            // Without its colour table every frame would come out black.
+            if (tableFollows && std::uint64_t{headerSize} + std::uint64_t{l.colours} * 4 > formatSize) {
+                return "its 8-bit frames come without their colour table";
+            }
         } else if (l.bitCount == 16) {
             l.masks = {0x7C00, 0x03E0, 0x001F};
         } else if (l.bitCount == 24 || l.bitCount == 32) {
             l.masks = {0xFF0000, 0x00FF00, 0x0000FF};
         } else {
-            return false;
+            return "its bit depth is not 8, 16, 24 or 32";
         }
     } else if (l.compression == kBiBitfieldsCompression && (l.bitCount == 16 || l.bitCount == 32)) {
         // Version 4 and 5 headers hold the masks; a 40-byte header is followed by them.
         const std::size_t masksAt = headerSize >= 52 ? 40 : headerSize;
         if (masksAt + 12 > formatSize) {
-            return false;
+            return "its colour masks are missing";
         }
         for (int i = 0; i < 3; ++i) {
             l.masks[static_cast<std::size_t>(i)] = readLe32(format + masksAt + 4 * i);
         }
     } else {
-        return false;
+        return "its frames are compressed";
     }
     if (std::uint64_t(l.width) * std::uint64_t(l.height) > kAviMaxFramePixels) {
-        return false;
+        return "its frames are too large";
     }
     l.stride = ((std::uint64_t(l.width) * l.bitCount + 31) / 32) * 4;
     l.imageBytes = l.stride * std::uint64_t(l.height);
     if (l.imageBytes > kAviMaxFrameBytes) {
-        return false;
+        return "its frames are too large";
     }
     l.packedHeaderBytes =
         40 + std::size_t{l.colours} * 4 + (l.compression == kBiBitfieldsCompression ? 12 : 0);
     layout = l;
-    return true;
+    return nullptr;
+}
+
+} // namespace
+
+bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout& layout, std::string* why) {
+    const char* problem = parseDibLayout(format, formatSize, true, layout);
+    if (problem != nullptr && why != nullptr) {
+        *why = problem;
+    }
+    return problem == nullptr;
 }
 
 bool readPackedDibLayout(const std::uint8_t* packedDib, DibLayout& layout) {
     // A packed DIB from the reader has a 40-byte header, and its masks (if any) follow it; nothing beyond
     // them is read here.
-    return packedDib != nullptr && readLe32(packedDib) == 40 && readDibLayout(packedDib, 52, layout);
+    return packedDib != nullptr && readLe32(packedDib) == 40 &&
+           parseDibLayout(packedDib, 52, false, layout) == nullptr;
 }
 
 std::unique_ptr<AviByteSource> makeAviMemorySource(std::vector<std::uint8_t> bytes) {
@@ -1074,7 +1185,7 @@ AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t
         if (fd < 0) {
             return kAviErrFileOpen;
         }
-        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd), options);
+        return AVIFileOpenWriter(file, std::make_unique<FileSink>(fd, fileName), options);
     }
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -1113,6 +1224,16 @@ AviResult AVIFileOpenWriter(AviFile** file, std::unique_ptr<AviByteSink> sink,
     opened->writer = std::make_unique<Writer>(std::move(sink), options);
     *file = opened;
     return kAviOk;
+}
+
+AviResult aviFileComplete(AviFile* file) {
+    if (file == nullptr) {
+        return kAviErrBadHandle;
+    }
+    if (!file->writer) {
+        return kAviOk;
+    }
+    return file->writer->finish() ? kAviOk : kAviErrFileWrite;
 }
 
 std::uint32_t AVIFileRelease(AviFile* file) {
@@ -1268,6 +1389,10 @@ std::int32_t AVIStreamStart(AviStream* stream) {
     return static_cast<std::int32_t>(stream->record->info.dwStart);
 }
 
+std::uint32_t aviStreamSkippedChunks(AviStream* stream) {
+    return stream == nullptr || stream->record == nullptr ? 0 : stream->record->skippedChunks;
+}
+
 std::int32_t AVIStreamLength(AviStream* stream) {
     if (stream == nullptr) {
         return 0;
@@ -1328,12 +1453,12 @@ const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t positio
     AviByteSource& source = decoder->stream->file->movie->source();
     // Rows stored without the DIB padding (as some writers store them) are taken too.
     const std::uint64_t rowBytes = (std::uint64_t(l.width) * l.bitCount + 7) / 8;
-    const bool padded = entry.size >= l.imageBytes;
-    const std::uint64_t needed = padded ? l.imageBytes : rowBytes * std::uint64_t(l.height);
+    const std::uint64_t needed = pictureBytes(l, entry.size);
+    const bool padded = needed == l.imageBytes;
     // The entry must lead to a frame chunk of this stream that the file holds whole: a damaged index hands
     // out nothing rather than the wrong bytes, and no buffer is made for data that is not there.
     std::uint8_t chunkHeader[8];
-    if (entry.size < needed || entry.offset < 8 || entry.offset > source.size() ||
+    if (needed == 0 || entry.offset < 8 || entry.offset > source.size() ||
         needed > source.size() - entry.offset || !source.read(entry.offset - 8, chunkHeader, 8) ||
         !isFrameChunkOf(readLe32(chunkHeader), record.number)) {
         return nullptr;

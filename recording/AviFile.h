@@ -133,8 +133,10 @@ struct DibLayout {
 };
 
 // Checks a stream format (BITMAPINFOHEADER of at least 40 bytes and what follows it) for a frame the reader
-// decodes: 8 bits with a palette, 16, 24 or 32 bits, BI_RGB or BI_BITFIELDS, a sane size. False otherwise.
-bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout& layout);
+// decodes: 8 bits with its colour table, 16, 24 or 32 bits, BI_RGB or BI_BITFIELDS, a sane size. False
+// otherwise, with the reason in `why` when given.
+bool readDibLayout(const std::uint8_t* format, std::size_t formatSize, DibLayout& layout,
+                   std::string* why = nullptr);
 // The same for a packed DIB as AVIStreamGetFrame hands it out (40-byte header, table or masks, pixels).
 bool readPackedDibLayout(const std::uint8_t* packedDib, DibLayout& layout);
 
@@ -188,6 +190,10 @@ AviResult AVIFileOpenWriter(AviFile** file, std::unique_ptr<AviByteSink> sink,
                             const AviWriterOptions& options = AviWriterOptions());
 // Drops one reference; the last one completes a written file on disk. Returns the references left.
 std::uint32_t AVIFileRelease(AviFile* file);
+// Completes a written file on disk now (indexes, final header, length) and says whether that worked:
+// FILEWRITE when it did not, so that a recorder can report it. Releasing the file afterwards writes nothing
+// more.
+AviResult aviFileComplete(AviFile* file);
 
 // Writing: one video stream of uncompressed frames.
 AviResult AVIFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo& info);
@@ -206,7 +212,11 @@ AviResult AVIStreamInfo(AviStream* stream, AviStreamInfo* info, std::int32_t inf
 AviResult AVIStreamReadFormat(AviStream* stream, std::int32_t position, void* format,
                               std::int32_t* formatSize);
 std::int32_t AVIStreamStart(AviStream* stream);
+// The frames of the stream: the chunks that hold a whole picture of its format.
 std::int32_t AVIStreamLength(AviStream* stream);
+// The chunks of the stream passed over because they hold no whole picture: shorter than a frame, or cut off
+// by the end of the file. They are not among the stream's frames.
+std::uint32_t aviStreamSkippedChunks(AviStream* stream);
 AviResult AVIStreamBeginStreaming(AviStream* stream, std::int32_t start, std::int32_t end, std::int32_t rate);
 AviResult AVIStreamEndStreaming(AviStream* stream);
 // A frame decoder, or null when the stream holds compressed or otherwise undecodable frames. `wantedFormat`

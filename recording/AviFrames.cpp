@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 
 namespace kestrane {
 
@@ -108,13 +109,17 @@ AviResult AviFrameReader::finishOpen(AviResult opened) {
     }
     AVIStreamInfo(stream_, &info_, sizeof info_);
     frameCount_ = AVIStreamLength(stream_);
+    skippedChunks_ = aviStreamSkippedChunks(stream_);
     decoder_ = AVIStreamGetFrameOpen(stream_, nullptr);
     std::int32_t formatSize = 0;
     AVIStreamReadFormat(stream_, 0, nullptr, &formatSize);
     std::vector<std::uint8_t> format(static_cast<std::size_t>(formatSize));
     AVIStreamReadFormat(stream_, 0, format.data(), &formatSize);
-    if (decoder_ == nullptr || !readDibLayout(format.data(), format.size(), layout_)) {
+    std::string why;
+    const bool decodable = readDibLayout(format.data(), format.size(), layout_, &why);
+    if (decoder_ == nullptr || !decodable) {
         close();
+        refusal_ = why.empty() ? "its frames cannot be decoded" : why;
         return kAviErrNoCompressor;
     }
     return kAviOk;
@@ -136,6 +141,32 @@ void AviFrameReader::close() {
     info_ = AviStreamInfo();
     layout_ = DibLayout();
     frameCount_ = 0;
+    skippedChunks_ = 0;
+    refusal_.clear();
+}
+
+bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std::string& why,
+                        std::string& note) {
+    note.clear();
+    if (const AviResult opened = reader.open(fileName); opened != kAviOk) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
+        why = "cannot read movie '" + fileName + "'" +
+              (reader.refusal().empty() ? "" : ": " + reader.refusal()) + " (AVI error " + code + ")";
+        return false;
+    }
+    const std::uint32_t skipped = reader.skippedChunks();
+    const std::string chunks =
+        std::to_string(skipped) + (skipped == 1 ? " chunk" : " chunks") + " without a whole frame";
+    if (reader.frameCount() == 0) {
+        why = "movie '" + fileName + "' holds no complete frame" + (skipped > 0 ? " (" + chunks + ")" : "");
+        reader.close();
+        return false;
+    }
+    if (skipped > 0) {
+        note = "skipped " + chunks + " in '" + fileName + "'";
+    }
+    return true;
 }
 
 bool AviFrameReader::frame(std::int32_t n, Bitmap& out) {

@@ -24,12 +24,16 @@ class AviFrameReader {
     ~AviFrameReader() { close(); }
 
     // Opens the file's first video stream; NODATA without one, NOCOMPRESSOR when its frames cannot be
-    // decoded.
+    // decoded (refusal() then says why).
     AviResult open(const std::string& fileName);
     AviResult open(std::unique_ptr<AviByteSource> source);
     void close();
 
     std::int32_t frameCount() const { return frameCount_; }
+    // Chunks of the stream that hold no whole frame and are not among its frames.
+    std::uint32_t skippedChunks() const { return skippedChunks_; }
+    // Why the last open found the frames undecodable; empty otherwise.
+    const std::string& refusal() const { return refusal_; }
     std::int32_t width() const { return layout_.width; }
     std::int32_t height() const { return layout_.height; }
     const AviStreamInfo& streamInfo() const { return info_; }
@@ -47,6 +51,15 @@ class AviFrameReader {
     AviStreamInfo info_;
     DibLayout layout_;
     std::int32_t frameCount_ = 0;
+    std::uint32_t skippedChunks_ = 0;
+    std::string refusal_;
 };
+
+// Opens a movie whose frames are to be analysed one by one. False, with the one line that says why in `why`,
+// when the file cannot be read or holds not a single whole frame: chunks too short for a frame would each
+// become a black frame, so that a few bytes of input turned into hundreds of kilobytes of maps. When some
+// chunks were skipped, `note` says how many (otherwise it is empty).
+bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std::string& why,
+                        std::string& note);
 
 } // namespace kestrane

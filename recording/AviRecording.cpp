@@ -14,6 +14,9 @@ namespace {
 
 // What the operator is told about a failed AVI call; `error` is errno as the call left it (0 for none).
 std::string reasonFor(AviResult code, int error) {
+    if (error == ENOENT && code == kAviErrFileWrite) {
+        return "the file or its folder was removed during the recording";
+    }
     if (error != 0) {
         return std::strerror(error);
     }

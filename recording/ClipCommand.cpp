@@ -188,11 +188,13 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
         state.FlatFieldOn = 1;
     }
     AviFrameReader reader;
-    if (const AviResult opened = reader.open(options.movie); opened != kAviOk) {
-        char code[16];
-        std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-        throw ClipError{"kestrane-analyse: cannot read movie '" + options.movie + "' (AVI error " + code +
-                        ")"};
+    std::string why;
+    std::string note;
+    if (!openMovieToAnalyse(reader, options.movie, why, note)) {
+        throw ClipError{"kestrane-analyse: " + why};
+    }
+    if (!note.empty()) {
+        err << "kestrane-analyse: " << note << '\n';
     }
 
     const std::unique_ptr<QGuiApplication> app = ensureGuiApplication();

@@ -87,6 +87,17 @@ QSize streamFrameSize(AviStream* stream) {
     return readDibLayout(format.data(), format.size(), layout) ? QSize(layout.width, layout.height) : QSize();
 }
 
+// Frame OfflineFrameIndex of the stream, counted from its first frame as the file's other readers count, so
+// that a stream starting at a later position is read from its beginning to its end.
+const std::uint8_t* fetchFrame() {
+    const std::int64_t position = std::int64_t{StreamFirstFrame} + OfflineFrameIndex;
+    if (position < std::numeric_limits<std::int32_t>::min() ||
+        position > std::numeric_limits<std::int32_t>::max()) {
+        return nullptr;
+    }
+    return AVIStreamGetFrame(FrameDecoder, static_cast<std::int32_t>(position));
+}
+
 // ReaderBitmap in the size of the frame it is to hold; kept when the size stays.
 void sizeReaderBitmap(const QSize& size) {
     if (ReaderBitmap.size() != size || ReaderBitmap.format() != QImage::Format_RGB32) {
@@ -179,7 +190,7 @@ void TForm3::HeadAVI(const char* FileName) {
     gStreamFrameSize = streamFrameSize(MovieStream);
     gMovieOpen = true;
     ++gMovieGeneration;
-    CurrentFrame = AVIStreamGetFrame(FrameDecoder, OfflineFrameIndex);
+    CurrentFrame = fetchFrame();
 }
 
 void TForm3::IterateAVI() {
@@ -210,7 +221,7 @@ void TForm3::IterateAVI() {
     if (OfflineFrameIndex < std::numeric_limits<std::int32_t>::max()) {
         ++OfflineFrameIndex;
     }
-    CurrentFrame = AVIStreamGetFrame(FrameDecoder, OfflineFrameIndex);
+    CurrentFrame = fetchFrame();
 }
 
 void TForm3::CloseAVI() {

@@ -36,7 +36,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PixelCase{"worked example", 120, 100, 90, 130, 1.0L, {143, 115, 76}},
                       PixelCase{"zero Y with clamped cosine", 50, 25, 50, 25, 1.0L, {128, 40, 45}},
                       PixelCase{"all dark", 0, 0, 0, 0, 1.0L, {128, 1, 0}},
-                      PixelCase{"worked example at MaxSin 0.4", 120, 100, 90, 130, 0.4L, {143, 115, 189}}),
+                      PixelCase{"worked example at MaxSin 0.4", 120, 100, 90, 130, 0.4L, {143, 115, 189}},
+                      // X = 29, Y = 7, R = sqrt(890): k = 197, extinction round(117.93), v = 0.29612.
+                      PixelCase{"bright uniform field", 255, 255, 255, 255, 1.0L, {118, 127, 76}},
+                      // X = 157, Y = 127: the squared length 40778 lies past the root table; R = 201.94 gives
+                      // k = 178 and extinction round(100.28) (a length cut to the table's last entry would
+                      // give 106), and v clamps to 1.
+                      PixelCase{"longest vector", 255, 255, 0, 0, 1.0L, {100, 127, 255}}),
     [](const auto& info) {
         std::string n = info.param.name;
         for (char& ch : n) {
@@ -46,32 +52,6 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return n;
     });
-
-// Independent arithmetic for the cases whose extinction and |sin d| the published text leaves implicit.
-TEST(PixelFormula, BrightUniformFieldAndLongVector) {
-    const Tables& t = tables();
-    // Uniform 255: a' = 314, d' = 240, X = 29, Y = 7.
-    {
-        const Extended r = t.root[29 * 29 + 7 * 7];
-        const auto k = static_cast<std::size_t>(std::nearbyintl((29.0L / r + 1.0L) * 100.0L));
-        const auto e = static_cast<int>(std::nearbyintl(128.0L - t.angle[k]));
-        const MapPixel p = analysePixel(t, 1.0L, 255, 255, 255, 255);
-        EXPECT_EQ(p.extinction, e);
-        EXPECT_EQ(p.transmission, 127);
-        EXPECT_EQ(p.sinD, static_cast<int>(std::nearbyintl(r / 127.0L * t.sinDGain[e] * 255.0L)));
-    }
-    // a = b = 255, c = d = 0: X = 157, Y = 127, squared length 40778 lies past the table's end.
-    {
-        const MapPixel p = analysePixel(t, 1.0L, 255, 255, 0, 0);
-        const float r = differenceLength(t, 40778);
-        EXPECT_EQ(r, static_cast<float>(std::sqrt(40778.0L)));
-        const Extended q = 157.0L / r;
-        const auto k = static_cast<std::size_t>(std::nearbyintl((q + 1.0L) * 100.0L));
-        EXPECT_EQ(p.extinction, static_cast<int>(std::nearbyintl(128.0L - t.angle[k])));
-        EXPECT_EQ(p.transmission, 127);
-        EXPECT_EQ(p.sinD, 255); // v is clamped to 1.0
-    }
-}
 
 TEST(PixelFormula, SinDAboveFullScaleSaturates) {
     // a = 255, d = 255 against dark b and c gives v above 1, clamped to 1.0.

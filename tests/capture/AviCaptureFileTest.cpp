@@ -4,6 +4,7 @@
 
 #include "capture/AviSequenceSink.h"
 #include "capture/CameraSelection.h"
+#include "capture/YUVConverts.h"
 #include "recording/AviFile.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,27 @@ TEST_F(AviCaptureFile, UncreatableFileStartsNoCapture) {
     rig.connection->StartSequence();
     EXPECT_EQ(rig.connection->CaptureStatus.capturingNow, 0u);
     EXPECT_NE(rig.connection->CaptureStatus.lastError, 0);
+}
+
+// A capture file removed before it was completed is a failed write; its frames are written out again under
+// its name.
+TEST(AviSequenceSink, AFileRemovedBeforeItIsCompletedIsAFailedWriteThatKeepsItsFrames) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("kestrane-sink-" + std::to_string(::getpid()) + ".avi");
+    const std::vector<std::uint8_t> header = test::bitmapInfo(64, 48, 24, kBiRgb);
+    const std::vector<std::uint8_t> pixels(64 * 48 * 3, 77);
+    for (const bool removed : {false, true}) {
+        std::unique_ptr<SequenceSink> sink = makeAviSequenceSink(file.string());
+        ASSERT_EQ(sink->begin(header, 35000), 0);
+        ASSERT_EQ(sink->addFrame(pixels.data(), pixels.size()), 0);
+        ASSERT_EQ(sink->addFrame(pixels.data(), pixels.size()), 0);
+        if (removed) {
+            std::filesystem::remove(file);
+        }
+        EXPECT_EQ(sink->finish(), removed ? kAviErrFileWrite : kAviOk);
+        EXPECT_EQ(readBack(file.string()).frames, 2);
+    }
+    std::filesystem::remove(file);
 }
 
 } // namespace

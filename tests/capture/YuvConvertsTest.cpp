@@ -1,5 +1,5 @@
 // The YUV check values, the integer converter against the extended formula over every input, and the
-// geometry of each layout (odd sizes, the mirrored Y41P, the planar chroma walk).
+// geometry of each layout (odd sizes, Y41P's groups of eight, the planar chroma walk).
 #include "capture/YUVConverts.h"
 
 #include <gtest/gtest.h>
@@ -170,7 +170,6 @@ Taps tapsOf(std::uint8_t code, int w, int h, int x, int line) {
     case kFormatY41p: {
         static constexpr int kYAt[8] = {1, 3, 5, 7, 8, 9, 10, 11};
         t.written = true;
-        t.row = line; // the first source line is the first stored row: mirrored against the others
         const std::size_t base =
             (W + 7) / 8 * 12 * static_cast<std::size_t>(line) + 12 * static_cast<std::size_t>(x / 8);
         const std::size_t half = x % 8 < 4 ? 0 : 4;

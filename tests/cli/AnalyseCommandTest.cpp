@@ -48,6 +48,10 @@ class AnalyseCommand : public ::testing::Test {
         std::ifstream in(p, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
+    static void writeAll(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
 
     int run(std::vector<std::string> args) {
         err.str("");
@@ -137,8 +141,21 @@ TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
     }
 }
 
-// An uncompressed 32-bit movie whose frame n has uniform quadrants a + n, b, c, d.
-void writeMovie(const std::string& path, int width, int height, int frames) {
+// The data offset of the `nth` chunk with this id, found by its bytes.
+std::size_t findChunk(const std::vector<std::uint8_t>& bytes, const char* id, int nth = 0) {
+    for (std::size_t at = 0; at + 8 <= bytes.size(); ++at) {
+        if (std::equal(id, id + 4, bytes.begin() + static_cast<std::ptrdiff_t>(at)) && nth-- == 0) {
+            return at + 8;
+        }
+    }
+    ADD_FAILURE() << "no chunk " << id;
+    return 0;
+}
+
+// An uncompressed movie whose frame n has uniform quadrants a + n, b, c, d; chunks of `chunkBytes` bytes
+// when that is not negative. 8-bit movies carry a grey colour table.
+void writeMovie(const std::string& path, int width, int height, int frames, int chunkBytes = -1,
+                int bits = 32) {
     AviFile* file = nullptr;
     ASSERT_EQ(AVIFileOpen(&file, path, kOfWrite | kOfCreate), kAviOk);
     AviStreamInfo info;
@@ -149,13 +166,17 @@ void writeMovie(const std::string& path, int width, int height, int frames) {
     AviStream* stream = nullptr;
     ASSERT_EQ(AVIFileCreateStream(file, &stream, info), kAviOk);
     Bitmap frame(width, height, 32);
-    std::vector<std::uint8_t> format(40, 0);
+    std::vector<std::uint8_t> format(bits == 8 ? 40 + 1024 : 40, 0);
     writeLe32(format.data(), 40);
     writeLe32(format.data() + 4, static_cast<std::uint32_t>(width));
     writeLe32(format.data() + 8, static_cast<std::uint32_t>(height));
     writeLe16(format.data() + 12, 1);
-    writeLe16(format.data() + 14, 32);
-    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), 40), kAviOk);
+    writeLe16(format.data() + 14, static_cast<std::uint16_t>(bits));
+    for (int i = 0; bits == 8 && i < 256; ++i) {
+        std::fill_n(format.begin() + 40 + 4 * i, 3, static_cast<std::uint8_t>(i));
+    }
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size())), kAviOk);
+    const auto size = static_cast<std::int32_t>(frame.sizeBytes() * static_cast<std::size_t>(bits) / 32);
     for (int n = 0; n < frames; ++n) {
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
@@ -163,9 +184,9 @@ void writeMovie(const std::string& path, int width, int height, int frames) {
                 frame.row(y)[4 * x + 2] = static_cast<std::uint8_t>(v);
             }
         }
-        ASSERT_EQ(AVIStreamWrite(stream, n, 1, frame.bits(), static_cast<std::int32_t>(frame.sizeBytes()),
-                                 kAviIfKeyframe),
-                  kAviOk);
+        ASSERT_EQ(
+            AVIStreamWrite(stream, n, 1, frame.bits(), chunkBytes < 0 ? size : chunkBytes, kAviIfKeyframe),
+            kAviOk);
     }
     AVIStreamRelease(stream);
     AVIFileRelease(file);
@@ -208,6 +229,46 @@ TEST_F(AnalyseCommand, ADamagedMovieIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(run({path("cut.avi"), path("out")}), 2);
     EXPECT_NE(err.str().find("cut.avi"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+// Movies the command cannot take: one line saying why, exit 2, nothing written.
+TEST_F(AnalyseCommand, RefusesMoviesWithoutAWholeFrameOrWithoutColours) {
+    // 200 empty chunks (eight bytes each) would otherwise become 600 black maps.
+    writeMovie(path("empty.avi"), 640, 480, 200, 0);
+    // An 8-bit stream whose colour table was dropped: its frames would all read black.
+    writeMovie(path("palette.avi"), 64, 48, 1, -1, 8);
+    auto bytes = readAll(dir / "palette.avi");
+    const std::size_t strf = findChunk(bytes, "strf");
+    writeLe32(bytes.data() + strf - 4, 40);
+    writeLe32(bytes.data() + strf + 40, makeFourcc('J', 'U', 'N', 'K'));
+    writeLe32(bytes.data() + strf + 44, 1024 - 8);
+    writeAll(path("palette.avi"), bytes);
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{path("empty.avi"), path("out")}, "no complete frame (200 chunks without a whole frame)"},
+        {{"--clip=sind", path("empty.avi"), path("out")}, "no complete frame"},
+        {{path("palette.avi"), path("out")}, "without their colour table"},
+    };
+    for (const auto& [args, reason] : cases) {
+        EXPECT_EQ(run(args), 2) << args.front();
+        const std::string text = err.str();
+        EXPECT_NE(text.find(reason), std::string::npos) << text;
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+        EXPECT_FALSE(fs::exists(dir / "out")) << args.front();
+    }
+}
+
+TEST_F(AnalyseCommand, ARecordingCutInsideItsLastFrameGivesItsWholeFrames) {
+    writeMovie(path("movie.avi"), 640, 480, 3);
+    auto bytes = readAll(dir / "movie.avi");
+    const std::size_t third = findChunk(bytes, "00db", 2);
+    bytes.resize(third + 1000);
+    writeAll(path("cut.avi"), bytes);
+    ASSERT_EQ(run({path("cut.avi"), path("out")}), 0) << err.str();
+    EXPECT_EQ(readAll(dir / "out" / "sind-00000.pgm").back(), 76);
+    EXPECT_TRUE(fs::exists(dir / "out" / "sind-00001.pgm"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "sind-00002.pgm"));
+    EXPECT_NE(err.str().find("skipped 1 chunk without a whole frame"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("2 of 2 frames"), std::string::npos) << err.str();
 }
 
 TEST_F(AnalyseCommand, TheProgramItselfExitsWithTwoOnAMissingFile) {

@@ -4,9 +4,12 @@
 #include "capture/CameraSelection.h"
 #include "imaging/Bmp.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <cerrno>
+#include <cstring>
 #include <set>
 
 namespace {
@@ -106,6 +109,21 @@ TEST_F(CameraWindowTest, RecordingWithoutACameraReportsAndWritesNothing) {
     EXPECT_THROW(f.IntensitycorrectionClick(), std::runtime_error);
     EXPECT_FALSE(QFile::exists(path("kestrane-backgroundintensity4.bmp")));
     EXPECT_EQ(measurementState().FlatFieldOn, 0);
+}
+
+TEST_F(CameraWindowTest, ABackgroundThatCannotBeWrittenIsReportedWithTheReason) {
+    TForm1& f = makeForm(quadrantFrame(64, 128, 255, 1));
+    showAndActivate();
+    // A folder in the file's place: the picture cannot be stored under that name.
+    ASSERT_TRUE(QDir().mkpath(path("kestrane-backgroundintensity4.bmp")));
+    try {
+        f.IntensitycorrectionClick();
+        FAIL() << "the write must fail";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  std::string("cannot write kestrane-backgroundintensity4.bmp: ") + std::strerror(EISDIR));
+    }
+    EXPECT_EQ(measurementState().FlatFieldOn, 0) << "the gains change only once the file is written";
 }
 
 TEST_F(CameraWindowTest, ACameraPictureOfAnotherSizeIsNotRecorded) {

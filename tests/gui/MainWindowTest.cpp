@@ -14,6 +14,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <new>
+
 namespace {
 
 // Counts the passes that get past the gate.
@@ -26,6 +28,24 @@ class CountingForm : public TForm1 {
     void analyseAndRender() override {
         ++passes;
         TForm1::analyseAndRender();
+    }
+};
+
+// A pass that fails in its analysis, or in its rendering after the maps were computed, as a bitmap that
+// cannot be made would make it fail.
+class FailingForm : public TForm1 {
+  public:
+    using TForm1::TForm1;
+    enum { kNever, kInAnalysis, kInRendering } fail = kNever;
+
+  protected:
+    void analyseAndRender() override {
+        if (fail != kInAnalysis) {
+            TForm1::analyseAndRender();
+        }
+        if (fail != kNever) {
+            throw std::bad_alloc();
+        }
     }
 };
 
@@ -250,6 +270,22 @@ TEST_F(WindowTest, ARecorderKeepsTheLoopStoppedUntilTheSinDBoxIsClicked) {
     EXPECT_EQ(measurementState().RecordingActive, 0);
     form->TarvolundClick();
     EXPECT_TRUE(form->Timer2->isActive());
+}
+
+TEST_F(WindowTest, APassThatFailsStillRearmsTheLoopUnlessARecorderHoldsIt) {
+    auto& failing = makeForm<FailingForm>(workedExampleFrame());
+    showAndActivate();
+    for (const auto where : {FailingForm::kInAnalysis, FailingForm::kInRendering}) {
+        failing.fail = where;
+        // The tick switches the loop off; the failed pass must switch it on again and pass its error on.
+        EXPECT_THROW(form->Timer2Timer(), std::bad_alloc) << where;
+        EXPECT_TRUE(form->Timer2->isActive()) << where;
+    }
+    measurementState().RecordingActive = 1;
+    form->setTimer2Enabled(false);
+    EXPECT_THROW(form->TarvolundClick(), std::bad_alloc);
+    EXPECT_FALSE(form->Timer2->isActive());
+    measurementState().RecordingActive = 0;
 }
 
 TEST_F(WindowTest, WithoutCameraThePassStopsInItsGate) {

@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <fcntl.h>
+#include <functional>
 #include <sstream>
 #include <unistd.h>
 
@@ -33,9 +34,14 @@ class ScriptedCapture : public StillFrameCapture {
         grabbed();
     }
     bool grabRaw(Bitmap& frame) override {
-        const bool ok = StillFrameCapture::grabRaw(frame);
+        const bool ok = !unplugged && StillFrameCapture::grabRaw(frame);
         grabbed();
         return ok;
+    }
+    // What a driver that has gone away does to the next grabs.
+    void unplug() {
+        unplugged = true;
+        kestrane::measurementState().CaptureReady = 0;
     }
     bool startSequence(const std::string& fileName, std::string& error) override {
         sequenceFile = fileName;
@@ -54,9 +60,14 @@ class ScriptedCapture : public StillFrameCapture {
     std::string startError;
     std::string endError;
     bool running = false;
+    bool unplugged = false;
+    std::function<void(int grab)> onGrab;
 
   private:
     void grabbed() {
+        if (onGrab) {
+            onGrab(grabs + 1);
+        }
         if (++grabs == escapeAtGrab && Form1 != nullptr) {
             QCoreApplication::postEvent(Form1,
                                         new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
@@ -307,9 +318,13 @@ TEST_F(RecordingWindow, AFullDiskEndsTheClipWithTheFramesSoFarInAPlayableFile) {
     };
     form->SaveSineDClick();
 
-    EXPECT_EQ(dialogs.messages.last(), "Could not add frame");
-    EXPECT_EQ(measurementState().RecordingActive, 0);
     const Clip clip = readClip(file);
+    EXPECT_EQ(dialogs.messages.last(),
+              QStringLiteral("Could not add frame\nthe file cannot be written (is the "
+                             "disk full?): %1 keeps the %2 frames recorded before.")
+                  .arg(file)
+                  .arg(clip.frames.size()));
+    EXPECT_EQ(measurementState().RecordingActive, 0);
     EXPECT_GE(clip.frames.size(), 4u);
     EXPECT_LE(clip.frames.size(), 5u);
     EXPECT_TRUE(form->Animate1->isPlaying());
@@ -452,5 +467,64 @@ TEST_F(RecordingWindow, TheClipCommandWritesTheWindowsOfflineClip) {
         EXPECT_FALSE(QFile::exists(path("bad.avi")));
     }
 }
+
+} // namespace
+
+namespace {
+
+struct MidRecordingFault {
+    const char* name;
+    bool rawRecording;        // the program's own raw recorder, else a live |sin(d)| clip
+    bool removeDataDirectory; // else the camera is unplugged
+    const char* message;
+};
+
+class RecordingFault : public RecordingWindow, public ::testing::WithParamInterface<MidRecordingFault> {};
+
+// The fault strikes at the sixth grab of the recording; what was recorded before stays in a playable file and
+// the operator is told what happened and what the file keeps.
+TEST_P(RecordingFault, EndsTheRecordingWithAMessageAndAPlayableFile) {
+    const MidRecordingFault f = GetParam();
+    ScriptedCapture& camera = makeCameraForm();
+    showAndActivate();
+    const int firstGrab = camera.grabs;
+    camera.onGrab = [&](int grab) {
+        if (grab == firstGrab + 6) {
+            if (f.removeDataDirectory) {
+                QDir(path("data")).removeRecursively();
+            } else {
+                camera.unplug();
+            }
+        }
+    };
+    if (f.rawRecording) {
+        form->TrackBar6->setValue(6); // 0.06 s a frame: the program's own recorder
+        form->SaveVideoClick();
+    } else {
+        form->SaveSineDClick();
+    }
+    const QString file = data(f.rawRecording ? "offline.avi" : "sind1.avi");
+    const Clip clip = readClip(file);
+    EXPECT_GE(clip.frames.size(), 3u);
+    EXPECT_LE(clip.frames.size(), 6u);
+    ASSERT_FALSE(dialogs.messages.isEmpty());
+    EXPECT_EQ(dialogs.messages.last(), QStringLiteral("%1%2 keeps the %3 frames recorded before.")
+                                           .arg(QString::fromUtf8(f.message), file)
+                                           .arg(clip.frames.size()));
+    EXPECT_EQ(measurementState().RecordingActive, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RecordingFault,
+    ::testing::Values(
+        MidRecordingFault{"UnpluggedDuringAClip", false, false,
+                          "The camera was disconnected during the recording: "},
+        MidRecordingFault{"UnpluggedDuringARawRecording", true, false,
+                          "The camera was disconnected during the recording: "},
+        MidRecordingFault{"DataDirectoryRemovedDuringAClip", false, true,
+                          "Could not add frame\nthe file or its folder was removed during the recording: "},
+        MidRecordingFault{"DataDirectoryRemovedDuringARawRecording", true, true,
+                          "Could not add frame\nthe file or its folder was removed during the recording: "}),
+    [](const ::testing::TestParamInfo<MidRecordingFault>& info) { return std::string(info.param.name); });
 
 } // namespace

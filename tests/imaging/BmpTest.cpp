@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace kestrane {
 namespace {
@@ -118,7 +120,54 @@ TEST(BmpFile, WriteThenReadAndMissingFile) {
     ASSERT_TRUE(readBmpFile(path, read, error)) << error;
     EXPECT_EQ(read, original);
     EXPECT_FALSE(readBmpFile((dir / "missing.bmp").string(), read, error));
-    EXPECT_FALSE(writeBmpFile((dir / "no-such-dir" / "x.bmp").string(), original, error));
+    // A failed write says which file and why.
+    const std::string lost = (dir / "no-such-dir" / "x.bmp").string();
+    EXPECT_FALSE(writeBmpFile(lost, original, error));
+    EXPECT_EQ(error, "cannot write " + lost + ": " + std::strerror(ENOENT));
+    std::filesystem::create_directories(dir / "taken.bmp");
+    EXPECT_FALSE(writeBmpFile((dir / "taken.bmp").string(), original, error));
+    EXPECT_EQ(error, "cannot write " + (dir / "taken.bmp").string() + ": " + std::strerror(EISDIR));
+    EXPECT_FALSE(std::filesystem::exists(dir / "taken.bmp.part"));
+    std::filesystem::remove_all(dir);
+}
+
+// The headers are read first and decide how much more is read: a frame header in front of a huge file is
+// refused at once, without loading the file.
+TEST(BmpFile, IsJudgedByItsHeadersBeforeItIsRead) {
+    const auto dir = std::filesystem::temp_directory_path() / "kestrane-bmp-head-test";
+    std::filesystem::create_directories(dir);
+    const Bitmap frame = gradient(640, 480, 24);
+    const std::vector<std::uint8_t> file = encodeBmp(frame);
+    struct Case {
+        const char* name;
+        std::uint64_t size; // the file is cut or extended (with a hole) to this size
+        const char* error;  // null: the frame reads back
+    } cases[] = {
+        {"exact", file.size(), nullptr},
+        {"a little trailing data", file.size() + 4096, nullptr},
+        {"a gigabyte behind a frame header", file.size() + (1ULL << 30), "far larger"},
+        {"cut inside the pixels", file.size() - 1, "truncated"},
+        {"headers only", 54, "truncated"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = (dir / "frame.bmp").string();
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(file.data()),
+                      static_cast<std::streamsize>(std::min<std::uint64_t>(c.size, file.size())));
+        }
+        std::filesystem::resize_file(path, c.size);
+        Bitmap read;
+        std::string error;
+        const bool ok = readBmpFile(path, read, error);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(ok) << c.name << ": " << error;
+            EXPECT_EQ(read, frame) << c.name;
+        } else {
+            EXPECT_FALSE(ok) << c.name;
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
+        }
+    }
     std::filesystem::remove_all(dir);
 }
 

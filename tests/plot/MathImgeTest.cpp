@@ -505,9 +505,29 @@ TEST(MathImageScreenshot, TimeTraceOfSinD) {
     plot.Clear();
     plot.D2DrawAxes(QStringLiteral("time (seconds)"), QStringLiteral("|sin(d)|"), true, Qt::black, Qt::black);
     drawTrace(plot);
-    const QImage shot = plot.grab().toImage();
-    EXPECT_EQ(shot.size(), QSize(kPlotWidth, kPlotHeight));
+    const QImage shot = plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), QSize(kPlotWidth, kPlotHeight));
     EXPECT_TRUE(shot.save(QStringLiteral("plot-screenshot.png")));
+    // What the window shows is the plot's picture.
+    EXPECT_EQ(shot, plot.Bitmap().convertToFormat(QImage::Format_RGB32));
+    const auto inkNear = [&](Extended t, Extended value) {
+        const QPoint p(plot.D2ScreenX(t), plot.D2ScreenY(value));
+        return inkCount(shot, QRect(p - QPoint(1, 1), QSize(3, 3))) > 0;
+    };
+    // The curve runs through its points, and nowhere else in the plot area.
+    for (int i = 1; i < 100; ++i) {
+        const Extended t = 3.5L * i / 100;
+        EXPECT_TRUE(inkNear(t, std::fabs(std::sin(t * 2)))) << "t = " << static_cast<double>(t);
+    }
+    for (const Extended t : {std::numbers::pi_v<Extended> / 4, std::numbers::pi_v<Extended> / 2}) {
+        EXPECT_FALSE(inkNear(t, 0.5L)) << "t = " << static_cast<double>(t);
+    }
+    // The axes leave room for their labels left of and below the plot area, and write them there.
+    const QPoint origin(plot.D2ScreenX(0), plot.D2ScreenY(0));
+    EXPECT_GT(origin.x(), 10);
+    EXPECT_LT(origin.y(), kPlotHeight - 10);
+    EXPECT_GT(inkCount(shot, QRect(0, 0, origin.x() - 1, kPlotHeight)), 20) << "y labels";
+    EXPECT_GT(inkCount(shot, QRect(origin.x(), origin.y() + 2, kPlotWidth, kPlotHeight)), 20) << "x labels";
 }
 
 } // namespace

@@ -214,25 +214,42 @@ TEST(AviLayout, RecordingPastTheRiffLimitGoesOnAsOpenDml) {
     }
 }
 
+// A clip written into memory as a recorder writes it: the stream made and its format set, then frames of any
+// size.
+struct MemoryClip {
+    std::shared_ptr<std::vector<std::uint8_t>> bytes = std::make_shared<std::vector<std::uint8_t>>();
+    AviFile* file = nullptr;
+    AviStream* stream = nullptr;
+    AviResult formatResult = kAviOk;
+
+    MemoryClip(const ClipSpec& c, const std::vector<std::uint8_t>& format) {
+        AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes));
+        AVIFileCreateStream(file, &stream, recorderStreamInfo(c));
+        formatResult = AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size()));
+    }
+    explicit MemoryClip(const ClipSpec& c) : MemoryClip(c, dibFormat(c)) {}
+    AviResult write(const std::vector<std::uint8_t>& pixels, std::size_t size) {
+        return AVIStreamWrite(stream, -1, 1, pixels.data(), static_cast<std::int32_t>(size), kAviIfKeyframe);
+    }
+    // Completes the file and hands out its bytes.
+    std::vector<std::uint8_t> close() {
+        AVIStreamRelease(stream);
+        AVIFileRelease(file);
+        return *bytes;
+    }
+};
+
 // Rows stored without the DIB padding (as some writers do) are spread out to DIB rows.
 TEST(AviReader, TakesFramesWithUnpaddedRows) {
     const ClipSpec c{3, 4, 24, 10};
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-    AviFile* file = nullptr;
-    AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes));
-    AviStream* stream = nullptr;
-    AVIFileCreateStream(file, &stream, recorderStreamInfo(c));
-    const std::vector<std::uint8_t> format = dibFormat(c);
-    AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size()));
+    MemoryClip written(c);
     std::vector<std::uint8_t> tight(36);
     for (std::size_t i = 0; i < tight.size(); ++i) {
         tight[i] = static_cast<std::uint8_t>(i + 1);
     }
-    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, tight.data(), 36, kAviIfKeyframe), kAviOk);
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
+    ASSERT_EQ(written.write(tight, tight.size()), kAviOk);
 
-    OpenClip clip(*bytes);
+    OpenClip clip(written.close());
     const std::vector<std::uint8_t> rows = clip.pixels(0);
     ASSERT_EQ(rows.size(), 48u);
     for (int r = 0; r < 4; ++r) {
@@ -386,6 +403,43 @@ TEST(AviWriter, RejectsCallsOutOfOrder) {
     expectCompleteClip(*bytes, c, 1);
 }
 
+// A disk that fails every write while `broken` is set.
+class BreakingSink : public MemorySink {
+  public:
+    BreakingSink(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::shared_ptr<bool> broken)
+        : MemorySink(std::move(bytes)), broken_(std::move(broken)) {}
+    bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+        return !*broken_ && MemorySink::writeAt(offset, data, count);
+    }
+
+  private:
+    std::shared_ptr<bool> broken_;
+};
+
+// Completing the file (index, final header) can fail too; the recorder must hear of it, and a later release
+// tries again.
+TEST(AviWriter, AFailureWhileCompletingTheFileIsReported) {
+    const ClipSpec c{64, 48, 24, 10};
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    auto broken = std::make_shared<bool>(false);
+    AviFile* file = nullptr;
+    ASSERT_EQ(AVIFileOpenWriter(&file, std::make_unique<BreakingSink>(bytes, broken)), kAviOk);
+    ASSERT_EQ(writeClip(file, c, 2), 2);
+    *broken = true;
+    EXPECT_EQ(aviFileComplete(file), kAviErrFileWrite);
+    *broken = false;
+    AVIFileRelease(file);
+    expectCompleteClip(*bytes, c, 2);
+
+    bytes->clear();
+    ASSERT_EQ(AVIFileOpenWriter(&file, std::make_unique<MemorySink>(bytes)), kAviOk);
+    ASSERT_EQ(writeClip(file, c, 2), 2);
+    EXPECT_EQ(aviFileComplete(file), kAviOk);
+    const std::vector<std::uint8_t> completed = *bytes;
+    AVIFileRelease(file);
+    EXPECT_EQ(*bytes, completed) << "a completed file is left as it is";
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Reading what is not a good AVI
 
@@ -472,6 +526,81 @@ std::vector<int> framesHandedOut(const std::vector<std::uint8_t>& bytes, const C
     return delivered;
 }
 
+// A clip whose frame chunks have the given sizes: a chunk of a whole frame's size holds the next frame of the
+// clip, a shorter one the start of it.
+std::vector<std::uint8_t> clipOfChunks(const ClipSpec& c, const std::vector<std::uint32_t>& sizes) {
+    MemoryClip written(c);
+    int whole = 0;
+    for (const std::uint32_t size : sizes) {
+        EXPECT_EQ(written.write(framePixels(c, whole), size), kAviOk);
+        whole += size == imageBytes(c) ? 1 : 0;
+    }
+    return written.close();
+}
+
+// A chunk that cannot hold a whole picture is no frame: it is skipped and counted, whether the frames are
+// found through the index or by walking the file, and every whole frame is still there.
+TEST(AviReader, ChunksWithoutAWholeFrameAreSkippedAndCounted) {
+    const ClipSpec c{37, 24, 24, 10};
+    const std::uint32_t whole = imageBytes(c);
+    const std::uint32_t unpadded = 37 * 3 * 24;
+    std::vector<std::uint8_t> cut = smallClipBytes(c, 3);
+    std::size_t lastFrameAt = 0;
+    for (const FoundChunk& k : riffLayout(cut)) {
+        lastFrameAt = k.id == "00db" ? k.dataAt : lastFrameAt;
+    }
+    cut.resize(lastFrameAt + whole / 2);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        int frames;
+        std::uint32_t skipped;
+    } cases[] = {
+        {"empty chunks only", clipOfChunks(c, std::vector<std::uint32_t>(200, 0)), 0, 200},
+        {"short chunks between frames", clipOfChunks(c, {whole, 0, whole, whole / 2, whole, 8}), 3, 3},
+        {"a byte short of rows without padding", clipOfChunks(c, {whole, unpadded - 1}), 1, 1},
+        {"a recording cut inside its last frame", cut, 2, 1},
+    };
+    for (const Case& k : cases) {
+        OpenClip clip(k.bytes);
+        ASSERT_EQ(clip.result, kAviOk) << k.name;
+        EXPECT_EQ(AVIStreamLength(clip.stream), k.frames) << k.name;
+        EXPECT_EQ(aviStreamSkippedChunks(clip.stream), k.skipped) << k.name;
+        for (int n = 0; n < k.frames; ++n) {
+            EXPECT_EQ(clip.pixels(n), framePixels(c, n)) << k.name << ", frame " << n;
+        }
+        EXPECT_TRUE(clip.pixels(k.frames).empty()) << k.name;
+        AviFrameReader reader;
+        ASSERT_EQ(reader.open(makeAviMemorySource(k.bytes)), kAviOk) << k.name;
+        EXPECT_EQ(reader.frameCount(), k.frames) << k.name;
+        EXPECT_EQ(reader.skippedChunks(), k.skipped) << k.name;
+    }
+}
+
+// Without its colour table an 8-bit frame has no colours: such a stream is refused, with the reason, rather
+// than read as black frames, and the writer does not make one.
+TEST(AviReader, EightBitFramesWithoutTheirColourTableAreRefused) {
+    const ClipSpec c{37, 24, 8, 10};
+    std::vector<std::uint8_t> bytes = smallClipBytes(c, 2);
+    // The format keeps its 40-byte header; the table behind it becomes a JUNK chunk.
+    const std::size_t strf = dataOf(bytes, "strf");
+    writeLe32(bytes.data() + strf - 4, 40);
+    writeLe32(bytes.data() + strf + 40, makeFourcc('J', 'U', 'N', 'K'));
+    writeLe32(bytes.data() + strf + 44, 1024 - 8);
+    OpenClip clip(bytes);
+    ASSERT_EQ(clip.result, kAviOk);
+    EXPECT_EQ(clip.decoder, nullptr);
+    AviFrameReader reader;
+    EXPECT_EQ(reader.open(makeAviMemorySource(bytes)), kAviErrNoCompressor);
+    EXPECT_NE(reader.refusal().find("colour table"), std::string::npos) << reader.refusal();
+
+    std::vector<std::uint8_t> header = dibFormat(c);
+    header.resize(40);
+    MemoryClip written(c, header);
+    EXPECT_EQ(written.formatResult, kAviErrBadFormat);
+    written.close();
+}
+
 TEST(AviReader, TruncatedFilesGiveTheFramesTheyStillHold) {
     const ClipSpec c{37, 24, 24, 10};
     const std::vector<std::uint8_t> whole = smallClipBytes(c, 3);
@@ -544,8 +673,8 @@ INSTANTIATE_TEST_SUITE_P(Headers, AbsurdField,
                                            FieldCase{"image size huge", "strf", 20, 0xFFFFFFFFu, 3},
                                            FieldCase{"length", "strh", 32, 0xFFFFFFFFu, 3},
                                            FieldCase{"rate", "strh", 24, 0, 3},
-                                           FieldCase{"index outside", "idx1", 16 + 8, 0xFFFFFF00u, 2},
-                                           FieldCase{"index size short", "idx1", 16 + 12, 10, 2},
+                                           FieldCase{"index outside", "idx1", 16 + 8, 0xFFFFFF00u, 3},
+                                           FieldCase{"index size short", "idx1", 16 + 12, 10, 3},
                                            FieldCase{"index size huge", "idx1", 12, 0xFFFFFFFFu, 3}),
                          [](const ::testing::TestParamInfo<FieldCase>& info) {
                              std::string name = info.param.name;

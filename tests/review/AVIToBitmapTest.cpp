@@ -2,7 +2,9 @@
 // message of a failed open, and the reader kept sound when a command inside a step closes or reopens it.
 #include "review/AVIToBitmap.h"
 
+#include "app/ImageConversion.h"
 #include "gui/FakeDialogs.h"
+#include "recording/AviFrames.h"
 #include "recording/AviTestSupport.h"
 
 #include <QTimer>
@@ -231,7 +233,17 @@ TEST(AviErrorName, NamesEveryCodeOfTheTable) {
 
 TEST_F(FrameReader, DamagedFrameIsHandedOutBlackAndTheRestGoOn) {
     const ClipSpec c{37, 24, 24, 10};
-    Form3->HeadAVI(damagedClip(c, 3, "idx1", 16 + 8, 0xFFFFFF00u).c_str());
+    // The index still points at the second frame, but its chunk is no frame any more.
+    const std::string path = clip(c, 3, "damaged.avi");
+    std::vector<std::uint8_t> bytes = readFileBytes(path);
+    int frames = 0;
+    for (const FoundChunk& k : riffLayout(bytes)) {
+        if (k.id == "00db" && frames++ == 1) {
+            writeLe32(bytes.data() + k.dataAt - 8, makeFourcc('J', 'U', 'N', 'K'));
+        }
+    }
+    writeFileBytes(path, bytes);
+    Form3->HeadAVI(path.c_str());
     Form3->IterateAVI();
     EXPECT_TRUE(shows(ReaderBitmap, c, 0));
     Form3->IterateAVI();
@@ -239,6 +251,25 @@ TEST_F(FrameReader, DamagedFrameIsHandedOutBlackAndTheRestGoOn) {
     EXPECT_EQ(ReaderBitmap.pixel(5, 5), qRgb(0, 0, 0));
     Form3->IterateAVI();
     EXPECT_TRUE(shows(ReaderBitmap, c, 2));
+}
+
+// A stream may start at a later position than 0: the reader goes from its first frame to its last, as the
+// file's other readers (kestrane-analyse, the movie player) do.
+TEST_F(FrameReader, AStreamStartingLaterIsReadFromItsFirstFrame) {
+    const ClipSpec c{37, 24, 24, 10};
+    const std::string path = damagedClip(c, 3, "strh", 28, 5);
+    Form3->HeadAVI(path.c_str());
+    EXPECT_EQ(StreamFirstFrame, 5);
+    EXPECT_EQ(OfflineFrameCount, 3);
+    kestrane::AviFrameReader other;
+    ASSERT_EQ(other.open(path), kAviOk);
+    kestrane::Bitmap frame;
+    for (int n = 0; n < 3; ++n) {
+        Form3->IterateAVI();
+        EXPECT_TRUE(shows(ReaderBitmap, c, n)) << "frame " << n;
+        ASSERT_TRUE(other.frame(n, frame)) << "frame " << n;
+        EXPECT_EQ(toQImage(frame), ReaderBitmap) << "frame " << n;
+    }
 }
 
 TEST_F(FrameReader, OpeningAgainReplacesTheMovie) {

@@ -1,0 +1,298 @@
+// The main window's movie review: the "AVI-Viewer" box, the movie on the "Analyse Data" page and the pixel
+// time trace drawn on the X - T plot.
+#include "app/TForm1.h"
+
+#include "analysis/MeasurementState.h"
+#include "app/Dialogs.h"
+#include "app/ImageConversion.h"
+#include "imaging/Bmp.h"
+#include "plot/MathImge.h"
+#include "review/AVIToBitmap.h"
+#include "review/AviPlayer.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <stdexcept>
+
+using kestrane::measurementState;
+
+namespace {
+
+// The frame reader and its window Form3, stepped by the movie viewer.
+class ReaderReviewSource : public kestrane::ReviewSource {
+  public:
+    void step() override {
+        if (Form3 != nullptr) {
+            Form3->IterateAVI();
+        }
+    }
+    std::int32_t frameIndex() const override { return OfflineFrameIndex; }
+    void setFrameIndex(std::int32_t index) override { OfflineFrameIndex = index; }
+    std::int32_t frameCount() const override { return OfflineFrameCount; }
+    bool isOpen() const override { return MovieFile != nullptr; }
+    void close() override {
+        if (Form3 != nullptr) {
+            Form3->CloseAVI();
+            Form3->hide();
+        }
+    }
+};
+
+// A read-only bottom-up view of a 32-bit picture; an empty view for anything else (nothing to sample).
+kestrane::FrameView readView(const QImage& image) {
+    if (image.isNull() ||
+        (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)) {
+        return kestrane::FrameView{};
+    }
+    // Sampling only reads: the picture is not detached from the copies that share it.
+    return kestrane::FrameView{const_cast<std::uint8_t*>(image.constScanLine(image.height() - 1)),
+                               image.width(), image.height(),
+                               -static_cast<std::ptrdiff_t>(image.bytesPerLine())};
+}
+
+char decimalSeparator() {
+    const QString point = QLocale().decimalPoint();
+    return point.size() == 1 ? point.at(0).toLatin1() : '.';
+}
+
+QString movieLabel(const QString& path) {
+    return path.size() <= 30 ? path : QStringLiteral("...") + path.right(25);
+}
+
+void saveOrThrow(const QString& path, const std::vector<std::uint8_t>& bytes) {
+    std::string error;
+    if (!kestrane::writeFileReplacing(path.toLocal8Bit().toStdString(), bytes, error)) {
+        throw std::runtime_error(error);
+    }
+}
+
+const QString kCsvFilter = QStringLiteral("Comma-separated values (*.csv)");
+
+} // namespace
+
+void TForm1::connectReviewHandlers() {
+    reviewSource_ = std::make_unique<ReaderReviewSource>();
+    viewer_ = std::make_unique<kestrane::MovieViewer>(*reviewSource_);
+    connect(LoadAVI, &QPushButton::clicked, this, &TForm1::LoadAVIClick);
+    connect(StopMovie, &QPushButton::clicked, this, &TForm1::StopMovieClick);
+    connect(ShowMovie, &QPushButton::clicked, this, &TForm1::ShowMovieClick);
+    connect(SingleFrames, &QCheckBox::toggled, this, &TForm1::SingleFramesClick);
+    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
+    connect(UpDown1, &TUpDown::clicked, this, &TForm1::UpDown1Click);
+    connect(ClearGraph, &QPushButton::clicked, this, &TForm1::ClearGraphClick);
+    connect(SaveXtplot, &QPushButton::clicked, this, &TForm1::SaveXtplotClick);
+    connect(saveimage, &QPushButton::clicked, this, &TForm1::saveimageClick);
+    connect(TrackBar4, &QSlider::valueChanged, this, &TForm1::TrackBar4Change);
+    // The label follows the pointer even while no button is held.
+    Image5->setMouseTracking(true);
+    connect(Image5, &TImage::mouseDown, this, &TForm1::Image5MouseDown);
+    connect(Image5, &TImage::mouseMove, this, &TForm1::Image5MouseMove);
+    connect(Image5, &TImage::doubleClicked, this, &TForm1::Image5DblClick);
+}
+
+// ---- "AVI-Viewer"
+// ------------------------------------------------------------------------------------------
+
+void TForm1::LoadAVIClick() {
+    StopMovieClick();
+    setTimer2Enabled(false);
+    const QString file = dialogs().openFileName(OpenDialog1.filter, OpenDialog1.defaultExtension);
+    if (file.isEmpty()) {
+        return;
+    }
+    GroupBox4->setGeometry(384, 0, 377, 257);
+    GroupBox4->setTitle("AVI-Movie");
+    GroupBox4->show();
+    GroupBox4->raise();
+    if (!Animate1->open(file)) {
+        throw std::runtime_error("Cannot open AVI");
+    }
+    Label10->setText(movieLabel(file));
+    Label10->adjustSize();
+    Animate1->show();
+    Animate1->play();
+}
+
+void TForm1::StopMovieClick() {
+    GroupBox4Click();
+    Label10->setText("No Movie Loaded");
+    Label10->adjustSize();
+}
+
+// ---- the movie on "Analyse Data"
+// ----------------------------------------------------------------------------
+
+void TForm1::ShowMovieClick() {
+    SingleFramesClick();
+    Timer3->stop();
+    const QString file = dialogs().openFileName(OpenDialog1.filter, OpenDialog1.defaultExtension);
+    if (file.isEmpty()) {
+        return;
+    }
+    OfflineFrameIndex = 0;
+    createForm3()->hide();
+    Form3->HeadAVI(file.toLocal8Bit().constData());
+    viewer_->opened();
+    UpDown1->setEnabled(true);
+    plotSetUp();
+    if (!SingleFrames->isChecked()) {
+        Timer3->start();
+    }
+}
+
+void TForm1::SingleFramesClick() {
+    UpDown1->setPosition(1);
+    UpDown1->setVisible(SingleFrames->isChecked());
+    UpDown1->setEnabled(false);
+}
+
+void TForm1::showReviewFrame() {
+    Image6->setPicture(ReaderBitmap);
+    Image5->setPicture(ReaderBitmap);
+    // The picture gets its own pixels here, so the rectangle never reaches the clean copy.
+    picker_.frameReplaced(frameViewOf(Image5->picture()), measurementState());
+}
+
+void TForm1::Timer3Timer() {
+    Timer3->stop();
+    const kestrane::TraceSettings settings = traceSettings();
+    const kestrane::ReviewStep step = viewer_->playTick([this] { showReviewFrame(); });
+    if (step.interrupted || !step.traced) {
+        return;
+    }
+    Timer3->start();
+    traceStep(settings, step.shownFrame);
+}
+
+void TForm1::UpDown1Click() {
+    Timer3->stop();
+    const kestrane::StepperRange range = kestrane::MovieViewer::stepperRange(OfflineFrameCount);
+    UpDown1->setRange(range.minimum, range.maximum);
+    const int position = UpDown1->position();
+    const kestrane::TraceSettings settings = traceSettings();
+    const kestrane::ReviewStep step = viewer_->singleStep(position, [this] { showReviewFrame(); });
+    if (step.interrupted) {
+        return;
+    }
+    if (!step.traced) {
+        UpDown1->hide();
+        return;
+    }
+    traceStep(settings, step.shownFrame);
+}
+
+// ---- the pixel time trace ---------------------------------------------------------------------------------
+
+kestrane::TraceQuantity TForm1::selectedQuantity() const {
+    if (RadioButton2->isChecked()) {
+        return kestrane::TraceQuantity::Extinction;
+    }
+    if (RadioButton3->isChecked()) {
+        return kestrane::TraceQuantity::Transmission;
+    }
+    return kestrane::TraceQuantity::SinD;
+}
+
+kestrane::TraceSettings TForm1::traceSettings() const {
+    const kestrane::MeasurementState& state = measurementState();
+    return kestrane::TraceSettings{TypeOfflineMovie->isChecked() ? state.OfflineFrameSeconds
+                                                                 : state.ClipFrameSeconds,
+                                   kestrane::traceScale(selectedQuantity(), state.MaxSin)};
+}
+
+void TForm1::plotSetUp() {
+    const kestrane::TraceSettings settings = traceSettings();
+    MathImage1->setD2WorldX1(0);
+    MathImage1->setD2WorldXW(static_cast<kestrane::Extended>(OfflineFrameCount) * settings.timeStep);
+    MathImage1->setD2WorldY1(0);
+    MathImage1->setD2WorldYW(settings.scale * 255.0L);
+    ClearGraphClick();
+}
+
+void TForm1::traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame) {
+    const kestrane::TracePoint& point = trace_.step(readView(Image6->picture()), measurementState().PickRect,
+                                                    OfflineFrameIndex, shownFrame, settings);
+    Label11->setText(QString::fromStdString(kestrane::traceLabelText(
+        point.mean, settings.scale, kestrane::LabelProduct::TraceStep, decimalSeparator())));
+    Label11->adjustSize();
+    if (point.startsCurve()) {
+        MathImage1->D2MoveTo(point.time, point.quantity);
+    } else {
+        MathImage1->D2LineTo(point.time, point.quantity);
+    }
+}
+
+void TForm1::ClearGraphClick() {
+    MathImage1->Clear();
+    MathImage1->D2DrawAxes("time (seconds)", kestrane::traceAxisLabel(selectedQuantity()), true, Qt::black,
+                           Qt::black);
+    trace_.clear();
+}
+
+void TForm1::TrackBar4Change() {
+    measurementState().MaxSin = static_cast<kestrane::Extended>(TrackBar4->value()) / 5.0L;
+}
+
+void TForm1::Image5MouseDown(Qt::MouseButton, Qt::MouseButtons buttons, QPoint at) {
+    try {
+        picker_.mouseDown(frameViewOf(Image5->picture()), buttons.testFlag(Qt::LeftButton), at.x(), at.y(),
+                          measurementState());
+        Image5->update();
+    } catch (const std::exception&) {
+        // A press that cannot mark the region leaves the old one; the operator simply presses again.
+    }
+}
+
+void TForm1::Image5MouseMove(Qt::MouseButtons buttons, QPoint at) {
+    kestrane::MeasurementState& state = measurementState();
+    const kestrane::Extended scale = kestrane::traceScale(selectedQuantity(), state.MaxSin);
+    if (buttons.testFlag(Qt::LeftButton) && state.PickActive != 0) {
+        picker_.mouseMove(frameViewOf(Image5->picture()), true, at.x(), at.y(), state);
+        Image5->update();
+    }
+    if (state.PickActive != 0) {
+        const kestrane::Extended v = kestrane::value(readView(Image6->picture()), state.PickRect);
+        Label11->setText(QString::fromStdString(
+            kestrane::traceLabelText(v, scale, kestrane::LabelProduct::PointerMove, decimalSeparator())));
+        Label11->adjustSize();
+    }
+}
+
+void TForm1::Image5DblClick() {
+    picker_.doubleClick(measurementState());
+}
+
+void TForm1::SaveXtplotClick() {
+    // The curve's numbers are offered right after the bitmap, before "All Files".
+    QStringList filters = SaveDialog1.filter.split(";;");
+    filters.insert(1, kCsvFilter);
+    const QString file = dialogs().saveFileName(filters.join(";;"), SaveDialog1.defaultExtension);
+    if (file.isEmpty()) {
+        return;
+    }
+    if (file.endsWith(".csv", Qt::CaseInsensitive)) {
+        const std::string text = kestrane::traceCsv(trace_.points());
+        saveOrThrow(file, std::vector<std::uint8_t>(text.begin(), text.end()));
+        return;
+    }
+    saveOrThrow(file, kestrane::encodeBmp(toBitmap(MathImage1->Bitmap())));
+}
+
+void TForm1::saveimageClick() {
+    const QString file = dialogs().saveFileName(SaveDialog1.filter, SaveDialog1.defaultExtension);
+    if (file.isEmpty()) {
+        return;
+    }
+    QImage picture = Image5->picture();
+    if (picture.isNull()) {
+        // Before the first frame the control shows its empty area; that is what gets saved.
+        picture = QImage(Image5->size(), QImage::Format_RGB32);
+        picture.fill(Image5->palette().window().color());
+    }
+    saveOrThrow(file, kestrane::encodeBmp(toBitmap(picture)));
+}

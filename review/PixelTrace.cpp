@@ -1,0 +1,165 @@
+// The pixel time trace: mean red value of a region, its quantity, the curve's points and the marking
+// rectangle.
+#include "review/PixelTrace.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kestrane {
+
+namespace {
+
+// The part of [a, b] (either order) that lies in [0, size), as a half-open range; empty when none does.
+std::pair<int, int> clippedSpan(std::int32_t a, std::int32_t b, int size) {
+    const std::int64_t lo = std::max<std::int64_t>(std::min(a, b), 0);
+    const std::int64_t hi = std::min<std::int64_t>(std::int64_t{std::max(a, b)} + 1, size);
+    return lo < hi ? std::pair<int, int>(static_cast<int>(lo), static_cast<int>(hi))
+                   : std::pair<int, int>(0, 0);
+}
+
+std::uint8_t redAt(const FrameView& picture, int x, int top) {
+    return picture.pixel(x, picture.height - 1 - top)[2];
+}
+
+} // namespace
+
+Extended traceScale(TraceQuantity quantity, Extended maxSin) {
+    switch (quantity) {
+    case TraceQuantity::Extinction:
+        return 180.0L / 255.0L;
+    case TraceQuantity::Transmission:
+        return 100.0L / 255.0L;
+    case TraceQuantity::SinD:
+        break;
+    }
+    return maxSin / 255.0L;
+}
+
+const char* traceAxisLabel(TraceQuantity quantity) {
+    switch (quantity) {
+    case TraceQuantity::Extinction:
+        return "extinction (degrees)";
+    case TraceQuantity::Transmission:
+        return "absorption (%)";
+    case TraceQuantity::SinD:
+        break;
+    }
+    return "|sin(d)|";
+}
+
+Extended value(const FrameView& picture, const PickRectangle& region) {
+    Extended sum = 0;
+    std::int64_t count = 0;
+    // Outside the frame there is no measurement: such positions are left out, like blanked pixels.
+    const auto [x0, x1] = clippedSpan(region.left, region.right, picture.width);
+    const auto [y0, y1] = clippedSpan(region.top, region.bottom, picture.height);
+    for (int x = x0; x < x1; ++x) {
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t red = redAt(picture, x, y);
+            if (red > 0) {
+                sum += red;
+                ++count;
+            }
+        }
+    }
+    if (count == 0) {
+        count = 1;
+    }
+    return roundHalfEven(sum / static_cast<Extended>(count) * 10000.0L) / 10000.0L;
+}
+
+std::string traceLabelText(Extended v, Extended scale, LabelProduct product, char decimalSeparator) {
+    const Extended figure =
+        product == LabelProduct::PointerMove ? v * (scale * 1000.0L) : (v * 1000.0L) * scale;
+    return generalFormat(roundHalfEven(figure) / 1000.0L, decimalSeparator);
+}
+
+const TracePoint& PixelTrace::step(const FrameView& picture, const PickRectangle& region,
+                                   std::int32_t frameIndex, std::int32_t shownFrame,
+                                   const TraceSettings& settings) {
+    TracePoint point;
+    point.frame = shownFrame;
+    point.frameIndex = frameIndex;
+    point.mean = value(picture, region);
+    point.time = static_cast<Extended>(frameIndex) * settings.timeStep;
+    point.quantity = point.mean * settings.scale;
+    points_.push_back(point);
+    return points_.back();
+}
+
+std::string traceCsv(const std::vector<TracePoint>& points) {
+    std::string text = "frame,time_s,value\n";
+    for (const TracePoint& p : points) {
+        text += std::to_string(p.frame);
+        text += ',';
+        text += generalFormat(p.time, '.');
+        text += ',';
+        text += generalFormat(p.quantity, '.');
+        text += '\n';
+    }
+    return text;
+}
+
+void xorRectangle(const FrameView& picture, const PickRectangle& rect) {
+    // The outline covers left .. right − 1 and top .. bottom − 1; the brush fills what lies inside it.
+    const std::int64_t left = std::int64_t{std::min(rect.left, rect.right)} + 1;
+    const std::int64_t right = std::int64_t{std::max(rect.left, rect.right)} - 1;
+    const std::int64_t top = std::int64_t{std::min(rect.top, rect.bottom)} + 1;
+    const std::int64_t bottom = std::int64_t{std::max(rect.top, rect.bottom)} - 1;
+    const int x0 = static_cast<int>(std::max<std::int64_t>(left, 0));
+    const int x1 = static_cast<int>(std::min<std::int64_t>(right, picture.width));
+    const int y0 = static_cast<int>(std::max<std::int64_t>(top, 0));
+    const int y1 = static_cast<int>(std::min<std::int64_t>(bottom, picture.height));
+    for (int y = y0; y < y1; ++y) {
+        std::uint8_t* p = picture.pixel(x0, picture.height - 1 - y);
+        for (int x = x0; x < x1; ++x, p += 4) {
+            p[0] ^= 0xFF;
+            p[1] ^= 0xFF;
+            p[2] ^= 0xFF;
+        }
+    }
+}
+
+void RegionPicker::erase(const FrameView& picture, const MeasurementState& state) {
+    if (shown_) {
+        xorRectangle(picture, state.PickRectDrawn);
+        shown_ = false;
+    }
+}
+
+void RegionPicker::draw(const FrameView& picture, MeasurementState& state) {
+    xorRectangle(picture, state.PickRect);
+    state.PickRectDrawn = state.PickRect;
+    shown_ = true;
+}
+
+void RegionPicker::mouseDown(const FrameView& picture, bool leftButton, int x, int y,
+                             MeasurementState& state) {
+    if (leftButton) {
+        erase(picture, state);
+        state.PickRect = PickRectangle{x, y, x, y};
+        draw(picture, state);
+    }
+    state.PickActive = 1;
+}
+
+void RegionPicker::mouseMove(const FrameView& picture, bool leftButton, int x, int y,
+                             MeasurementState& state) {
+    if (leftButton && state.PickActive != 0) {
+        erase(picture, state);
+        state.PickRect.right = x;
+        state.PickRect.bottom = y;
+        draw(picture, state);
+    }
+}
+
+void RegionPicker::doubleClick(MeasurementState& state) {
+    state.PickActive = 0;
+}
+
+void RegionPicker::frameReplaced(const FrameView& picture, MeasurementState& state) {
+    shown_ = false;
+    draw(picture, state);
+}
+
+} // namespace kestrane

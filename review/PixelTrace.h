@@ -1,0 +1,91 @@
+// The pixel time trace: the mean red value of a marked region of a movie frame, the quantity it stands for,
+// the points of the time curve, the rectangle that marks the region on the movie picture, and the CSV file.
+#pragma once
+
+#include "analysis/MeasurementState.h"
+#include "imaging/Bitmap.h"
+#include "imaging/Numeric.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+// The quantity a result clip's red byte stands for, as the radio buttons of "Plot Properties" choose it.
+enum class TraceQuantity { SinD, Extinction, Transmission };
+
+// Converts a red value (0–255) into the quantity: MaxSin / 255, 180 / 255 or 100 / 255.
+Extended traceScale(TraceQuantity quantity, Extended maxSin);
+// The caption of the value axis.
+const char* traceAxisLabel(TraceQuantity quantity);
+
+// What one trace step needs besides the frame: seconds per frame on the time axis and the scale.
+struct TraceSettings {
+    Extended timeStep = 0.035L;
+    Extended scale = 1.0L / 255.0L;
+};
+
+// The mean red value of the region, rounded half to even to four decimals. `picture` is a bottom-up view of
+// the frame shown; `region` is in picture pixels with the origin at the top-left corner, edges in any order,
+// both ends included. Pixels with red 0 and positions outside the picture are left out; with nothing left the
+// value is 0.
+Extended value(const FrameView& picture, const PickRectangle& region);
+
+// The figure shown in Label11: Round(v × 1000 × scale) / 1000 in the general number format. The pointer
+// refreshes it with the product formed as v × (scale × 1000), the trace step as (v × 1000) × scale.
+enum class LabelProduct { PointerMove, TraceStep };
+std::string traceLabelText(Extended v, Extended scale, LabelProduct product, char decimalSeparator);
+
+// One point of the time curve.
+struct TracePoint {
+    std::int32_t frame = 0;      // the movie frame sampled, counted from 0
+    std::int32_t frameIndex = 0; // the reader's index after the step; 1 starts a new curve
+    Extended mean = 0;           // `value` of the frame
+    Extended time = 0;           // x as plotted: frameIndex × time step
+    Extended quantity = 0;       // y as plotted: mean × scale
+    bool startsCurve() const { return frameIndex == 1; }
+};
+
+// The points plotted since the last "Clear Graph", in plotting order.
+class PixelTrace {
+  public:
+    // The trace step for the frame just shown: samples it over the region and appends the point.
+    const TracePoint& step(const FrameView& picture, const PickRectangle& region, std::int32_t frameIndex,
+                           std::int32_t shownFrame, const TraceSettings& settings);
+    void clear() { points_.clear(); }
+    const std::vector<TracePoint>& points() const { return points_; }
+
+  private:
+    std::vector<TracePoint> points_;
+};
+
+// The CSV text of the points: a "frame,time_s,value" header, then one line per point in plotting order, the
+// numbers in the general number format with a '.' decimal point.
+std::string traceCsv(const std::vector<TracePoint>& points);
+
+// Inverts the inside of a rectangle drawn in XOR mode with a black one-pixel pen and a white brush: the
+// outline (left to right − 1, top to bottom − 1, edges ordered) keeps its pixels, the inside is inverted, so
+// drawing it twice restores the picture. `picture` is bottom-up; `rect` has its origin at the top-left.
+void xorRectangle(const FrameView& picture, const PickRectangle& rect);
+
+// Picking a region on the movie picture. The picture always carries exactly the rectangle PickRectDrawn
+// while one is shown, so erasing never draws a rectangle that is not there, and every new frame is shown
+// with the region being sampled.
+class RegionPicker {
+  public:
+    void mouseDown(const FrameView& picture, bool leftButton, int x, int y, MeasurementState& state);
+    void mouseMove(const FrameView& picture, bool leftButton, int x, int y, MeasurementState& state);
+    void doubleClick(MeasurementState& state);
+    // A new frame replaced the picture: it gets the current rectangle drawn on it.
+    void frameReplaced(const FrameView& picture, MeasurementState& state);
+    bool shown() const { return shown_; }
+
+  private:
+    void erase(const FrameView& picture, const MeasurementState& state);
+    void draw(const FrameView& picture, MeasurementState& state);
+
+    bool shown_ = false;
+};
+
+} // namespace kestrane

@@ -1,0 +1,262 @@
+// Window tests of the movie review: the "AVI-Viewer" box, continuous and single-frame review on "Analyse
+// Data", the trace on the X - T plot, what "Save x/t plot" and "save image" write, and the window's CSV
+// against kestrane-analyse --trace on a clip made by kestrane-analyse --clip.
+#include "WindowFixture.h"
+#include "app/AnalyseCommand.h"
+#include "app/ImageConversion.h"
+#include "imaging/Bmp.h"
+#include "plot/MathImge.h"
+#include "review/AVIToBitmap.h"
+#include "review/AviPlayer.h"
+#include "review/ReviewClips.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+
+#include <fstream>
+
+namespace {
+
+using reviewtest::grainRed;
+
+class ReviewWindow : public WindowTest {
+  protected:
+    void TearDown() override {
+        WindowTest::TearDown();
+        delete Form3;
+    }
+
+    QString clip(const char* name, int frames) {
+        EXPECT_TRUE(reviewtest::writeRedClip(path(name).toStdString(), frames, grainRed));
+        return path(name);
+    }
+
+    // "Show Movie" on the file, then every tick until playback ends; returns the number of ticks.
+    int playThrough(const QString& file) {
+        dialogs.fileAnswers.push_back(file);
+        form->ShowMovieClick();
+        int ticks = 0;
+        while (form->Timer3->isActive() && ticks < 1000) {
+            form->Timer3Timer();
+            ++ticks;
+        }
+        return ticks;
+    }
+
+    static int redAt(const QImage& image, int x, int top) { return qRed(image.pixel(x, top)); }
+};
+
+TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
+    makeForm(QImage());
+    form->LoadAVIClick();
+    EXPECT_EQ(form->Label10->text(), "No Movie Loaded") << "cancelled";
+    EXPECT_TRUE(form->GroupBox4->isHidden());
+    EXPECT_FALSE(form->Timer2->isActive()) << "the loop stays off until started again";
+
+    const QString movie = clip("a-movie-with-a-rather-long-name.avi", 4);
+    dialogs.fileAnswers = {movie, "short.avi"};
+    form->LoadAVIClick();
+    EXPECT_FALSE(form->GroupBox4->isHidden());
+    EXPECT_EQ(form->GroupBox4->geometry(), QRect(384, 0, 377, 257));
+    EXPECT_EQ(form->GroupBox4->title(), "AVI-Movie");
+    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_EQ(form->Animate1->periodMs(), 100);
+    EXPECT_EQ(form->Label10->text(), "..." + movie.right(25));
+    EXPECT_FALSE(form->Timer2->isActive());
+
+    clip("short.avi", 2);
+    form->LoadAVIClick();
+    EXPECT_EQ(form->Label10->text(), "short.avi");
+
+    form->StopMovieClick();
+    EXPECT_TRUE(form->GroupBox4->isHidden());
+    EXPECT_EQ(measurementState().LivePaused, 0);
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_FALSE(form->Animate1->isPlaying());
+    EXPECT_EQ(form->Label10->text(), "No Movie Loaded");
+
+    std::ofstream(path("notes.avi").toStdString()) << "not a movie";
+    dialogs.fileAnswers = {path("notes.avi")};
+    try {
+        form->LoadAVIClick();
+        FAIL() << "a file the player cannot play";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Cannot open AVI");
+    }
+    EXPECT_FALSE(form->GroupBox4->isHidden());
+    EXPECT_EQ(form->GroupBox4->title(), "AVI-Movie");
+}
+
+TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
+    makeForm(QImage());
+    form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {100, 50}); // before any frame: nothing to sample
+    form->Image5MouseMove(Qt::LeftButton, {109, 59});
+    EXPECT_EQ(form->Label11->text(), "0");
+
+    EXPECT_EQ(playThrough(clip("two.avi", 2)), 1) << "frame 0 is shown and the reader closed";
+    EXPECT_TRUE(form->pixelTrace().points().empty());
+    const QString movie = clip("clip.avi", 100);
+    EXPECT_EQ(playThrough(movie), 98) << "frames 0 to 97 are shown";
+    EXPECT_EQ(OfflineFrameIndex, 1);
+    EXPECT_TRUE(ReaderBitmap.isNull()) << "the reader is closed";
+    EXPECT_EQ(form->MathImage1->D2WorldX1(), 0);
+    EXPECT_EQ(form->MathImage1->D2WorldXW(), 100 * 0.035L);
+    EXPECT_EQ(form->MathImage1->D2WorldYW(), 1.0L);
+
+    const std::vector<kestrane::TracePoint>& points = form->pixelTrace().points();
+    ASSERT_EQ(points.size(), 97u);
+    EXPECT_TRUE(points.front().startsCurve());
+    EXPECT_EQ(points.front().time, 0.035L);
+    EXPECT_EQ(points.back().frame, 96);
+    EXPECT_EQ(points.back().mean, 106) << "the black pixel is left out of the mean";
+    EXPECT_EQ(form->Label11->text(), "0.416");
+
+    // The last frame shown: the rectangle on the picture, the clean copy without it.
+    EXPECT_EQ(redAt(form->Image6->picture(), 105, 55), 0);
+    EXPECT_EQ(redAt(form->Image5->picture(), 105, 55), 255);
+    EXPECT_EQ(redAt(form->Image5->picture(), 100, 50), 107) << "the outline keeps its pixels";
+
+    dialogs.fileAnswers = {path("window.csv")};
+    form->SaveXtplotClick();
+    const std::string csv = reviewtest::fileText(path("window.csv").toStdString());
+    EXPECT_EQ(csv.substr(0, 50), "frame,time_s,value\n0,0.035,0.0392156862745098\n1,0.");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 98);
+
+    // The bitmaps hold the pixels as shown.
+    dialogs.fileAnswers = {path("plot.bmp"), path("movie.bmp")};
+    form->SaveXtplotClick();
+    form->saveimageClick();
+    const std::pair<QString, QImage> saved[] = {{"plot.bmp", form->MathImage1->Bitmap()},
+                                                {"movie.bmp", form->Image5->picture()}};
+    for (const auto& [name, shown] : saved) {
+        kestrane::Bitmap bitmap;
+        std::string error;
+        ASSERT_TRUE(kestrane::readBmpFile(path(name).toStdString(), bitmap, error)) << error;
+        bitmap.convertTo32();
+        EXPECT_EQ(toQImage(bitmap).convertToFormat(QImage::Format_RGB32),
+                  shown.convertToFormat(QImage::Format_RGB32))
+            << name.toStdString();
+    }
+}
+
+// A result clip as the recorder writes it, from a raw recording whose upper right quadrant brightens.
+TEST_F(ReviewWindow, CsvOfTheWindowAndTheHeadlessTraceAgreeOnARecordedClip) {
+    const auto raw = [](int n, int x, int top) {
+        const bool right = x >= 320;
+        return top < 240 ? (right ? 130 + 4 * n : 90) : (right ? 100 : 100 + (x + top) % 41);
+    };
+    ASSERT_TRUE(reviewtest::writeRedClip(path("raw.avi").toStdString(), 12, raw, {640, 480, 32, 30}));
+    std::ostringstream err;
+    const std::string clip = path("phi1.avi").toStdString();
+    ASSERT_EQ(kestrane::runAnalyseCommand({"--clip=extinction", path("raw.avi").toStdString(), clip}, err), 0)
+        << err.str();
+
+    makeForm(QImage());
+    form->RadioButton2->setChecked(true);
+    form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {372, 60}); // map, legend and outside columns
+    form->Image5MouseMove(Qt::LeftButton, {300, 10});
+    EXPECT_EQ(playThrough(QString::fromStdString(clip)), 8);
+    dialogs.fileAnswers = {path("window.csv")};
+    form->SaveXtplotClick();
+    ASSERT_EQ(
+        kestrane::runAnalyseCommand(
+            {"--trace=300,10,372,60", "--quantity=extinction", clip, path("cli.csv").toStdString()}, err),
+        0)
+        << err.str();
+    const std::string csv = reviewtest::fileText(path("window.csv").toStdString());
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 8);
+    EXPECT_EQ(csv, reviewtest::fileText(path("cli.csv").toStdString()));
+}
+
+TEST_F(ReviewWindow, SaveDialogsCancelledWriteNothingAndUnwritablePathsSayWhy) {
+    makeForm(QImage());
+    const QStringList before = QDir(path("")).entryList(QDir::Files);
+    form->SaveXtplotClick();
+    form->saveimageClick();
+    EXPECT_EQ(QDir(path("")).entryList(QDir::Files), before);
+
+    const std::pair<const char*, void (TForm1::*)()> saves[] = {
+        {"missing/plot.bmp", &TForm1::SaveXtplotClick},
+        {"missing/plot.csv", &TForm1::SaveXtplotClick},
+        {"missing/movie.bmp", &TForm1::saveimageClick}};
+    for (const auto& [name, save] : saves) {
+        dialogs.fileAnswers = {path(name)};
+        try {
+            (form.get()->*save)();
+            ADD_FAILURE() << name;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), "cannot write " + path(name).toStdString() + ": No such file or directory");
+        }
+    }
+    EXPECT_EQ(QDir(path("")).entryList(QDir::Files), before);
+}
+
+TEST_F(ReviewWindow, PlotSpansFollowTheMovieTheTimeStepAndTheQuantity) {
+    makeForm(QImage());
+    form->TypeOfflineMovie->setChecked(false);
+    form->TrackBar4->setValue(1);
+    EXPECT_EQ(measurementState().MaxSin, 0.2L);
+    const QString movie = clip("clip.avi", 100);
+    playThrough(movie);
+    EXPECT_EQ(form->MathImage1->D2WorldXW(), 100 * 0.1L);
+    EXPECT_NEAR(static_cast<double>(form->MathImage1->D2WorldYW()), 0.2, 1e-15);
+    EXPECT_EQ(form->pixelTrace().points().front().time, 0.1L);
+
+    form->RadioButton3->setChecked(true);
+    playThrough(movie);
+    EXPECT_NEAR(static_cast<double>(form->MathImage1->D2WorldYW()), 100, 1e-12);
+
+    const QString empty = path("empty.avi");
+    ASSERT_TRUE(reviewtest::writeRedClip(empty.toStdString(), 0, grainRed));
+    dialogs.fileAnswers = {empty};
+    EXPECT_THROW(
+        {
+            try {
+                form->ShowMovieClick();
+            } catch (const kestrane::EMathImageError& e) {
+                EXPECT_STREQ(e.what(), "x-worldwidth must be positive");
+                throw;
+            }
+        },
+        kestrane::EMathImageError);
+    EXPECT_FALSE(form->Timer3->isActive());
+}
+
+TEST_F(ReviewWindow, SingleFramesStepWithTheStepper) {
+    makeForm(QImage());
+    form->SingleFrames->setChecked(true);
+    EXPECT_FALSE(form->UpDown1->isHidden());
+    EXPECT_FALSE(form->UpDown1->isEnabled()) << "nothing to step before a movie is open";
+    EXPECT_EQ(form->UpDown1->position(), 1);
+
+    dialogs.fileAnswers = {path("missing.avi")};
+    EXPECT_THROW(form->ShowMovieClick(), std::runtime_error);
+    EXPECT_FALSE(form->UpDown1->isEnabled());
+
+    dialogs.fileAnswers = {clip("clip.avi", 100)};
+    form->ShowMovieClick();
+    EXPECT_FALSE(form->Timer3->isActive());
+    ASSERT_TRUE(form->UpDown1->isEnabled());
+    const QList<QToolButton*> arrows = form->UpDown1->findChildren<QToolButton*>();
+    ASSERT_EQ(arrows.size(), 2);
+    QToolButton* right = arrows[1]->arrowType() == Qt::RightArrow ? arrows[1] : arrows[0];
+    right->click();
+    EXPECT_EQ(form->UpDown1->position(), 2);
+    EXPECT_EQ(form->UpDown1->minimum(), 1);
+    EXPECT_EQ(form->UpDown1->maximum(), 98);
+    EXPECT_EQ(OfflineFrameIndex, 3);
+    EXPECT_EQ(redAt(form->Image6->picture(), 100, 50), 10) << "frame 0";
+    form->UpDown1->setPosition(97);
+    right->click();
+    EXPECT_TRUE(form->UpDown1->isHidden()) << "the end of the movie";
+    EXPECT_EQ(OfflineFrameIndex, 1);
+    EXPECT_TRUE(ReaderBitmap.isNull());
+}
+
+} // namespace
