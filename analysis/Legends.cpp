@@ -1,5 +1,6 @@
 // The legend pictures beside the three maps: colour ramp, scale values and the objective's scale bar.
 #include "analysis/Legends.h"
+#include "imaging/DecimalSeparator.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -32,11 +33,6 @@ QFont titleFont() {
     font.setPixelSize(13);
     font.setItalic(true);
     return font;
-}
-
-char decimalSeparator() {
-    const QString point = QLocale::system().decimalPoint();
-    return point.size() == 1 && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
 }
 
 // Text with an opaque white cell behind it, its cell's top-left corner at (x, y).
@@ -136,13 +132,13 @@ int legendRampIndex(int y) {
 }
 
 QString fullScaleText(Extended maxSin) {
-    return QString::fromStdString(
-        kestrane::generalFormat(kestrane::roundHalfEven(maxSin * 10.0L) / 10.0L, decimalSeparator()));
+    return QString::fromStdString(kestrane::generalFormat(kestrane::roundHalfEven(maxSin * 10.0L) / 10.0L,
+                                                          kestrane::localeDecimalSeparator()));
 }
 
 QString halfScaleText(Extended maxSin) {
-    return QString::fromStdString(
-        kestrane::generalFormat(kestrane::roundHalfEven(maxSin * 10.0L / 2.0L) / 10.0L, decimalSeparator()));
+    return QString::fromStdString(kestrane::generalFormat(
+        kestrane::roundHalfEven(maxSin * 10.0L / 2.0L) / 10.0L, kestrane::localeDecimalSeparator()));
 }
 
 QString scaleLabel(int objective) {

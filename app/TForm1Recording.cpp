@@ -1,5 +1,6 @@
 // The main window's recording handlers: result clips, raw recording and the start of offline processing.
 #include "app/TForm1.h"
+#include "imaging/DecimalSeparator.h"
 
 #include "analysis/MeasurementState.h"
 #include "app/DataDirectory.h"
@@ -93,11 +94,6 @@ class RecordingSession : public QObject {
     bool cameraWasReady_ = measurementState().CaptureReady != 0;
     bool lostCamera_ = false;
 };
-
-char decimalSeparator() {
-    const QString point = QLocale::system().decimalPoint();
-    return point.size() == 1 ? point.at(0).toLatin1() : '.';
-}
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -405,7 +401,7 @@ void TForm1::TrackBar1Change() {
 
 void TForm1::TrackBar5Change() {
     Timer2->setInterval(kestrane::pausePeriodMs(TrackBar5->value()));
-    setLabel(Label14, kestrane::pauseLabel(TrackBar5->value(), decimalSeparator()));
+    setLabel(Label14, kestrane::pauseLabel(TrackBar5->value(), kestrane::localeDecimalSeparator()));
 }
 
 void TForm1::GroupBox4Click() {
@@ -489,7 +485,7 @@ void TForm1::TrackBar3Change() {
 void TForm1::TrackBar6Change() {
     MeasurementState& state = measurementState();
     state.FrameDelay = kestrane::frameDelayOf(TrackBar6->value());
-    setLabel(Label16, kestrane::delayLabel(state.FrameDelay, decimalSeparator()));
+    setLabel(Label16, kestrane::delayLabel(state.FrameDelay, kestrane::localeDecimalSeparator()));
     TrackBar3Change();
 }
 

@@ -1,6 +1,7 @@
 // The main window's movie review: the "AVI-Viewer" box, the movie on the "Analyse Data" page and the pixel
 // time trace drawn on the X - T plot.
 #include "app/TForm1.h"
+#include "imaging/DecimalSeparator.h"
 
 #include "analysis/MeasurementState.h"
 #include "app/Dialogs.h"
@@ -53,11 +54,6 @@ kestrane::FrameView readView(const QImage& image) {
     return kestrane::FrameView{const_cast<std::uint8_t*>(image.constScanLine(image.height() - 1)),
                                image.width(), image.height(),
                                -static_cast<std::ptrdiff_t>(image.bytesPerLine())};
-}
-
-char decimalSeparator() {
-    const QString point = QLocale().decimalPoint();
-    return point.size() == 1 ? point.at(0).toLatin1() : '.';
 }
 
 QString movieLabel(const QString& path) {
@@ -218,7 +214,7 @@ void TForm1::traceStep(const kestrane::TraceSettings& settings, std::int32_t sho
     const kestrane::TracePoint& point = trace_.step(readView(Image6->picture()), measurementState().PickRect,
                                                     OfflineFrameIndex, shownFrame, settings);
     Label11->setText(QString::fromStdString(kestrane::traceLabelText(
-        point.mean, settings.scale, kestrane::LabelProduct::TraceStep, decimalSeparator())));
+        point.mean, settings.scale, kestrane::LabelProduct::TraceStep, kestrane::localeDecimalSeparator())));
     Label11->adjustSize();
     if (point.startsCurve()) {
         MathImage1->D2MoveTo(point.time, point.quantity);
@@ -257,8 +253,8 @@ void TForm1::Image5MouseMove(Qt::MouseButtons buttons, QPoint at) {
     }
     if (state.PickActive != 0) {
         const kestrane::Extended v = kestrane::value(readView(Image6->picture()), state.PickRect);
-        Label11->setText(QString::fromStdString(
-            kestrane::traceLabelText(v, scale, kestrane::LabelProduct::PointerMove, decimalSeparator())));
+        Label11->setText(QString::fromStdString(kestrane::traceLabelText(
+            v, scale, kestrane::LabelProduct::PointerMove, kestrane::localeDecimalSeparator())));
         Label11->adjustSize();
     }
 }

@@ -1,5 +1,6 @@
 // TMathImage: a drawing surface with world coordinates, labelled axes, a 3D view and metafile mirroring.
 #include "plot/MathImge.h"
+#include "imaging/DecimalSeparator.h"
 
 #include <QLocale>
 #include <QPaintEvent>
@@ -17,13 +18,8 @@ namespace {
 
 const QString kMetricsSample = QStringLiteral("-1.234567");
 
-char decimalSeparator() {
-    const QString point = QLocale().decimalPoint();
-    return !point.isEmpty() && point.at(0).unicode() < 128 ? static_cast<char>(point.at(0).unicode()) : '.';
-}
-
 QString label(Extended v) {
-    return QString::fromStdString(numberLabel(v, decimalSeparator()));
+    return QString::fromStdString(numberLabel(v, kestrane::localeDecimalSeparator()));
 }
 
 // Number labels are one point smaller than the captions; the font is set back on leaving the scope.
