@@ -282,6 +282,9 @@ int SimulatedCamera::setSourceControl(std::uint32_t id, std::int32_t value) {
 }
 
 int SimulatedCamera::readFrame(FrameConsumer& consumer) {
+    if (unplugged_) {
+        return -ENODEV;
+    }
     const std::chrono::microseconds period(kFramePeriodUs);
     std::int64_t newest = std::max<std::int64_t>((clock_->now() - start_) / period, 0);
     if (newest <= lastFrame_) {

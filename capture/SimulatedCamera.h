@@ -5,6 +5,7 @@
 #include "analysis/Tables.h"
 #include "capture/CaptureDriver.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -78,6 +79,9 @@ class SimulatedCamera : public CaptureDriver {
     // Delivers the newest frame; when none has arrived since the last read, waits for the next one.
     int readFrame(FrameConsumer& consumer) override;
     int framePeriodUs() const override { return kFramePeriodUs; }
+    // Pulls the camera's cable, for tests: every later read fails as a device that has gone away does.
+    void unplug() { unplugged_ = true; }
+    bool lost() const override { return unplugged_; }
 
     // The camera picture of a frame before any format encodes it: 640 × 480 grey bytes, top line first.
     const std::vector<std::uint8_t>& renderReference(std::uint64_t frameIndex);
@@ -103,6 +107,7 @@ class SimulatedCamera : public CaptureDriver {
     std::int32_t height_ = kHeight;
     std::chrono::microseconds start_{0}; // when frame 0 arrived
     std::int64_t lastFrame_ = -1;
+    std::atomic<bool> unplugged_{false};
     std::vector<SourceControl> controls_;
     std::vector<RegionFactors> factors_;
     std::vector<double> views_;              // the four analyser views of Quadrant A's geometry, unscaled
