@@ -6,7 +6,9 @@
 #include "imaging/Numeric.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <numbers>
 
 namespace kestrane {
@@ -24,8 +26,13 @@ void setPixel(std::uint8_t* p, Rgb colour) {
     p[2] = colour.red;
 }
 
+// A colour as the first three bytes of a 32-bit pixel: blue, green, red.
+constexpr std::uint32_t packed(Rgb colour) {
+    return colour.blue | (std::uint32_t{colour.green} << 8) | (std::uint32_t{colour.red} << 16);
+}
+
 // Fills 320 × 240 pixels of a view, map row y landing on view row y so that the picture shows the map
-// upright.
+// upright. Each pixel's fourth byte is the picture's own and stays.
 template <typename ColourOf> void renderMap(const FrameView& out, ColourOf colourOf) {
     if (out.width < kMapWidth || out.height < kMapHeight) {
         return;
@@ -33,7 +40,9 @@ template <typename ColourOf> void renderMap(const FrameView& out, ColourOf colou
     for (int y = 0; y < kMapHeight; ++y) {
         std::uint8_t* row = out.pixel(0, y);
         for (int x = 0; x < kMapWidth; ++x) {
-            setPixel(row + 4 * x, colourOf(x, y));
+            const std::uint32_t colour = colourOf(x, y);
+            std::memcpy(row + 4 * x, &colour, 2);
+            row[4 * x + 2] = static_cast<std::uint8_t>(colour >> 16);
         }
     }
 }
@@ -47,6 +56,41 @@ FrameView mapPicture(Bitmap& out) {
 
 Rgb paletteColour(const Tables& tables, std::uint8_t v) {
     return Rgb{v, tables.palette[kPaletteGreen][v], tables.palette[kPaletteBlue][v]};
+}
+
+// The palette's colour of every byte, packed, worked out once per picture.
+std::array<std::uint32_t, 256> packedPalette(const Tables& tables) {
+    std::array<std::uint32_t, 256> colours{};
+    for (int v = 0; v < 256; ++v) {
+        colours[static_cast<std::size_t>(v)] = packed(paletteColour(tables, static_cast<std::uint8_t>(v)));
+    }
+    return colours;
+}
+
+// The end of a segment depends only on its grid position and the extinction byte under its start; the ends
+// for all 256 bytes are worked out once with the same extended arithmetic, trigonometry and rounding.
+struct SegmentReach {
+    std::array<std::array<std::int16_t, kGridColumns + 1>, 256> endX{};
+    std::array<std::array<std::int16_t, kGridRows + 1>, 256> endY{};
+    SegmentReach() {
+        for (int v = 0; v < 256; ++v) {
+            const Extended theta = static_cast<Extended>(v) * std::numbers::pi_v<Extended> / 255.0L;
+            const auto at = static_cast<std::size_t>(v);
+            for (int j = 1; j <= kGridColumns; ++j) {
+                endX[at][static_cast<std::size_t>(j)] =
+                    static_cast<std::int16_t>(roundToInt(kGridStep * j + kSegmentLength * x87Cos(theta)));
+            }
+            for (int i = 1; i <= kGridRows; ++i) {
+                endY[at][static_cast<std::size_t>(i)] =
+                    static_cast<std::int16_t>(roundToInt(kGridStep * i - kSegmentLength * x87Sin(theta)));
+            }
+        }
+    }
+};
+
+const SegmentReach& segmentReach() {
+    static const SegmentReach reach;
+    return reach;
 }
 
 } // namespace
@@ -64,7 +108,8 @@ void renderTransmission(const MeasurementState& state, Bitmap& out) {
 }
 
 void renderSinD(const MeasurementState& state, const FrameView& out) {
-    renderMap(out, [&](int x, int y) { return paletteColour(state.tables, state.SinDMap.at(x, y)); });
+    const std::array<std::uint32_t, 256> colours = packedPalette(state.tables);
+    renderMap(out, [&](int x, int y) { return colours[state.SinDMap.at(x, y)]; });
 }
 
 void renderExtinction(const MeasurementState& state, const FrameView& out) {
@@ -75,18 +120,16 @@ void renderExtinction(const MeasurementState& state, const FrameView& out) {
     while (firstShown < 256 && !(static_cast<Extended>(firstShown) > limit)) {
         ++firstShown;
     }
+    const std::array<std::uint32_t, 256> colours = packedPalette(state.tables);
     renderMap(out, [&](int x, int y) {
-        if (state.SinDMap.at(x, y) >= firstShown) {
-            return paletteColour(state.tables, state.ExtinctionMap.at(x, y));
-        }
-        return Rgb{};
+        return state.SinDMap.at(x, y) >= firstShown ? colours[state.ExtinctionMap.at(x, y)] : 0u;
     });
 }
 
 void renderTransmission(const MeasurementState& state, const FrameView& out) {
     renderMap(out, [&](int x, int y) {
         const auto grey = static_cast<std::uint8_t>(2 * state.TransmissionMap.at(x, y));
-        return Rgb{grey, grey, grey};
+        return packed(Rgb{grey, grey, grey});
     });
 }
 
@@ -94,10 +137,10 @@ Segment azimuthSegment(const ResultMap& extinction, int i, int j) {
     const int x = kGridStep * j;
     const int y = kGridStep * i;
     // The map pixel under the segment's start: picture row y shows map row 239 − y.
-    const Extended theta =
-        static_cast<Extended>(extinction.at(x, kMapHeight - 1 - y)) * std::numbers::pi_v<Extended> / 255.0L;
-    const auto endX = static_cast<int>(roundToInt(x + kSegmentLength * x87Cos(theta)));
-    const auto endY = static_cast<int>(roundToInt(y - kSegmentLength * x87Sin(theta)));
+    const std::uint8_t v = extinction.at(x, kMapHeight - 1 - y);
+    const SegmentReach& reach = segmentReach();
+    const int endX = reach.endX[v][static_cast<std::size_t>(j)];
+    const int endY = reach.endY[v][static_cast<std::size_t>(i)];
     return Segment{x, y, endX, endY};
 }
 

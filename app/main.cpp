@@ -4,11 +4,13 @@
 #include "app/ErrorDisplay.h"
 #include "app/OfflineFrames.h"
 #include "app/TForm1.h"
+#include "capture/GrabCounters.h"
 #include "review/AVIToBitmap.h"
 
 #include <QIcon>
 #include <QImage>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -52,6 +54,18 @@ int main(int argc, char** argv) {
         form.move(frame.topLeft());
     }
     form.show();
+    QTimer liveStats;
+    if (std::getenv("KESTRANE_LIVE_STATS") != nullptr) {
+        // Once a second the totals so far, for scripts/measure-live.
+        QObject::connect(&liveStats, &QTimer::timeout, [] {
+            const kestrane::GrabCounters& counters = kestrane::grabCounters();
+            std::fprintf(stderr, "kestrane-live frames=%llu dropped=%llu\n",
+                         static_cast<unsigned long long>(counters.frames.load()),
+                         static_cast<unsigned long long>(counters.skipped.load()));
+            std::fflush(stderr);
+        });
+        liveStats.start(1000);
+    }
     const int result = app.exec();
     delete Form3;
     return result;

@@ -3,6 +3,7 @@
 #include "capture/CaptureWindowMessages.h"
 
 #include "capture/FrameHandoff.h"
+#include "capture/GrabCounters.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +21,8 @@ class CallbackConsumer : public FrameConsumer {
     CallbackConsumer(CaptureWindowMessages* window, CaptureWindowMessages::FrameCallbackProc callback)
         : window_(window), callback_(callback) {}
     void consume(const VideoHeader& header) override {
+        delivered = true;
+        timeMs = header.timeCapturedMs;
         if (callback_ == nullptr) {
             return;
         }
@@ -29,6 +32,9 @@ class CallbackConsumer : public FrameConsumer {
             // The frame is lost; an exception must not cross the driver.
         }
     }
+
+    bool delivered = false;
+    std::uint32_t timeMs = 0;
 
   private:
     CaptureWindowMessages* window_;
@@ -224,6 +230,11 @@ bool CaptureWindowMessages::grabFrameNoStop() {
     }
     CallbackConsumer consumer(this, callback_);
     const int result = driver_->readFrame(consumer);
+    if (consumer.delivered) {
+        noteGrabbedFrame(grabbedBefore_, lastGrabMs_, consumer.timeMs, driver_->framePeriodUs());
+        grabbedBefore_ = true;
+        lastGrabMs_ = consumer.timeMs;
+    }
     noteResult(result);
     return result == 0;
 }

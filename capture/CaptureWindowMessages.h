@@ -120,6 +120,8 @@ class CaptureWindowMessages {
     std::uint32_t imageHeight_ = 0;
     bool captureFileExists_ = false;
     bool sequenceStarted_ = false;
+    bool grabbedBefore_ = false;
+    std::uint32_t lastGrabMs_ = 0;
     // Last: it is stopped before the driver it reads from goes away.
     SequenceCapture sequence_;
 };

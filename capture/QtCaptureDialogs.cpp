@@ -1,6 +1,7 @@
 // The driver's format and source dialogs as Qt dialogs, modal over the capture window.
 #include "capture/QtCaptureDialogs.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -64,7 +65,19 @@ void QtCaptureDialogs::adjustSource(const std::vector<SourceControl>& controls,
     dialog.setWindowTitle(QStringLiteral("Video Source"));
     auto* form = new QFormLayout(&dialog);
     std::vector<std::pair<QSpinBox*, std::int32_t>> defaults;
+    std::vector<std::pair<QCheckBox*, std::int32_t>> switchDefaults;
     for (const SourceControl& control : controls) {
+        const std::uint32_t id = control.id;
+        if (control.minimum == 0 && control.maximum == 1) {
+            // A control with two states is a switch.
+            auto* box = new QCheckBox(QString::fromStdString(control.name), &dialog);
+            box->setChecked(control.value != 0);
+            QObject::connect(box, &QCheckBox::toggled, &dialog,
+                             [&apply, id](bool on) { apply(id, on ? 1 : 0); });
+            form->addRow(box);
+            switchDefaults.emplace_back(box, control.defaultValue);
+            continue;
+        }
         auto* slider = new QSlider(Qt::Horizontal, &dialog);
         auto* box = new QSpinBox(&dialog);
         slider->setRange(control.minimum, control.maximum);
@@ -75,7 +88,6 @@ void QtCaptureDialogs::adjustSource(const std::vector<SourceControl>& controls,
         box->setValue(control.value);
         QObject::connect(slider, &QSlider::valueChanged, box, &QSpinBox::setValue);
         QObject::connect(box, &QSpinBox::valueChanged, slider, &QSlider::setValue);
-        const std::uint32_t id = control.id;
         QObject::connect(box, &QSpinBox::valueChanged, &dialog,
                          [&apply, id](int value) { apply(id, value); });
         auto* row = new QHBoxLayout;
@@ -88,9 +100,12 @@ void QtCaptureDialogs::adjustSource(const std::vector<SourceControl>& controls,
         new QDialogButtonBox(QDialogButtonBox::Close | QDialogButtonBox::RestoreDefaults, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, &dialog,
-                     [&defaults] {
+                     [&defaults, &switchDefaults] {
                          for (const auto& [box, value] : defaults) {
                              box->setValue(value);
+                         }
+                         for (const auto& [box, value] : switchDefaults) {
+                             box->setChecked(value != 0);
                          }
                      });
     form->addRow(buttons);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 namespace kestrane {
 
@@ -19,6 +20,7 @@ namespace {
 constexpr std::int32_t kMaxSide = 4096;
 
 enum ControlId : std::uint32_t { kBrightness = 1, kContrast = 2, kExposure = 3, kGain = 4 };
+static_assert(SimulatedCamera::kSampleInBeam == kGain + 1);
 
 constexpr int kQuadWidth = kMapWidth;
 constexpr int kQuadHeight = kMapHeight;
@@ -76,10 +78,57 @@ int expectedExtinction(const Tables& tables, double cos2, double sin2) {
     return std::clamp(static_cast<int>(std::lround(128.0 - sigma * tables.angle[k])), 0, 255);
 }
 
+class SteadyFrameClock : public FrameClock {
+  public:
+    std::chrono::microseconds now() override {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+    }
+    void sleepUntil(std::chrono::microseconds time) override {
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(time));
+    }
+};
+
+// The camera's byte for a light value: std::lround's rounding, inline, and clamped to 0..255.
+inline std::uint8_t cameraByte(double value) {
+    // The controls keep every value well inside the 32-bit range.
+    auto whole = static_cast<std::int32_t>(value);
+    const double rest = value - static_cast<double>(whole);
+    whole += static_cast<std::int32_t>(rest >= 0.5) - static_cast<std::int32_t>(rest <= -0.5);
+    return static_cast<std::uint8_t>(whole < 0 ? 0 : (whole > 255 ? 255 : whole));
+}
+
+// A per-pixel sample as regions of one pixel each under even light.
+RegionSample regionsOf(SampleField field) {
+    RegionSample sample;
+    sample.regions = static_cast<std::int32_t>(kQuadPixels);
+    sample.region.resize(kQuadPixels);
+    for (std::size_t at = 0; at < kQuadPixels; ++at) {
+        sample.region[at] = static_cast<std::int32_t>(at);
+    }
+    sample.light.assign(kQuadPixels, 1.0);
+    sample.optics = [field = std::move(field)](std::int32_t region, double seconds) {
+        return field(region % kQuadWidth, region / kQuadWidth, seconds);
+    };
+    return sample;
+}
+
 } // namespace
 
-SimulatedCamera::SimulatedCamera(SampleField sample)
-    : sample_(std::move(sample)), views_(4 * kQuadPixels),
+std::shared_ptr<FrameClock> steadyFrameClock() {
+    return std::make_shared<SteadyFrameClock>();
+}
+
+SimulatedCamera::SimulatedCamera() : SimulatedCamera(grainRegions(), kVignetting, nullptr) {}
+
+SimulatedCamera::SimulatedCamera(SampleField sample, double vignetting, std::shared_ptr<FrameClock> clock)
+    : SimulatedCamera(regionsOf(std::move(sample)), vignetting, std::move(clock)) {}
+
+SimulatedCamera::SimulatedCamera(RegionSample sample, double vignetting, std::shared_ptr<FrameClock> clock)
+    : sample_(std::move(sample)), clock_(clock != nullptr ? std::move(clock) : steadyFrameClock()),
+      factors_(static_cast<std::size_t>(sample_.regions)), views_(4 * kQuadPixels),
+      placement_(static_cast<std::size_t>(kWidth) * kHeight),
+      vignette_(static_cast<std::size_t>(kWidth) * kHeight),
       reference_(static_cast<std::size_t>(kWidth) * kHeight) {
     buildTables(tables_);
     controls_ = {
@@ -87,10 +136,23 @@ SimulatedCamera::SimulatedCamera(SampleField sample)
         {kContrast, "Contrast", 50, 200, 1, 100, 100},
         {kExposure, "Exposure", 10, 400, 1, 100, 100},
         {kGain, "Gain", 100, 400, 1, 100, 100},
+        // Out of the beam (0) the camera sees the bare light, as a background for the flat field wants.
+        {kSampleInBeam, "Sample in the beam", 0, 1, 1, 1, 1},
     };
+    // Lens and illumination darken the camera frame towards its corners; an even light is exactly 1.
+    for (int line = 0; line < kHeight; ++line) {
+        for (int column = 0; column < kWidth; ++column) {
+            const double dx = (column + 0.5 - kWidth / 2.0) / (kWidth / 2.0);
+            const double dy = (line + 0.5 - kHeight / 2.0) / (kHeight / 2.0);
+            vignette_[static_cast<std::size_t>(line * kWidth + column)] =
+                vignetting == 0.0 ? 1.0 : 1.0 - vignetting * (dx * dx + dy * dy) / 2.0;
+        }
+    }
+    placeViews();
+    prepareFrameBuffer();
 }
 
-SampleField SimulatedCamera::grainSample() {
+RegionSample SimulatedCamera::grainRegions() {
     struct Grain {
         double x, y, sinD, axis, light;
     };
@@ -103,9 +165,12 @@ SampleField SimulatedCamera::grainSample() {
                            random.between(0.1, 0.9), random.between(0, std::numbers::pi),
                            random.between(150, 220)});
     }
+    RegionSample sample;
+    sample.regions = kGrains + 1; // the last region is the grain boundary
+    sample.region.resize(kQuadPixels);
+    sample.light.resize(kQuadPixels);
     // Each pixel belongs to its nearest grain; pixels almost as near to a second grain are the grain
     // boundary.
-    auto owner = std::make_shared<std::vector<std::int16_t>>(kQuadPixels);
     for (int y = 0; y < kQuadHeight; ++y) {
         for (int x = 0; x < kQuadWidth; ++x) {
             double nearest = 1e300;
@@ -123,23 +188,33 @@ SampleField SimulatedCamera::grainSample() {
                     second = d;
                 }
             }
-            (*owner)[static_cast<std::size_t>(y * kQuadWidth + x)] =
-                static_cast<std::int16_t>(second - nearest < 1.5 ? -1 : index);
+            const auto at = static_cast<std::size_t>(y * kQuadWidth + x);
+            sample.region[at] = second - nearest < 1.5 ? kGrains : index;
+            const double dx = (x - kQuadWidth / 2.0) / (kQuadWidth / 2.0);
+            const double dy = (y - kQuadHeight / 2.0) / (kQuadHeight / 2.0);
+            sample.light[at] = 1.0 - 0.09 * (dx * dx + dy * dy);
         }
     }
-    return [grains, owner](int x, int y, double seconds) {
+    sample.optics = [grains](std::int32_t region, double seconds) {
+        if (region >= kGrains) {
+            return SampleOptics{0.02, 0.0, 110.0};
+        }
+        const Grain& g = (*grains)[static_cast<std::size_t>(region)];
+        const double axis = std::fmod(g.axis + seconds * kTurnPerSecond, std::numbers::pi);
+        return SampleOptics{g.sinD, axis, g.light};
+    };
+    return sample;
+}
+
+SampleField SimulatedCamera::grainSample() {
+    auto sample = std::make_shared<RegionSample>(grainRegions());
+    return [sample](int x, int y, double seconds) {
         x = std::clamp(x, 0, kQuadWidth - 1);
         y = std::clamp(y, 0, kQuadHeight - 1);
-        const double dx = (x - kQuadWidth / 2.0) / (kQuadWidth / 2.0);
-        const double dy = (y - kQuadHeight / 2.0) / (kQuadHeight / 2.0);
-        const double light = 1.0 - 0.09 * (dx * dx + dy * dy);
-        const int index = (*owner)[static_cast<std::size_t>(y * kQuadWidth + x)];
-        if (index < 0) {
-            return SampleOptics{0.02, 0.0, 110.0 * light};
-        }
-        const Grain& g = (*grains)[static_cast<std::size_t>(index)];
-        const double axis = std::fmod(g.axis + seconds * kTurnPerSecond, std::numbers::pi);
-        return SampleOptics{g.sinD, axis, g.light * light};
+        const auto at = static_cast<std::size_t>(y * kQuadWidth + x);
+        SampleOptics o = sample->optics(sample->region[at], seconds);
+        o.transmission = o.transmission * sample->light[at];
+        return o;
     };
 }
 
@@ -148,7 +223,8 @@ SampleField SimulatedCamera::uniformSample(SampleOptics optics) {
 }
 
 int SimulatedCamera::open() {
-    encodeFrame();
+    start_ = clock_->now();
+    lastFrame_ = -1;
     return 0;
 }
 
@@ -178,7 +254,7 @@ int SimulatedCamera::setVideoFormat(const std::uint8_t* header, std::size_t size
     layout_ = static_cast<std::size_t>(layout - kDriverLayouts.begin());
     width_ = request.width;
     height_ = request.height;
-    encodeFrame();
+    prepareFrameBuffer();
     return 0;
 }
 
@@ -206,61 +282,38 @@ int SimulatedCamera::setSourceControl(std::uint32_t id, std::int32_t value) {
 }
 
 int SimulatedCamera::readFrame(FrameConsumer& consumer) {
+    if (unplugged_) {
+        return -ENODEV;
+    }
+    const std::chrono::microseconds period(kFramePeriodUs);
+    std::int64_t newest = std::max<std::int64_t>((clock_->now() - start_) / period, 0);
+    if (newest <= lastFrame_) {
+        // Nothing new since the last read: the frame after it is what a camera hands out next.
+        newest = lastFrame_ + 1;
+        clock_->sleepUntil(start_ + newest * period);
+    }
+    lastFrame_ = newest;
+    renderReference(static_cast<std::uint64_t>(newest));
     encodeFrame();
     VideoHeader header;
     header.data = frame_.data();
     header.bufferLength = static_cast<std::uint32_t>(frame_.size());
     header.bytesUsed = header.bufferLength;
-    header.timeCapturedMs = static_cast<std::uint32_t>(nextFrame_ * kFramePeriodUs / 1000);
-    ++nextFrame_;
+    header.timeCapturedMs = static_cast<std::uint32_t>(newest * kFramePeriodUs / 1000);
     consumer.consume(header);
     return 0;
 }
 
-std::uint8_t SimulatedCamera::applyControls(double value) const {
-    const double exposure = controls_[2].value / 100.0;
-    const double gain = controls_[3].value / 100.0;
-    const double contrast = controls_[1].value / 100.0;
-    const double out = (value * exposure * gain - 128.0) * contrast + 128.0 + controls_[0].value;
-    return static_cast<std::uint8_t>(std::clamp(std::lround(out), 0L, 255L));
-}
-
-const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t frameIndex) {
-    const double seconds = static_cast<double>(frameIndex) * kFramePeriodUs / 1e6;
-    const auto gainA = static_cast<double>(kGainA);
-    const auto gainD = static_cast<double>(kGainD);
-    std::uint8_t* views = views_.data();
-    for (int y = 0; y < kQuadHeight; ++y) {
-        for (int x = 0; x < kQuadWidth; ++x) {
-            const SampleOptics o = sample_(x, y, seconds);
-            const double half = o.transmission / 2.0;
-            const double cos2 = std::cos(2.0 * o.slowAxis);
-            const double sin2 = std::sin(2.0 * o.slowAxis);
-            // The analysis multiplies the vector length by a factor that depends on the extinction it finds;
-            // the modulation is divided by the same factor so that |sin δ| comes back out.
-            const float correction =
-                tables_.sinDGain[static_cast<std::size_t>(expectedExtinction(tables_, cos2, sin2))];
-            const double m = std::min(o.sinD / correction, 1.0);
-            // Analysers at 135°, 90°, 45° and 0°: I = I0/2 · (1 + m · sin 2(α − φ)).
-            const std::size_t at = static_cast<std::size_t>(y * kQuadWidth + x);
-            views[kViewA * kQuadPixels + at] = applyControls(half * (1.0 - m * cos2) / gainA);
-            views[kViewB * kQuadPixels + at] = applyControls(half * (1.0 + m * sin2));
-            views[kViewC * kQuadPixels + at] = applyControls(half * (1.0 + m * cos2));
-            views[kViewD * kQuadPixels + at] = applyControls(half * (1.0 - m * sin2) / gainD);
-        }
-    }
-
+void SimulatedCamera::placeViews() {
     // Frame pixel (fx, fy), fy counted upwards, sits on top-down line kHeight − 1 − fy.
-    const auto put = [this](int fx, int fy, std::uint8_t value) {
-        reference_[static_cast<std::size_t>((kHeight - 1 - fy) * kWidth + fx)] = value;
-    };
-    const auto view = [views](View v, int x, int y) {
-        return views[v * kQuadPixels + std::size_t(y * kQuadWidth + x)];
+    const auto put = [this](int fx, int fy, View v, int x, int y) {
+        placement_[static_cast<std::size_t>((kHeight - 1 - fy) * kWidth + fx)] =
+            static_cast<std::uint32_t>(v * kQuadPixels + std::size_t(y * kQuadWidth + x));
     };
     for (int y = 0; y < kQuadHeight; ++y) {
         for (int x = 0; x < kQuadWidth; ++x) {
-            put(x, y, view(kViewA, x, y));
-            put(x + kQuadWidth, y, view(kViewB, x, y));
+            put(x, y, kViewA, x, y);
+            put(x + kQuadWidth, y, kViewB, x, y);
         }
     }
     // Quadrants C and D are sheared so that the registration of the analysis reads each sample point back:
@@ -271,39 +324,115 @@ const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t 
             const double sx = (column + row / 30.0) / (1.0 + 1.0 / 1200.0);
             const int x = std::clamp(static_cast<int>(std::lround(sx)), 0, kQuadWidth - 1);
             const int y = std::clamp(static_cast<int>(std::lround(row - x / 40.0)), 0, kQuadHeight - 1);
-            put(column, row + kQuadHeight, view(kViewC, x, y));
-            put(column + kQuadWidth, row + kQuadHeight, view(kViewD, x, y));
+            put(column, row + kQuadHeight, kViewC, x, y);
+            put(column + kQuadWidth, row + kQuadHeight, kViewD, x, y);
         }
     }
     for (int y = 0; y < kQuadHeight; ++y) {
         for (int x = 0; x < kQuadWidth; ++x) {
             const int row = registeredRow(x, y) + kQuadHeight;
             const int column = registeredColumn(x, y);
-            put(column, row, view(kViewC, x, y));
-            put(column + kQuadWidth, row, view(kViewD, x, y));
+            put(column, row, kViewC, x, y);
+            put(column + kQuadWidth, row, kViewD, x, y);
         }
+    }
+}
+
+void SimulatedCamera::computeViews(double seconds) {
+    std::vector<RegionFactors>& factors = factors_;
+    SampleOptics previous{-1.0, 0.0, 0.0};
+    double cos2 = 0.0;
+    double sin2 = 0.0;
+    double m = 0.0;
+    for (std::int32_t r = 0; r < sample_.regions; ++r) {
+        const SampleOptics o = sample_.optics(r, seconds);
+        if (o.sinD != previous.sinD || o.slowAxis != previous.slowAxis) {
+            cos2 = std::cos(2.0 * o.slowAxis);
+            sin2 = std::sin(2.0 * o.slowAxis);
+            // The analysis multiplies the vector length by a factor that depends on the extinction it finds;
+            // the modulation is divided by the same factor so that |sin δ| comes back out.
+            const float correction =
+                tables_.sinDGain[static_cast<std::size_t>(expectedExtinction(tables_, cos2, sin2))];
+            m = std::min(o.sinD / correction, 1.0);
+            previous = o;
+        }
+        // Analysers at 135°, 90°, 45° and 0°: I = I0/2 · (1 + m · sin 2(α − φ)).
+        factors[static_cast<std::size_t>(r)] =
+            RegionFactors{o.transmission, 1.0 - m * cos2, 1.0 + m * sin2, 1.0 + m * cos2, 1.0 - m * sin2};
+    }
+    const auto gainA = static_cast<double>(kGainA);
+    const auto gainD = static_cast<double>(kGainD);
+    double* views = views_.data();
+    for (std::size_t at = 0; at < kQuadPixels; ++at) {
+        const RegionFactors& f = factors[static_cast<std::size_t>(sample_.region[at])];
+        const double half = f.transmission * sample_.light[at] / 2.0;
+        views[kViewA * kQuadPixels + at] = half * f.a / gainA;
+        views[kViewB * kQuadPixels + at] = half * f.b;
+        views[kViewC * kQuadPixels + at] = half * f.c;
+        views[kViewD * kQuadPixels + at] = half * f.d / gainD;
+    }
+}
+
+const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t frameIndex) {
+    const double exposure = controls_[2].value / 100.0;
+    const double gain = controls_[3].value / 100.0;
+    const double contrast = controls_[1].value / 100.0;
+    const double brightness = controls_[0].value;
+    const auto control = [&](double value) {
+        return cameraByte((value * exposure * gain - 128.0) * contrast + 128.0 + brightness);
+    };
+    // Plain pointers: the byte stores would otherwise make the compiler reload every vector each pixel.
+    const std::size_t pixels = reference_.size();
+    std::uint8_t* out = reference_.data();
+    const double* vignette = vignette_.data();
+    if (controls_[4].value == 0) {
+        // Without the sample the camera sees the bare light, not split into analyser views.
+        for (std::size_t i = 0; i < pixels; ++i) {
+            out[i] = control(kBareLight * vignette[i]);
+        }
+        return reference_;
+    }
+    computeViews(static_cast<double>(frameIndex) * kFramePeriodUs / 1e6);
+    const double* views = views_.data();
+    const std::uint32_t* placement = placement_.data();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        out[i] = control(views[placement[i]] * vignette[i]);
     }
     return reference_;
 }
 
-void SimulatedCamera::encodeFrame() {
-    renderReference(nextFrame_);
+void SimulatedCamera::prepareFrameBuffer() {
     const std::int32_t w = width_;
     const std::int32_t h = height_;
     const DriverLayout& layout = kDriverLayouts[layout_];
     const std::uint8_t code = FormatCodeOf(layout.compression);
     const std::size_t bytes =
         code == kFormatRgb ? dibImageBytes(w, h, layout.bitCount) : yuvFrameBytes(code, w, h);
+    // Padding, the fourth byte of 32-bit pixels and the chroma of the grey YUV picture are never written
+    // again.
     frame_.assign(bytes, code == kFormatRgb ? 0 : 128);
+    sourceColumn_.resize(static_cast<std::size_t>(w));
+    for (std::int32_t x = 0; x < w; ++x) {
+        sourceColumn_[static_cast<std::size_t>(x)] = static_cast<std::int32_t>(std::int64_t{x} * kWidth / w);
+    }
+    sourceLine_.resize(static_cast<std::size_t>(h));
+    for (std::int32_t line = 0; line < h; ++line) {
+        sourceLine_[static_cast<std::size_t>(line)] =
+            static_cast<std::int32_t>(std::int64_t{line} * kHeight / h);
+    }
+}
 
-    // Grey of output pixel (x, line), line counted from the top, sampled from the 640 × 480 picture.
-    const auto grey = [&](std::int32_t x, std::int32_t line) {
-        const std::int64_t sx = std::int64_t{std::min(x, w - 1)} * kWidth / w;
-        const std::int64_t sy = std::int64_t{line} * kHeight / h;
-        return reference_[static_cast<std::size_t>(sy * kWidth + sx)];
+void SimulatedCamera::encodeFrame() {
+    const std::int32_t w = width_;
+    const std::int32_t h = height_;
+    const DriverLayout& layout = kDriverLayouts[layout_];
+    const std::uint8_t code = FormatCodeOf(layout.compression);
+    const std::int32_t* columns = sourceColumn_.data();
+    // The reference line that output line `line`, counted from the top, samples.
+    const auto sourceRow = [&](std::int32_t line) {
+        return reference_.data() + std::ptrdiff_t{sourceLine_[static_cast<std::size_t>(line)]} * kWidth;
     };
     const auto& luma = lumaForGrey();
-    const auto y = [&](std::int32_t x, std::int32_t line) { return luma[grey(x, line)]; };
     std::uint8_t* out = frame_.data();
 
     switch (code) {
@@ -311,9 +440,13 @@ void SimulatedCamera::encodeFrame() {
         const int bytesPerPixel = layout.bitCount / 8;
         const std::ptrdiff_t stride = DibRowBytes(w * layout.bitCount);
         for (std::int32_t line = 0; line < h; ++line) {
-            std::uint8_t* row = out + stride * (h - 1 - line);
-            for (std::int32_t x = 0; x < w; ++x) {
-                std::fill_n(row + std::ptrdiff_t{x} * bytesPerPixel, 3, grey(x, line));
+            const std::uint8_t* grey = sourceRow(line);
+            std::uint8_t* pixel = out + stride * (h - 1 - line);
+            for (std::int32_t x = 0; x < w; ++x, pixel += bytesPerPixel) {
+                const std::uint8_t value = grey[columns[x]];
+                pixel[0] = value;
+                pixel[1] = value;
+                pixel[2] = value;
             }
         }
         break;
@@ -322,9 +455,10 @@ void SimulatedCamera::encodeFrame() {
     case kFormatUyvy: {
         const int lumaAt = code == kFormatYuy2 ? 0 : 1;
         for (std::int32_t line = 0; line < h; ++line) {
+            const std::uint8_t* grey = sourceRow(line);
             std::uint8_t* row = out + std::ptrdiff_t{line} * 2 * w;
             for (std::int32_t x = 0; x < w; ++x) {
-                row[2 * x + lumaAt] = y(x, line);
+                row[2 * x + lumaAt] = luma[grey[columns[x]]];
             }
         }
         break;
@@ -333,8 +467,10 @@ void SimulatedCamera::encodeFrame() {
         static constexpr std::array<int, 8> kYAt = {1, 3, 5, 7, 8, 9, 10, 11};
         const std::ptrdiff_t stride = std::ptrdiff_t{(w + 7) / 8} * 12;
         for (std::int32_t line = 0; line < h; ++line) {
+            const std::uint8_t* grey = sourceRow(line);
             for (std::int32_t x = 0; x < w; ++x) {
-                out[stride * line + (x / 8) * 12 + kYAt[static_cast<std::size_t>(x % 8)]] = y(x, line);
+                out[stride * line + (x / 8) * 12 + kYAt[static_cast<std::size_t>(x % 8)]] =
+                    luma[grey[columns[x]]];
             }
         }
         break;
@@ -343,8 +479,10 @@ void SimulatedCamera::encodeFrame() {
     case kFormatI420:
     case kFormatY8: {
         for (std::int32_t line = 0; line < h; ++line) {
+            const std::uint8_t* grey = sourceRow(line);
+            std::uint8_t* row = out + std::ptrdiff_t{line} * w;
             for (std::int32_t x = 0; x < w; ++x) {
-                out[std::ptrdiff_t{line} * w + x] = code == kFormatY8 ? grey(x, line) : y(x, line);
+                row[x] = code == kFormatY8 ? grey[columns[x]] : luma[grey[columns[x]]];
             }
         }
         break;
@@ -352,8 +490,9 @@ void SimulatedCamera::encodeFrame() {
     default: { // Y211: one Y for every two pixels
         const std::ptrdiff_t stride = std::ptrdiff_t{(w + 3) / 4} * 4;
         for (std::int32_t line = 0; line < h; ++line) {
+            const std::uint8_t* grey = sourceRow(line);
             for (std::int32_t x = 0; x + 1 < w; x += 2) {
-                const int mean = (grey(x, line) + grey(x + 1, line) + 1) / 2;
+                const int mean = (grey[columns[x]] + grey[columns[x + 1]] + 1) / 2;
                 out[stride * line + x] = luma[static_cast<std::size_t>(mean)];
             }
         }

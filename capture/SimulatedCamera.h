@@ -5,6 +5,8 @@
 #include "analysis/Tables.h"
 #include "capture/CaptureDriver.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,16 +24,47 @@ struct SampleOptics {
 // The sample at Quadrant A pixel (x, y), x = 0..319, y = 0..239 counted upwards, at a time in seconds.
 using SampleField = std::function<SampleOptics(int x, int y, double seconds)>;
 
+// A sample made of regions of uniform optics under a fixed light pattern, so that a frame works out the
+// optics once per region rather than once per pixel.
+struct RegionSample {
+    std::vector<std::int32_t> region; // per Quadrant A pixel, index y × 320 + x, y counted upwards
+    std::vector<double> light;        // per Quadrant A pixel: the factor on the region's transmission
+    std::int32_t regions = 0;
+    std::function<SampleOptics(std::int32_t region, double seconds)> optics;
+};
+
+// Where the camera's time comes from: the steady clock, or a stepped one in tests.
+class FrameClock {
+  public:
+    virtual ~FrameClock() = default;
+    virtual std::chrono::microseconds now() = 0;
+    virtual void sleepUntil(std::chrono::microseconds time) = 0;
+};
+
+std::shared_ptr<FrameClock> steadyFrameClock();
+
 class SimulatedCamera : public CaptureDriver {
   public:
     static constexpr int kFramePeriodUs = 35000;
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 480;
+    // The light falls off towards the corners of the camera frame by this fraction.
+    static constexpr double kVignetting = 0.2;
+    // The bare illumination at the centre of the frame, on the camera's 0..255 scale.
+    static constexpr double kBareLight = 128.0;
+    // The source control that takes the sample out of the beam (value 0) and puts it back (1).
+    static constexpr std::uint32_t kSampleInBeam = 5;
 
-    explicit SimulatedCamera(SampleField sample = grainSample());
+    // The program's camera: the grain sample under vignetted light, in real time.
+    SimulatedCamera();
+    // Any sample; `vignetting` 0 is an even light. A null clock is the steady clock.
+    explicit SimulatedCamera(SampleField sample, double vignetting = 0.0,
+                             std::shared_ptr<FrameClock> clock = nullptr);
+    SimulatedCamera(RegionSample sample, double vignetting, std::shared_ptr<FrameClock> clock);
 
     // Birefringent grains of known retardance, slow axis and transmission under slightly uneven light; the
     // slow axes turn once a minute.
+    static RegionSample grainRegions();
     static SampleField grainSample();
     // The same optics everywhere, standing still.
     static SampleField uniformSample(SampleOptics optics);
@@ -43,29 +76,47 @@ class SimulatedCamera : public CaptureDriver {
     std::vector<FormatOption> formatOptions() const override;
     std::vector<SourceControl> sourceControls() override;
     int setSourceControl(std::uint32_t id, std::int32_t value) override;
+    // Delivers the newest frame; when none has arrived since the last read, waits for the next one.
     int readFrame(FrameConsumer& consumer) override;
     int framePeriodUs() const override { return kFramePeriodUs; }
+    // Pulls the camera's cable, for tests: every later read fails as a device that has gone away does.
+    void unplug() { unplugged_ = true; }
+    bool lost() const override { return unplugged_; }
 
     // The camera picture of a frame before any format encodes it: 640 × 480 grey bytes, top line first.
     const std::vector<std::uint8_t>& renderReference(std::uint64_t frameIndex);
-    // The index of the next frame a read delivers; each read moves it on by one.
-    std::uint64_t nextFrame() const { return nextFrame_; }
-    void setNextFrame(std::uint64_t index) { nextFrame_ = index; }
+    // The number of the frame the last read delivered (frames are numbered from 0 at open), -1 before.
+    std::int64_t lastFrame() const { return lastFrame_; }
 
   private:
+    void placeViews();
+    void computeViews(double seconds);
     void encodeFrame();
-    std::uint8_t applyControls(double value) const;
+    void prepareFrameBuffer();
 
-    SampleField sample_;
+    // A region's transmission and the factors of the four analyser views on its half.
+    struct RegionFactors {
+        double transmission, a, b, c, d;
+    };
+
+    RegionSample sample_;
+    std::shared_ptr<FrameClock> clock_;
     Tables tables_;
     std::size_t layout_ = 0; // index of the pixel layout in force
     std::int32_t width_ = kWidth;
     std::int32_t height_ = kHeight;
-    std::uint64_t nextFrame_ = 0;
+    std::chrono::microseconds start_{0}; // when frame 0 arrived
+    std::int64_t lastFrame_ = -1;
+    std::atomic<bool> unplugged_{false};
     std::vector<SourceControl> controls_;
-    std::vector<std::uint8_t> views_;     // the four analyser views of Quadrant A's geometry
-    std::vector<std::uint8_t> reference_; // the composed camera picture
-    std::vector<std::uint8_t> frame_;     // the picture in the current format
+    std::vector<RegionFactors> factors_;
+    std::vector<double> views_;              // the four analyser views of Quadrant A's geometry, unscaled
+    std::vector<std::uint32_t> placement_;   // per reference byte: the view sample it shows
+    std::vector<double> vignette_;           // per reference byte: the light there relative to the centre
+    std::vector<std::uint8_t> reference_;    // the composed camera picture
+    std::vector<std::uint8_t> frame_;        // the picture in the current format
+    std::vector<std::int32_t> sourceColumn_; // per output column of the format: the reference column
+    std::vector<std::int32_t> sourceLine_;   // per output line: the reference line
 };
 
 } // namespace kestrane

@@ -2,6 +2,8 @@
 // pixels.
 #include "capture/YUVConverts.h"
 
+#include "capture/PackedPairs.h"
+
 #include <array>
 #include <bit>
 #include <cstring>
@@ -241,10 +243,14 @@ bool ConvertFrame(std::uint8_t code, const std::uint8_t* source, std::uint8_t* o
     }
     switch (layout) {
     case kFormatYuy2:
-        convertPairs<0, 1, 2, 3>(source, output, width, height);
+        if (!convertPackedPairsVector(source, output, width, height, false)) {
+            convertPairs<0, 1, 2, 3>(source, output, width, height);
+        }
         break;
     case kFormatUyvy:
-        convertPairs<1, 0, 3, 2>(source, output, width, height);
+        if (!convertPackedPairsVector(source, output, width, height, true)) {
+            convertPairs<1, 0, 3, 2>(source, output, width, height);
+        }
         break;
     case kFormatY41p:
         convertY41p(source, output, width, height);

@@ -170,16 +170,27 @@ bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std
 }
 
 bool AviFrameReader::frame(std::int32_t n, Bitmap& out) {
-    out = Bitmap(std::max(0, layout_.width), std::max(0, layout_.height), 32);
-    if (decoder_ == nullptr || n < 0 || n >= frameCount_) {
+    // A stream without a whole frame justifies no picture of its declared size, which may be huge.
+    if (frameCount_ <= 0) {
+        out = Bitmap();
         return false;
     }
+    // A movie is read frame after frame into the same bitmap: its memory is reused.
+    const int width = std::max(0, layout_.width);
+    const int height = std::max(0, layout_.height);
+    if (out.width() != width || out.height() != height || out.bitsPerPixel() != 32) {
+        out = Bitmap(width, height, 32);
+    }
+    bool delivered = false;
     const std::int64_t position = std::int64_t{AVIStreamStart(stream_)} + n;
-    if (position > INT32_MAX) {
-        return false;
+    if (decoder_ != nullptr && n >= 0 && n < frameCount_ && position <= INT32_MAX) {
+        const std::uint8_t* dib = AVIStreamGetFrame(decoder_, static_cast<std::int32_t>(position));
+        delivered = dib != nullptr && convertDibToFrame(dib, out.view(), 0);
     }
-    const std::uint8_t* dib = AVIStreamGetFrame(decoder_, static_cast<std::int32_t>(position));
-    return dib != nullptr && convertDibToFrame(dib, out.view(), 0);
+    if (!delivered) {
+        std::fill_n(out.bits(), out.sizeBytes(), std::uint8_t{0});
+    }
+    return delivered;
 }
 
 } // namespace kestrane

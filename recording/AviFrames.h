@@ -39,7 +39,9 @@ class AviFrameReader {
     const AviStreamInfo& streamInfo() const { return info_; }
 
     // Frame n, counted from 0, into `out` (32 bits, bottom-up, reserved bytes 0). False when n is outside the
-    // stream or the file cannot deliver that frame; `out` is then a black frame of the stream's size.
+    // stream or the file cannot deliver that frame; `out` is then a black frame of the stream's size, or
+    // empty when the stream holds no whole frame. `out`'s memory is reused when it already has the frame's
+    // size.
     bool frame(std::int32_t n, Bitmap& out);
 
   private:

@@ -4,6 +4,7 @@
 
 #include "capture/AviSequenceSink.h"
 #include "capture/CameraSelection.h"
+#include "capture/SimulatedCamera.h"
 #include "capture/YUVConverts.h"
 #include "recording/AviFile.h"
 
@@ -90,6 +91,32 @@ TEST_F(AviCaptureFile, UncreatableFileStartsNoCapture) {
     rig.connection->StartSequence();
     EXPECT_EQ(rig.connection->CaptureStatus.capturingNow, 0u);
     EXPECT_NE(rig.connection->CaptureStatus.lastError, 0);
+}
+
+TEST(AviCaptureFileUnplugged, ACameraUnpluggedMidCaptureLeavesAFileWithEveryFrameSoFar) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("kestrane-unplugged-" + std::to_string(::getpid()) + ".avi");
+    SimulatedCamera* camera = nullptr;
+    test::ConnectionRig rig{[&camera](int) -> std::unique_ptr<CaptureDriver> {
+        auto made = std::make_unique<SimulatedCamera>();
+        camera = made.get();
+        return made;
+    }};
+    rig.window->setSequenceSinkFactory(aviSequenceSinks());
+    rig.start();
+    rig.connection->SetCaptureFile(file.string());
+    rig.state->RecordTimeLimit = 30;
+    rig.connection->StartSequence();
+    ASSERT_TRUE(rig.waitForCapturedFrames(3));
+    camera->unplug();
+    rig.window->waitForSequence();
+    rig.connection->RefreshStatus();
+    const ReadBack r = readBack(file.string());
+    EXPECT_GE(r.frames, 3);
+    EXPECT_EQ(static_cast<std::uint32_t>(r.frames), rig.connection->CaptureStatus.currentVideoFrame);
+    EXPECT_TRUE(r.lastFrameDecodes);
+    EXPECT_EQ(rig.connection->CaptureStatus.lastError, -ENODEV);
+    std::filesystem::remove(file);
 }
 
 // A capture file removed before it was completed is a failed write; its frames are written out again under

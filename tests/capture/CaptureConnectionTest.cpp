@@ -122,7 +122,7 @@ int expectedGrey(std::uint8_t code, const std::vector<std::uint8_t>& reference, 
 class EveryFormat : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(EveryFormat, ConsumerGetsTheCameraPicture) {
-    ConnectionRig rig(simulatedDrivers());
+    ConnectionRig rig(test::steppedSimulatedDrivers());
     rig.start();
     SimulatedCamera reference;
     const std::vector<FormatOption> options = reference.formatOptions();
@@ -201,7 +201,8 @@ TEST(CaptureDialogs, SourceDialogChangesReachTheCamera) {
     for (const SourceControl& control : rig.dialogs.controlsShown) {
         names.push_back(control.name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Brightness", "Contrast", "Exposure", "Gain"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Brightness", "Contrast", "Exposure", "Gain", "Sample in the beam"}));
 
     rig.dialogs.sourceChanges = {{rig.dialogs.controlsShown[0].id, 40}};
     rig.connection->FeaturesClick();

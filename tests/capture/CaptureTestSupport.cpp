@@ -115,4 +115,14 @@ bool ConnectionRig::waitForCapturedFrames(std::uint32_t frames) {
     return false;
 }
 
+DriverFactory steppedSimulatedDrivers(double vignetting, std::shared_ptr<SteppedClock> clock) {
+    return [vignetting, clock](int index) -> std::unique_ptr<CaptureDriver> {
+        if (index != 0) {
+            return nullptr;
+        }
+        return std::make_unique<SimulatedCamera>(SimulatedCamera::grainRegions(), vignetting,
+                                                 clock != nullptr ? clock : std::make_shared<SteppedClock>());
+    };
+}
+
 } // namespace kestrane::test

@@ -6,8 +6,11 @@
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureDriver.h"
 #include "capture/CaptureWindowMessages.h"
+#include "capture/SimulatedCamera.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -128,5 +131,21 @@ struct ConnectionRig {
     // Waits (up to ten seconds) until a running streaming capture has taken `frames` frames.
     bool waitForCapturedFrames(std::uint32_t frames);
 };
+
+// A camera clock that stands still until a camera waits on it or a test moves it on.
+class SteppedClock : public FrameClock {
+  public:
+    std::chrono::microseconds now() override { return now_; }
+    void sleepUntil(std::chrono::microseconds time) override { now_ = std::max(now_, time); }
+    void advance(std::chrono::microseconds by) { now_ += by; }
+
+  private:
+    std::chrono::microseconds now_{0};
+};
+
+// The program's simulated camera on a clock of its own, so that its frames do not depend on how fast a
+// test runs.
+DriverFactory steppedSimulatedDrivers(double vignetting = SimulatedCamera::kVignetting,
+                                      std::shared_ptr<SteppedClock> clock = nullptr);
 
 } // namespace kestrane::test

@@ -43,20 +43,43 @@ TEST(YuvToBgr, GivesTheCheckValues) {
     }
 }
 
-// The converters use the integer form; it must agree with the extended formula for all 2^24 inputs.
-TEST(YuvToBgr, IntegerFormEqualsExtendedFormulaEverywhere) {
+// The converters use the integer form, and packed pairs a vectorised one; both must agree with the extended
+// formula for all 2^24 inputs. Each line of a YUY2 frame holds all Y values for one (U, V); a frame holds all
+// V for one U.
+TEST(YuvToBgr, IntegerAndVectorFormsEqualExtendedFormulaEverywhere) {
+    constexpr int kWidth = 256;
+    std::vector<std::uint8_t> source(2 * kWidth * 256);
+    std::vector<std::uint8_t> output(4 * kWidth * 256);
     long long differences = 0;
-    for (int y = 0; y < 256; ++y) {
-        for (int u = 0; u < 256; ++u) {
-            for (int v = 0; v < 256; ++v) {
+    long long frameDifferences = 0;
+    for (int u = 0; u < 256; ++u) {
+        for (int v = 0; v < 256; ++v) {
+            std::uint8_t* line = source.data() + 2 * kWidth * v;
+            for (int y = 0; y < 256; y += 2) {
+                line[2 * y] = static_cast<std::uint8_t>(y);
+                line[2 * y + 1] = static_cast<std::uint8_t>(u);
+                line[2 * y + 2] = static_cast<std::uint8_t>(y + 1);
+                line[2 * y + 3] = static_cast<std::uint8_t>(v);
+            }
+        }
+        ASSERT_TRUE(ConvertFrame(kFormatYuy2, source.data(), output.data(), kWidth, 256));
+        for (int v = 0; v < 256; ++v) {
+            // Bottom-up: source line v is stored row 255 − v.
+            const std::uint8_t* row = output.data() + 4 * kWidth * (255 - v);
+            for (int y = 0; y < 256; ++y) {
                 const auto Y = static_cast<std::uint8_t>(y);
                 const auto U = static_cast<std::uint8_t>(u);
                 const auto V = static_cast<std::uint8_t>(v);
-                differences += yuvToBgrFast(Y, U, V) != YuvToBgr(Y, U, V);
+                const std::uint32_t expected = YuvToBgr(Y, U, V);
+                std::uint32_t converted = 0;
+                std::memcpy(&converted, row + 4 * y, 4);
+                differences += yuvToBgrFast(Y, U, V) != expected;
+                frameDifferences += converted != expected;
             }
         }
     }
     EXPECT_EQ(differences, 0);
+    EXPECT_EQ(frameDifferences, 0);
 }
 
 TEST(FormatCodeOf, ClassifiesCompressionCodesExactly) {

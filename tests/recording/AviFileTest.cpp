@@ -691,3 +691,19 @@ TEST(AviReader, BeginStreamingChecksTheRange) {
 }
 
 } // namespace
+
+namespace {
+
+// A few bytes that declare a picture of 4096 × 4096 but hold no frame must not make the reader allocate one.
+TEST(AviReader, AStreamWithoutAFrameHandsOutNoPictureOfItsDeclaredSize) {
+    const std::vector<std::uint8_t> bytes = smallClipBytes(ClipSpec{4096, 4096, 32, 10}, 0);
+    ASSERT_LT(bytes.size(), 16384u);
+    AviFrameReader reader;
+    ASSERT_EQ(reader.open(makeAviMemorySource(bytes)), kAviOk);
+    EXPECT_EQ(reader.frameCount(), 0);
+    Bitmap frame(8, 8, 32);
+    EXPECT_FALSE(reader.frame(0, frame));
+    EXPECT_TRUE(frame.empty());
+}
+
+} // namespace

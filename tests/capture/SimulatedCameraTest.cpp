@@ -1,0 +1,200 @@
+// The simulated camera as a camera: frames in real time with grabs that wait for the next one, pictures
+// worked out per region equal to those worked out per pixel, and a flat field taken with the sample out of
+// the beam that removes the vignetting from the maps.
+#include "CaptureTestSupport.h"
+
+#include "analysis/FlatField.h"
+#include "analysis/FrameAnalysis.h"
+#include "capture/FrameHandoff.h"
+#include "capture/GrabCounters.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrane {
+namespace {
+
+using std::chrono::microseconds;
+using test::ConnectionRig;
+using test::SteppedClock;
+
+struct NotedFrame : FrameConsumer {
+    std::uint32_t timeMs = 0;
+    int frames = 0;
+    void consume(const VideoHeader& header) override {
+        timeMs = header.timeCapturedMs;
+        ++frames;
+    }
+};
+
+struct Step {
+    int pauseUs;      // how long the caller is busy before the read
+    int frame;        // the frame the read delivers
+    int clockAfterUs; // when the read returns
+};
+
+TEST(SimulatedCameraPace, ReadsTakeTheNewestFrameOrWaitForTheNext) {
+    const Step steps[] = {
+        {0, 0, 0},           // frame 0 is there at once
+        {0, 1, 35000},       // nothing new: the read waits a whole period
+        {10000, 2, 70000},   // part of a period
+        {100000, 4, 170000}, // the caller was slow: frame 3 is never seen
+        {0, 5, 175000},      // and the next read waits only for the rest of the period
+        {35000, 6, 210000},  // exactly on time
+    };
+    auto clock = std::make_shared<SteppedClock>();
+    SimulatedCamera camera(SimulatedCamera::grainRegions(), 0.0, clock);
+    ASSERT_EQ(camera.open(), 0);
+    for (const Step& step : steps) {
+        clock->advance(microseconds(step.pauseUs));
+        NotedFrame noted;
+        ASSERT_EQ(camera.readFrame(noted), 0);
+        EXPECT_EQ(noted.frames, 1);
+        EXPECT_EQ(camera.lastFrame(), step.frame);
+        EXPECT_EQ(noted.timeMs, static_cast<std::uint32_t>(step.frame * 35));
+        EXPECT_EQ(clock->now().count(), step.clockAfterUs) << "frame " << step.frame;
+    }
+}
+
+TEST(SimulatedCameraPace, RealClockDeliversAboutOneFramePerPeriod) {
+    SimulatedCamera camera;
+    ASSERT_EQ(camera.open(), 0);
+    NotedFrame noted;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(camera.readFrame(noted), 0);
+    }
+    // Three waits of a period each; how much longer a loaded machine takes is not the camera's doing.
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              microseconds(3 * SimulatedCamera::kFramePeriodUs - 1000));
+    EXPECT_GE(camera.lastFrame(), 3);
+}
+
+// The counters behind KESTRANE_LIVE_STATS: every grab counts, and so does every camera frame that came and
+// went between two grabs.
+TEST(SimulatedCameraPace, GrabCountersSeeTheFramesNobodyTook) {
+    struct GrabStep {
+        int pauseUs;
+        std::uint64_t skipped;
+    };
+    const GrabStep steps[] = {{0, 0}, {0, 0}, {100000, 1}, {35000, 0}, {200000, 5}};
+    auto clock = std::make_shared<SteppedClock>();
+    ConnectionRig rig(test::steppedSimulatedDrivers(0.0, clock));
+    rig.start();
+    for (const GrabStep& step : steps) {
+        clock->advance(microseconds(step.pauseUs));
+        const std::uint64_t frames = grabCounters().frames.load();
+        const std::uint64_t skipped = grabCounters().skipped.load();
+        rig.connection->BtnGrabFrameNoStopClick();
+        EXPECT_EQ(grabCounters().frames.load() - frames, 1u);
+        EXPECT_EQ(grabCounters().skipped.load() - skipped, step.skipped)
+            << "after a pause of " << step.pauseUs;
+    }
+}
+
+// The camera's pictures come from per-region optics; a sample given pixel by pixel must look the same.
+TEST(SimulatedCameraPictures, RegionsGiveThePicturesOfThePixelByPixelSample) {
+    for (const double vignetting : {0.0, SimulatedCamera::kVignetting}) {
+        SimulatedCamera regions(SimulatedCamera::grainRegions(), vignetting,
+                                std::make_shared<SteppedClock>());
+        SimulatedCamera pixels(SimulatedCamera::grainSample(), vignetting, std::make_shared<SteppedClock>());
+        for (const std::uint64_t frame : {0u, 57u, 1713u}) {
+            ASSERT_EQ(regions.renderReference(frame), pixels.renderReference(frame))
+                << "frame " << frame << ", vignetting " << vignetting;
+        }
+    }
+}
+
+// Grabs one frame through the capture connection as the live pass does, converted to 32 bits.
+Bitmap grab(ConnectionRig& rig) {
+    Bitmap frame;
+    std::string error;
+    EXPECT_TRUE(rig.connection->grabFrame(frame, error)) << error;
+    frame.convertTo32();
+    return frame;
+}
+
+void putSampleInBeam(ConnectionRig& rig, bool in) {
+    rig.dialogs.sourceChanges = {{SimulatedCamera::kSampleInBeam, in ? 1 : 0}};
+    rig.connection->FeaturesClick();
+}
+
+TEST(SimulatedCameraPictures, WithoutTheSampleTheCameraSeesTheVignettedLight) {
+    ConnectionRig rig(test::steppedSimulatedDrivers());
+    rig.start();
+    putSampleInBeam(rig, false);
+    const Bitmap bare = grab(rig);
+    // Rows bottom-up: the centre at the mean light, the corners darker by the vignetting, no quadrants.
+    const auto red = [&](int x, int y) { return bare.row(y)[4 * x + 2]; };
+    EXPECT_NEAR(red(320, 240), SimulatedCamera::kBareLight, 1.0);
+    const double corner = SimulatedCamera::kBareLight * (1.0 - SimulatedCamera::kVignetting);
+    for (const auto& [x, y] : {std::pair{0, 0}, {639, 0}, {0, 479}, {639, 479}}) {
+        EXPECT_NEAR(red(x, y), corner, 1.5) << x << "," << y;
+    }
+    EXPECT_EQ(red(319, 240), red(320, 240)) << "the light has no seam between the quadrants";
+    EXPECT_EQ(red(320, 239), red(320, 240));
+
+    putSampleInBeam(rig, true);
+    const Bitmap sample = grab(rig);
+    EXPECT_NE(std::memcmp(sample.bits(), bare.bits(), sample.sizeBytes()), 0);
+}
+
+struct MapsAgree {
+    // Share of map pixels near the reference maps: |sin δ| within ±6, what re-quantising the quadrants
+    // allows for a bright grain, the others within ±2.
+    double transmission, sinD, extinction;
+};
+
+MapsAgree agreement(const MeasurementState& maps, const MeasurementState& reference) {
+    int transmission = 0;
+    int sinD = 0;
+    int extinction = 0;
+    for (int y = 0; y < kMapHeight; ++y) {
+        for (int x = 0; x < kMapWidth; ++x) {
+            transmission += std::abs(maps.TransmissionMap.at(x, y) - reference.TransmissionMap.at(x, y)) <= 2;
+            sinD += std::abs(maps.SinDMap.at(x, y) - reference.SinDMap.at(x, y)) <= 6;
+            extinction += std::abs(maps.ExtinctionMap.at(x, y) - reference.ExtinctionMap.at(x, y)) <= 2;
+        }
+    }
+    const double pixels = kMapWidth * kMapHeight;
+    return {transmission / pixels, sinD / pixels, extinction / pixels};
+}
+
+// The flat field recorded with the sample out of the beam takes the vignetting out of the maps: they come
+// close to those of the same sample under even light, where the uncorrected maps do not.
+TEST(SimulatedCameraPictures, FlatFieldFromTheBareLightRemovesTheVignetting) {
+    ConnectionRig vignetted(test::steppedSimulatedDrivers());
+    vignetted.start();
+    buildTables(vignetted.state->tables);
+    putSampleInBeam(vignetted, false);
+    Bitmap background = grab(vignetted); // frame 0
+    ASSERT_TRUE(computeFlatFieldGains(background, *vignetted.state));
+    vignetted.state->FlatFieldOn = 1;
+    putSampleInBeam(vignetted, true);
+    Bitmap frame = grab(vignetted); // frame 1
+    analyseFrame(frame.view(), *vignetted.state);
+
+    ConnectionRig even(test::steppedSimulatedDrivers(0.0));
+    even.start();
+    buildTables(even.state->tables);
+    grab(even);
+    analyseFrame(grab(even).view(), *even.state);
+
+    const MapsAgree corrected = agreement(*vignetted.state, *even.state);
+    EXPECT_GT(corrected.transmission, 0.99);
+    EXPECT_GT(corrected.sinD, 0.95);
+    EXPECT_GT(corrected.extinction, 0.93);
+
+    vignetted.state->FlatFieldOn = 0;
+    analyseFrame(frame.view(), *vignetted.state);
+    const MapsAgree uncorrected = agreement(*vignetted.state, *even.state);
+    // Each quadrant lies under another part of the vignetting, so uncorrected even the ratios go wrong.
+    EXPECT_LT(uncorrected.transmission, 0.5);
+    EXPECT_LT(uncorrected.sinD, 0.6);
+    EXPECT_LT(uncorrected.extinction, 0.6);
+}
+
+} // namespace
+} // namespace kestrane
