@@ -10,6 +10,8 @@
 #include "capture/SimulatedCamera.h"
 #include "capture/YUVConverts.h"
 
+#include "InstantClock.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -19,16 +21,6 @@
 namespace {
 
 using namespace kestrane;
-
-// A camera clock that never waits: the benchmark measures the program's work, not the camera's pace.
-class InstantClock : public FrameClock {
-  public:
-    std::chrono::microseconds now() override { return now_; }
-    void sleepUntil(std::chrono::microseconds time) override { now_ = time; }
-
-  private:
-    std::chrono::microseconds now_{0};
-};
 
 // Replays one recorded driver frame of a format on every read.
 class ReplayDriver : public CaptureDriver {

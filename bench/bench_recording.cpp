@@ -5,6 +5,8 @@
 #include "capture/FrameHandoff.h"
 #include "capture/SimulatedCamera.h"
 
+#include "InstantClock.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -20,15 +22,6 @@ using namespace kestrane;
 namespace fs = std::filesystem;
 
 constexpr int kFrames = 1000;
-
-class InstantClock : public FrameClock {
-  public:
-    std::chrono::microseconds now() override { return now_; }
-    void sleepUntil(std::chrono::microseconds time) override { now_ = time; }
-
-  private:
-    std::chrono::microseconds now_{0};
-};
 
 struct Recording {
     fs::path directory;

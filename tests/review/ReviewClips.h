@@ -13,23 +13,23 @@ namespace reviewtest {
 using RedOf = std::function<int(int n, int x, int top)>;
 
 inline bool writeRedClip(const std::string& path, int frames, const RedOf& red,
-                         avitest::ClipSpec spec = avitest::ClipSpec{370, 240, 32, 10}) {
+                         avitest::ClipSpec clip = avitest::ClipSpec{370, 240, 32, 10}) {
     using namespace kestrane;
     AviFile* file = nullptr;
     if (AVIFileOpen(&file, path, kOfWrite | kOfCreate) != kAviOk) {
         return false;
     }
     AviStream* stream = nullptr;
-    bool ok = AVIFileCreateStream(file, &stream, avitest::recorderStreamInfo(spec)) == kAviOk;
-    const std::vector<std::uint8_t> format = avitest::dibFormat(spec);
+    bool ok = AVIFileCreateStream(file, &stream, avitest::recorderStreamInfo(clip)) == kAviOk;
+    const std::vector<std::uint8_t> format = avitest::dibFormat(clip);
     ok = ok &&
          AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size())) == kAviOk;
-    std::vector<std::uint8_t> pixels(avitest::imageBytes(spec));
+    std::vector<std::uint8_t> pixels(avitest::imageBytes(clip));
     for (int n = 0; ok && n < frames; ++n) {
-        for (int top = 0; top < spec.height; ++top) {
+        for (int top = 0; top < clip.height; ++top) {
             std::uint8_t* row =
-                pixels.data() + static_cast<std::size_t>(spec.height - 1 - top) * spec.width * 4;
-            for (int x = 0; x < spec.width; ++x) {
+                pixels.data() + static_cast<std::size_t>(clip.height - 1 - top) * clip.width * 4;
+            for (int x = 0; x < clip.width; ++x) {
                 row[4 * x + 0] = 40; // blue and green carry nothing the trace reads
                 row[4 * x + 1] = 80;
                 row[4 * x + 2] = static_cast<std::uint8_t>(red(n, x, top));
