@@ -2,6 +2,7 @@
 // writes the same pictures).
 #pragma once
 
+#include "analysis/FrameAnalysis.h"
 #include "analysis/MeasurementState.h"
 #include "imaging/Bitmap.h"
 
@@ -33,6 +34,11 @@ void renderTransmission(const MeasurementState& state, Bitmap& out);
 void renderSinD(const MeasurementState& state, const FrameView& out);
 void renderExtinction(const MeasurementState& state, const FrameView& out);
 void renderTransmission(const MeasurementState& state, const FrameView& out);
+
+// Chooses the instruction set the pictures are drawn with (the widest the processor runs, until a test
+// chooses another); false when the processor lacks it. Sets without a drawing kernel of their own draw with
+// the plain loop.
+bool useRenderingInstructionSet(InstructionSet set);
 
 // A segment in picture coordinates (origin top left, y downwards).
 struct Segment {

@@ -32,16 +32,9 @@ void copyToImage(const kestrane::Bitmap& bitmap, QImage& image) {
         image.format() != QImage::Format_RGB32) {
         image = QImage(bitmap.width(), bitmap.height(), QImage::Format_RGB32);
     }
-    const int bytesPerPixel = bitmap.bitsPerPixel() / 8;
     for (int y = 0; y < bitmap.height(); ++y) {
-        const std::uint8_t* row = bitmap.row(y);
-        uchar* line = image.scanLine(bitmap.height() - 1 - y);
-        for (int x = 0; x < bitmap.width(); ++x) {
-            line[4 * x + 0] = row[bytesPerPixel * x + 0];
-            line[4 * x + 1] = row[bytesPerPixel * x + 1];
-            line[4 * x + 2] = row[bytesPerPixel * x + 2];
-            line[4 * x + 3] = 0xff;
-        }
+        kestrane::widenRow(bitmap.row(y), bitmap.bitsPerPixel(), image.scanLine(bitmap.height() - 1 - y),
+                           bitmap.width(), 0xff);
     }
 }
 

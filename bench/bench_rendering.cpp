@@ -10,7 +10,11 @@ namespace {
 
 using namespace kestrane;
 
-void BM_RenderThreeMaps(benchmark::State& run) {
+void BM_RenderThreeMaps(benchmark::State& run, InstructionSet set) {
+    if (!useRenderingInstructionSet(set)) {
+        run.SkipWithError("the processor lacks this instruction set");
+        return;
+    }
     static MeasurementState state;
     buildTables(state.tables);
     Bitmap frame(kFrameWidth, kFrameHeight, 32);
@@ -29,11 +33,19 @@ void BM_RenderThreeMaps(benchmark::State& run) {
     }
     run.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
+    useRenderingInstructionSet(InstructionSet::kAvx512);
 }
-BENCHMARK(BM_RenderThreeMaps)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RenderThreeMaps, avx512, InstructionSet::kAvx512)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RenderThreeMaps, plain, InstructionSet::kScalar)->Unit(benchmark::kMicrosecond);
 
 void BM_AzimuthOverlay(benchmark::State& run) {
     static MeasurementState state;
+    // Pointing in every direction, so that segments of every length and slope are drawn.
+    for (int x = 0; x <= kMapWidth; ++x) {
+        for (int y = 0; y <= kMapHeight; ++y) {
+            state.ExtinctionMap.at(x, y) = static_cast<std::uint8_t>(x * 7 + y * 13);
+        }
+    }
     Bitmap picture(kMapWidth, kMapHeight, 32);
     for (auto _ : run) {
         drawAzimuth(state.ExtinctionMap, picture.view(), kOverlayWhite);

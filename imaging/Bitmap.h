@@ -57,4 +57,7 @@ class Bitmap {
     std::vector<std::uint8_t> data_;
 };
 
+// Copies a row of `width` 24- or 32-bit pixels into a row of 32-bit pixels whose fourth byte is `fourth`.
+void widenRow(const std::uint8_t* src, int bitsPerPixel, std::uint8_t* dst, int width, std::uint8_t fourth);
+
 } // namespace kestrane

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
+#include <tuple>
 
 using namespace kestrane;
 
@@ -170,5 +172,112 @@ INSTANTIATE_TEST_SUITE_P(Segments, SegmentDrawing,
                                                {300, 220, 320, 220}, {{300, 220}, {319, 220}}, {320, 220}},
                                            SegmentCase{{40, 40, 54, 26}, {{40, 40}, {53, 27}}, {54, 26}},
                                            SegmentCase{{60, 40, 40, 40}, {{60, 40}, {41, 40}}, {40, 40}}));
+
+// Every instruction set draws the same pictures, whatever the maps hold, into a picture wider than the map
+// and viewed top-down (as the window's pictures are), leaving every fourth byte and everything right of the
+// map.
+struct DrawingCase {
+    const char* name;
+    int sinDLimit;
+    Extended maxSin;
+};
+
+class DrawingKernels : public ::testing::TestWithParam<std::tuple<InstructionSet, DrawingCase>> {
+  protected:
+    void TearDown() override { useRenderingInstructionSet(InstructionSet::kAvx512); }
+};
+
+TEST_P(DrawingKernels, DrawTheMapsByteForByteAsDefined) {
+    const auto [set, drawing] = GetParam();
+    if (!useRenderingInstructionSet(set)) {
+        GTEST_SKIP() << "the processor lacks this instruction set";
+    }
+    auto state = std::make_unique<MeasurementState>();
+    buildTables(state->tables);
+    state->SinDLimit = drawing.sinDLimit;
+    state->MaxSin = drawing.maxSin;
+    std::mt19937 random(7);
+    for (ResultMap* map : {&state->SinDMap, &state->ExtinctionMap, &state->TransmissionMap}) {
+        for (int x = 0; x <= 320; ++x) {
+            for (int y = 0; y <= 240; ++y) {
+                map->at(x, y) = static_cast<std::uint8_t>(random());
+            }
+        }
+    }
+    const Extended limit = static_cast<Extended>(state->SinDLimit) / state->MaxSin;
+    const auto expected = [&](int which, int x, int y) {
+        if (which == 2) {
+            const int grey = (2 * state->TransmissionMap.at(x, y)) % 256;
+            return Colour{grey, grey, grey};
+        }
+        const ResultMap& values = which == 0 ? state->SinDMap : state->ExtinctionMap;
+        if (which == 1 && !(static_cast<Extended>(state->SinDMap.at(x, y)) > limit)) {
+            return Colour{0, 0, 0};
+        }
+        const int v = values.at(x, y);
+        return Colour{v, state->tables.palette[kPaletteGreen][v], state->tables.palette[kPaletteBlue][v]};
+    };
+
+    for (int which = 0; which < 3; ++which) {
+        Bitmap canvas(370, 241, 32);
+        for (std::size_t i = 0; i < canvas.sizeBytes(); ++i) {
+            canvas.bits()[i] = static_cast<std::uint8_t>(random());
+        }
+        const Bitmap before = canvas;
+        // Top-down: view row y is canvas row 240 − y, as the window's pictures are addressed.
+        const FrameView view{canvas.row(240), 370, 241, -canvas.stride()};
+        if (which == 0) {
+            renderSinD(*state, view);
+        } else if (which == 1) {
+            renderExtinction(*state, view);
+        } else {
+            renderTransmission(*state, view);
+        }
+        int wrong = 0;
+        for (int y = 0; y < 241; ++y) {
+            for (int x = 0; x < 370; ++x) {
+                const std::uint8_t* now = view.pixel(x, y);
+                const std::uint8_t* was = before.row(240 - y) + 4 * x;
+                const bool drawn = x < 320 && y < 240;
+                const Colour want = drawn ? expected(which, x, y) : Colour{was[2], was[1], was[0]};
+                wrong += Colour{now[2], now[1], now[0]} != want || now[3] != was[3];
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "map " << which;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, DrawingKernels,
+    ::testing::Combine(::testing::Values(InstructionSet::kScalar, InstructionSet::kAvx512),
+                       ::testing::Values(DrawingCase{"Limit15", 15, 1.0L}, DrawingCase{"Scaled", 40, 0.4L},
+                                         DrawingCase{"NoneShown", 300, 1.0L},
+                                         DrawingCase{"AllShown", -1, 1.0L})),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == InstructionSet::kScalar ? "Plain" : "Avx512") +
+               std::get<1>(info.param).name;
+    });
+
+// Every segment the grid can draw (ends up to 20 pixels away in any direction) paints exactly the pixels at
+// the rational positions along it, rounded half away from the start.
+TEST(SegmentPixels, LieAtTheRoundedRationalPositions) {
+    Bitmap picture(64, 64, 32);
+    const FrameView view = picture.view();
+    for (int dx = -20; dx <= 20; ++dx) {
+        for (int dy = -20; dy <= 20; ++dy) {
+            std::fill(picture.bits(), picture.bits() + picture.sizeBytes(), std::uint8_t{0});
+            drawSegment(view, Segment{30, 30, 30 + dx, 30 + dy}, Rgb{255, 255, 255});
+            Bitmap expected(64, 64, 32);
+            const int steps = std::max(std::abs(dx), std::abs(dy));
+            for (int k = 0; k < steps; ++k) {
+                const int x = 30 + (dx >= 0 ? 1 : -1) * ((2 * k * std::abs(dx) + steps) / (2 * steps));
+                const int y = 30 + (dy >= 0 ? 1 : -1) * ((2 * k * std::abs(dy) + steps) / (2 * steps));
+                std::uint8_t* p = expected.view().pixel(x, 63 - y);
+                p[0] = p[1] = p[2] = 255;
+            }
+            ASSERT_EQ(picture, expected) << dx << "," << dy;
+        }
+    }
+}
 
 } // namespace
