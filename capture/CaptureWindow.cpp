@@ -119,11 +119,26 @@ void CaptureWindow::previewTick() {
     if (readPreviewFrame(consumer) < 0) {
         return;
     }
+    showPreviewFrame();
+}
+
+void CaptureWindow::showPreviewFrame() {
     std::string ignored;
     if (previewBuffers_.loadFrameBitmap(ignored)) {
         preview_ = imageOf(previewBuffers_.FrameBitmap);
         update();
     }
+}
+
+void CaptureWindow::frameGrabbed(const VideoHeader& header) {
+    // Only a shown window whose buffers know the current format: reading the format would need the driver.
+    // A grab therefore costs the live loop nothing while the preview page is hidden, and the program's own
+    // raw recorder, which grabs with the preview page shown and no preview tick running, is seen recording.
+    if (!isVisible() || previewFormat_ != formatGeneration()) {
+        return;
+    }
+    previewBuffers_.DeliverFrame(this, header);
+    showPreviewFrame();
 }
 
 void CaptureWindow::paintEvent(QPaintEvent*) {

@@ -34,9 +34,11 @@ class CaptureWindow : public QWidget, public CaptureWindowMessages {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void previewChanged() override;
     void sequenceStarted(const CaptureParms& parms) override;
+    void frameGrabbed(const VideoHeader& header) override;
 
   private:
     void previewTick();
+    void showPreviewFrame();
     void updatePreviewTimer();
     void stopWatchingAbort();
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 namespace kestrane {
 
@@ -18,16 +19,17 @@ namespace {
 // Hands each grabbed frame to the installed frame callback.
 class CallbackConsumer : public FrameConsumer {
   public:
-    CallbackConsumer(CaptureWindowMessages* window, CaptureWindowMessages::FrameCallbackProc callback)
-        : window_(window), callback_(callback) {}
+    CallbackConsumer(CaptureWindowMessages* window, CaptureWindowMessages::FrameCallbackProc callback,
+                     std::function<void(const VideoHeader&)> shown)
+        : window_(window), callback_(callback), shown_(std::move(shown)) {}
     void consume(const VideoHeader& header) override {
         delivered = true;
         timeMs = header.timeCapturedMs;
-        if (callback_ == nullptr) {
-            return;
-        }
         try {
-            callback_(window_, &header);
+            if (callback_ != nullptr) {
+                callback_(window_, &header);
+            }
+            shown_(header);
         } catch (...) {
             // The frame is lost; an exception must not cross the driver.
         }
@@ -39,6 +41,7 @@ class CallbackConsumer : public FrameConsumer {
   private:
     CaptureWindowMessages* window_;
     CaptureWindowMessages::FrameCallbackProc callback_;
+    std::function<void(const VideoHeader&)> shown_;
 };
 
 } // namespace
@@ -228,7 +231,7 @@ bool CaptureWindowMessages::grabFrameNoStop() {
     if (driver_ == nullptr) {
         return false;
     }
-    CallbackConsumer consumer(this, callback_);
+    CallbackConsumer consumer(this, callback_, [this](const VideoHeader& header) { frameGrabbed(header); });
     const int result = driver_->readFrame(consumer);
     if (consumer.delivered) {
         noteGrabbedFrame(grabbedBefore_, lastGrabMs_, consumer.timeMs, driver_->framePeriodUs());

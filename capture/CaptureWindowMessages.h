@@ -92,6 +92,9 @@ class CaptureWindowMessages {
 
     virtual void previewChanged() {}
     virtual void sequenceStarted(const CaptureParms&) {}
+    // A grabbed frame, while the driver still holds it: a window shows it, as a grab does on screen. Called
+    // with the driver locked, so it must not talk to the driver.
+    virtual void frameGrabbed(const VideoHeader&) {}
 
   private:
     void noteResult(int result);
