@@ -1,5 +1,5 @@
-// The vectorised conversion of the packed-pair YUV layouts (YUY2, UYVY), the path every frame of the usual
-// camera format takes.
+// The vectorised YUV conversion: packed pairs (YUY2, UYVY, the usual camera formats) straight from the frame,
+// the other layouts from lines of Y, U and V bytes, one of each per pixel.
 #include "capture/PackedPairs.h"
 
 #include "capture/YUVConverts.h"
@@ -44,6 +44,25 @@ KESTRANE_TARGET_AVX2 inline __m256i channel8(__m256i n, __m256i& suspect) {
     return _mm256_min_epi32(_mm256_max_epi32(whole, _mm256_setzero_si256()), _mm256_set1_epi32(255));
 }
 
+// Eight pixels from their Y, U and V bytes (one of each per pixel, in 32-bit lanes). `suspect` gains the
+// lanes a channel of which may sit exactly on a whole number; those pixels must take the exact form.
+KESTRANE_TARGET_AVX2 inline __m256i pixels8(__m256i yBytes, __m256i uBytes, __m256i vBytes,
+                                            __m256i& suspect) {
+    const __m256i y = _mm256_sub_epi32(yBytes, _mm256_set1_epi32(16));
+    const __m256i u = _mm256_sub_epi32(uBytes, _mm256_set1_epi32(128));
+    const __m256i v = _mm256_sub_epi32(vBytes, _mm256_set1_epi32(128));
+    const __m256i luma = _mm256_mullo_epi32(y, _mm256_set1_epi32(kLuma));
+    const __m256i blue =
+        channel8(_mm256_add_epi32(luma, _mm256_mullo_epi32(u, _mm256_set1_epi32(kBlueU))), suspect);
+    const __m256i green =
+        channel8(_mm256_add_epi32(_mm256_add_epi32(luma, _mm256_mullo_epi32(u, _mm256_set1_epi32(kGreenU))),
+                                  _mm256_mullo_epi32(v, _mm256_set1_epi32(kGreenV))),
+                 suspect);
+    const __m256i red =
+        channel8(_mm256_add_epi32(luma, _mm256_mullo_epi32(v, _mm256_set1_epi32(kRedV))), suspect);
+    return _mm256_or_si256(blue, _mm256_or_si256(_mm256_slli_epi32(green, 8), _mm256_slli_epi32(red, 16)));
+}
+
 template <int kY0, int kU, int kY1, int kV>
 KESTRANE_TARGET_AVX2 void convertRows(const std::uint8_t* source, std::uint8_t* output, std::int32_t w,
                                       std::int32_t h) {
@@ -63,27 +82,12 @@ KESTRANE_TARGET_AVX2 void convertRows(const std::uint8_t* source, std::uint8_t* 
         std::int32_t pair = 0;
         for (; pair < vectorPairs; pair += 4, src += 16, dst += 32) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-            const __m256i y =
-                _mm256_sub_epi32(_mm256_cvtepu8_epi32(_mm_shuffle_epi8(bytes, pickY)), _mm256_set1_epi32(16));
-            const __m256i u = _mm256_sub_epi32(_mm256_cvtepu8_epi32(_mm_shuffle_epi8(bytes, pickU)),
-                                               _mm256_set1_epi32(128));
-            const __m256i v = _mm256_sub_epi32(_mm256_cvtepu8_epi32(_mm_shuffle_epi8(bytes, pickV)),
-                                               _mm256_set1_epi32(128));
-            const __m256i luma = _mm256_mullo_epi32(y, _mm256_set1_epi32(kLuma));
             __m256i suspect = _mm256_setzero_si256();
-            const __m256i blue =
-                channel8(_mm256_add_epi32(luma, _mm256_mullo_epi32(u, _mm256_set1_epi32(kBlueU))), suspect);
-            const __m256i green = channel8(
-                _mm256_add_epi32(_mm256_add_epi32(luma, _mm256_mullo_epi32(u, _mm256_set1_epi32(kGreenU))),
-                                 _mm256_mullo_epi32(v, _mm256_set1_epi32(kGreenV))),
-                suspect);
-            const __m256i red =
-                channel8(_mm256_add_epi32(luma, _mm256_mullo_epi32(v, _mm256_set1_epi32(kRedV))), suspect);
-            const __m256i pixels = _mm256_or_si256(
-                blue, _mm256_or_si256(_mm256_slli_epi32(green, 8), _mm256_slli_epi32(red, 16)));
+            const __m256i pixels = pixels8(_mm256_cvtepu8_epi32(_mm_shuffle_epi8(bytes, pickY)),
+                                           _mm256_cvtepu8_epi32(_mm_shuffle_epi8(bytes, pickU)),
+                                           _mm256_cvtepu8_epi32(_mm_shuffle_epi8(bytes, pickV)), suspect);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), pixels);
             if (!_mm256_testz_si256(suspect, suspect)) {
-                // A channel may sit exactly on a whole number: these four pairs take the exact form.
                 for (int i = 0; i < 4; ++i) {
                     const std::uint8_t* p = src + 4 * i;
                     storePixel(dst + 8 * i, yuvToBgrFast(p[kY0], p[kU], p[kV]));
@@ -98,6 +102,27 @@ KESTRANE_TARGET_AVX2 void convertRows(const std::uint8_t* source, std::uint8_t* 
     }
 }
 
+KESTRANE_TARGET_AVX2 inline __m256i bytes8(const std::uint8_t* p) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+KESTRANE_TARGET_AVX2 std::int32_t convertPixelsAvx2(const std::uint8_t* y, const std::uint8_t* u,
+                                                    const std::uint8_t* v, std::uint8_t* output,
+                                                    std::int32_t count) {
+    std::int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256i suspect = _mm256_setzero_si256();
+        const __m256i pixels = pixels8(bytes8(y + i), bytes8(u + i), bytes8(v + i), suspect);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(output + 4 * i), pixels);
+        if (!_mm256_testz_si256(suspect, suspect)) {
+            for (std::int32_t k = i; k < i + 8; ++k) {
+                storePixel(output + 4 * k, yuvToBgrFast(y[k], u[k], v[k]));
+            }
+        }
+    }
+    return i;
+}
+
 bool hasAvx2() {
     static const bool supported = [] {
         __builtin_cpu_init();
@@ -109,6 +134,20 @@ bool hasAvx2() {
 #endif
 
 } // namespace
+
+std::int32_t convertPixelsVector(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
+                                 std::uint8_t* output, std::int32_t count) {
+#if defined(KESTRANE_TARGET_AVX2)
+    return hasAvx2() ? convertPixelsAvx2(y, u, v, output, count) : 0;
+#else
+    (void)y;
+    (void)u;
+    (void)v;
+    (void)output;
+    (void)count;
+    return 0;
+#endif
+}
 
 bool convertPackedPairsVector(const std::uint8_t* source, std::uint8_t* output, std::int32_t width,
                               std::int32_t height, bool uyvy) {

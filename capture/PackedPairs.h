@@ -1,5 +1,5 @@
-// The vectorised conversion of the packed-pair YUV layouts (YUY2, UYVY), the path every frame of the usual
-// camera format takes.
+// The vectorised YUV conversion: packed pairs (YUY2, UYVY, the usual camera formats) straight from the frame,
+// the other layouts from lines of Y, U and V bytes, one of each per pixel.
 #pragma once
 
 #include <cstdint>
@@ -11,5 +11,11 @@ namespace kestrane {
 // instructions; the caller then converts pixel by pixel.
 bool convertPackedPairsVector(const std::uint8_t* source, std::uint8_t* output, std::int32_t width,
                               std::int32_t height, bool uyvy);
+
+// Converts the first pixels of a line whose Y, U and V bytes stand in three arrays, one of each per pixel,
+// into 32-bit pixels exactly as the pixel formula does, eight at a time; returns how many it did (0 when the
+// processor lacks the instructions). The caller converts the rest one by one.
+std::int32_t convertPixelsVector(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
+                                 std::uint8_t* output, std::int32_t count);
 
 } // namespace kestrane

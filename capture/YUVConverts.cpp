@@ -4,9 +4,11 @@
 
 #include "capture/PackedPairs.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace kestrane {
 
@@ -116,25 +118,53 @@ void convertPairs(const std::uint8_t* source, std::uint8_t* output, std::int32_t
     }
 }
 
+// One line of pixels spelt out as Y, U and V bytes, one of each per pixel, so that every layout converts
+// through the same vector kernel. The storage stays with the thread and only grows, so a camera loop
+// allocates it once.
+struct PixelLine {
+    std::uint8_t* y;
+    std::uint8_t* u;
+    std::uint8_t* v;
+
+    explicit PixelLine(std::int32_t width) {
+        thread_local std::vector<std::uint8_t> storage;
+        const std::size_t w = static_cast<std::size_t>(width);
+        if (storage.size() < 3 * w) {
+            storage.resize(3 * w);
+        }
+        y = storage.data();
+        u = y + w;
+        v = u + w;
+    }
+
+    // The first `count` pixels into `dst`.
+    void convert(std::uint8_t* dst, std::int32_t count) const {
+        for (std::int32_t x = convertPixelsVector(y, u, v, dst, count); x < count; ++x) {
+            storeYuv(dst + 4 * x, y[x], chromaOf(u[x], v[x]));
+        }
+    }
+};
+
 void convertY41p(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
-    // Byte offsets of Y0..Y7 in a group, and the chroma pair (U, V) each half of the group uses.
+    // Byte offsets of Y0..Y7 in a group, and of the chroma pair (U, V) each half of the group uses.
     static constexpr std::array<int, 8> kYAt = {1, 3, 5, 7, 8, 9, 10, 11};
     const std::ptrdiff_t stride = std::ptrdiff_t{(w + 7) / 8} * 12;
+    const PixelLine pixels(w);
     for (std::int32_t line = 0; line < h; ++line) {
-        const std::uint8_t* group = source + stride * line;
-        std::uint8_t* dst = bottomUpRow(output, w, h, line);
-        for (std::int32_t x = 0; x < w; x += 8, group += 12) {
-            const std::int32_t count = w - x < 8 ? w - x : 8;
-            const Chroma halves[2] = {chromaOf(group[0], group[2]), chromaOf(group[4], group[6])};
-            for (std::int32_t i = 0; i < count; ++i, dst += 4) {
-                storeYuv(dst, group[kYAt[static_cast<std::size_t>(i)]], halves[i < 4 ? 0 : 1]);
-            }
+        const std::uint8_t* src = source + stride * line;
+        for (std::int32_t x = 0; x < w; ++x) {
+            const std::uint8_t* group = src + 12 * (x / 8);
+            const int half = x % 8 < 4 ? 0 : 4;
+            pixels.y[x] = group[kYAt[static_cast<std::size_t>(x % 8)]];
+            pixels.u[x] = group[half];
+            pixels.v[x] = group[half + 2];
         }
+        pixels.convert(bottomUpRow(output, w, h, line), w);
     }
 }
 
 // Planar layouts: a Y plane of w × h bytes, then two chroma planes with one byte per block of kBlock × kBlock
-// pixels. kVFirst says which chroma plane comes first.
+// pixels. kVFirst says which chroma plane comes first. Pixels of blocks cut by the picture's edge are left.
 template <int kBlock, bool kVFirst>
 void convertPlanar(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
     const std::ptrdiff_t chromaWidth = (w + kBlock - 1) / kBlock;
@@ -143,20 +173,18 @@ void convertPlanar(const std::uint8_t* source, std::uint8_t* output, std::int32_
     const std::uint8_t* second = first + chromaWidth * chromaHeight;
     const std::uint8_t* planeU = kVFirst ? second : first;
     const std::uint8_t* planeV = kVFirst ? first : second;
-    const std::int32_t blocks = w / kBlock;
+    const std::int32_t count = (w / kBlock) * kBlock;
     const std::int32_t lines = (h / kBlock) * kBlock;
+    const PixelLine pixels(w);
     for (std::int32_t line = 0; line < lines; ++line) {
         const std::uint8_t* luma = source + std::ptrdiff_t{line} * w;
         const std::ptrdiff_t chromaRow = (line / kBlock) * chromaWidth;
-        const std::uint8_t* u = planeU + chromaRow;
-        const std::uint8_t* v = planeV + chromaRow;
-        std::uint8_t* dst = bottomUpRow(output, w, h, line);
-        for (std::int32_t b = 0; b < blocks; ++b) {
-            const Chroma chroma = chromaOf(u[b], v[b]);
-            for (int i = 0; i < kBlock; ++i, dst += 4) {
-                storeYuv(dst, *luma++, chroma);
-            }
+        std::copy_n(luma, count, pixels.y);
+        for (std::int32_t x = 0; x < count; ++x) {
+            pixels.u[x] = planeU[chromaRow + x / kBlock];
+            pixels.v[x] = planeV[chromaRow + x / kBlock];
         }
+        pixels.convert(bottomUpRow(output, w, h, line), count);
     }
 }
 
@@ -172,19 +200,19 @@ void convertY8(const std::uint8_t* source, std::uint8_t* output, std::int32_t w,
 }
 
 void convertY211(const std::uint8_t* source, std::uint8_t* output, std::int32_t w, std::int32_t h) {
+    // Groups of four bytes Y0 U Y2 V for four pixels, each Y shown twice.
     const std::ptrdiff_t stride = std::ptrdiff_t{(w + 3) / 4} * 4;
+    const std::int32_t count = (w / 4) * 4;
+    const PixelLine pixels(w);
     for (std::int32_t line = 0; line < h; ++line) {
         const std::uint8_t* src = source + stride * line;
-        std::uint8_t* dst = bottomUpRow(output, w, h, line);
-        for (std::int32_t group = 0; group < w / 4; ++group, src += 4, dst += 16) {
-            const Chroma chroma = chromaOf(src[1], src[3]);
-            const std::uint32_t first = pixelOf(src[0], chroma);
-            const std::uint32_t second = pixelOf(src[2], chroma);
-            storePixel(dst, first);
-            storePixel(dst + 4, first);
-            storePixel(dst + 8, second);
-            storePixel(dst + 12, second);
+        for (std::int32_t x = 0; x < count; ++x) {
+            const std::uint8_t* group = src + 4 * (x / 4);
+            pixels.y[x] = group[x % 4 < 2 ? 0 : 2];
+            pixels.u[x] = group[1];
+            pixels.v[x] = group[3];
         }
+        pixels.convert(bottomUpRow(output, w, h, line), count);
     }
 }
 

@@ -1,6 +1,7 @@
 // The YUV check values, the integer converter against the extended formula over every input, and the
 // geometry of each layout (odd sizes, Y41P's groups of eight, the planar chroma walk).
 #include "capture/YUVConverts.h"
+#include "capture/PackedPairs.h"
 
 #include <gtest/gtest.h>
 
@@ -43,15 +44,23 @@ TEST(YuvToBgr, GivesTheCheckValues) {
     }
 }
 
-// The converters use the integer form, and packed pairs a vectorised one; both must agree with the extended
-// formula for all 2^24 inputs. Each line of a YUY2 frame holds all Y values for one (U, V); a frame holds all
-// V for one U.
+// The converters use the integer form, packed pairs a vectorised one and the other layouts a vectorised one
+// over lines of Y, U and V; all must agree with the extended formula for all 2^24 inputs. Each line of a YUY2
+// frame holds all Y values for one (U, V); a frame holds all V for one U.
 TEST(YuvToBgr, IntegerAndVectorFormsEqualExtendedFormulaEverywhere) {
     constexpr int kWidth = 256;
     std::vector<std::uint8_t> source(2 * kWidth * 256);
     std::vector<std::uint8_t> output(4 * kWidth * 256);
     long long differences = 0;
     long long frameDifferences = 0;
+    long long lineDifferences = 0;
+    std::array<std::uint8_t, 256> ys{};
+    for (int y = 0; y < 256; ++y) {
+        ys[static_cast<std::size_t>(y)] = static_cast<std::uint8_t>(y);
+    }
+    std::array<std::uint8_t, 256> us{};
+    std::array<std::uint8_t, 256> vs{};
+    std::array<std::uint8_t, 4 * 256> line{};
     for (int u = 0; u < 256; ++u) {
         for (int v = 0; v < 256; ++v) {
             std::uint8_t* line = source.data() + 2 * kWidth * v;
@@ -63,7 +72,10 @@ TEST(YuvToBgr, IntegerAndVectorFormsEqualExtendedFormulaEverywhere) {
             }
         }
         ASSERT_TRUE(ConvertFrame(kFormatYuy2, source.data(), output.data(), kWidth, 256));
+        us.fill(static_cast<std::uint8_t>(u));
         for (int v = 0; v < 256; ++v) {
+            vs.fill(static_cast<std::uint8_t>(v));
+            const int vectorised = convertPixelsVector(ys.data(), us.data(), vs.data(), line.data(), 256);
             // Bottom-up: source line v is stored row 255 − v.
             const std::uint8_t* row = output.data() + 4 * kWidth * (255 - v);
             for (int y = 0; y < 256; ++y) {
@@ -75,11 +87,16 @@ TEST(YuvToBgr, IntegerAndVectorFormsEqualExtendedFormulaEverywhere) {
                 std::memcpy(&converted, row + 4 * y, 4);
                 differences += yuvToBgrFast(Y, U, V) != expected;
                 frameDifferences += converted != expected;
+                if (y < vectorised) {
+                    std::memcpy(&converted, line.data() + 4 * y, 4);
+                    lineDifferences += converted != expected;
+                }
             }
         }
     }
     EXPECT_EQ(differences, 0);
     EXPECT_EQ(frameDifferences, 0);
+    EXPECT_EQ(lineDifferences, 0);
 }
 
 TEST(FormatCodeOf, ClassifiesCompressionCodesExactly) {
@@ -243,21 +260,21 @@ TEST_P(LayoutGeometry, EveryPixelComesFromItsOwnSourceBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, LayoutGeometry,
-                         ::testing::Values(GeometryCase{kFormatYuy2, 8, 4}, GeometryCase{kFormatYuy2, 7, 3},
-                                           GeometryCase{kFormatUyvy, 9, 5}, GeometryCase{kFormatY41p, 16, 3},
-                                           GeometryCase{kFormatY41p, 13, 5}, GeometryCase{kFormatY41p, 5, 2},
-                                           GeometryCase{kFormatYvu9, 16, 8},
-                                           GeometryCase{kFormatYvu9, 13, 10}, GeometryCase{kFormatI420, 8, 6},
-                                           GeometryCase{kFormatI420, 7, 5}, GeometryCase{kFormatY211, 12, 3},
-                                           GeometryCase{kFormatY211, 10, 4},
-                                           GeometryCase{kFormatYuy2, 640, 480},
-                                           GeometryCase{kFormatI420, 640, 480}),
-                         [](const auto& info) {
-                             return "code" + std::to_string(info.param.code) + "_" +
-                                    std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LayoutGeometry,
+    ::testing::Values(GeometryCase{kFormatYuy2, 8, 4}, GeometryCase{kFormatYuy2, 7, 3},
+                      GeometryCase{kFormatUyvy, 9, 5}, GeometryCase{kFormatY41p, 16, 3},
+                      GeometryCase{kFormatY41p, 13, 5}, GeometryCase{kFormatY41p, 5, 2},
+                      GeometryCase{kFormatYvu9, 16, 8}, GeometryCase{kFormatYvu9, 13, 10},
+                      GeometryCase{kFormatI420, 8, 6}, GeometryCase{kFormatI420, 7, 5},
+                      GeometryCase{kFormatY211, 12, 3}, GeometryCase{kFormatY211, 10, 4},
+                      GeometryCase{kFormatYuy2, 640, 480}, GeometryCase{kFormatI420, 640, 480},
+                      GeometryCase{kFormatY41p, 640, 480}, GeometryCase{kFormatYvu9, 640, 480},
+                      GeometryCase{kFormatY211, 640, 480}),
+    [](const auto& info) {
+        return "code" + std::to_string(info.param.code) + "_" + std::to_string(info.param.width) + "x" +
+               std::to_string(info.param.height);
+    });
 
 TEST(ConvertFrame, SizesTooSmallForOneUnitGiveNoOutput) {
     const std::vector<std::uint8_t> source(64, 100);
