@@ -96,10 +96,25 @@ ClipOptions parseClipOptions(const std::vector<std::string>& args) {
     return o;
 }
 
+QtMessageHandler qtMessages = nullptr;
+
+// Outside a desktop session (cron, CI, a root shell) Qt warns that there is no runtime directory and uses a
+// default; the tool needs none, and its stderr carries its own progress and errors only.
+void quietRuntimeDirectory(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg &&
+        message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) {
+        return;
+    }
+    qtMessages(type, context, message);
+}
+
 // Legends are painted with Qt's fonts, which need a GUI application; a headless one is made when none runs.
 std::unique_ptr<QGuiApplication> ensureGuiApplication() {
     if (QCoreApplication::instance() != nullptr) {
         return nullptr;
+    }
+    if (qtMessages == nullptr) {
+        qtMessages = qInstallMessageHandler(quietRuntimeDirectory);
     }
     // Headless always, whatever platform the environment names for windows.
     qputenv("QT_QPA_PLATFORM", "offscreen");
