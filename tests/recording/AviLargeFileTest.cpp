@@ -25,7 +25,8 @@ void fillFrame(std::vector<std::uint8_t>& pixels, int n) {
 
 TEST(AviLargeFile, RecordingPastOneGibibyteStaysCompleteAndReadable) {
     ScratchDir dir;
-    // A nearly full disk is the machine's state, not a fault of the writer (which the failed-write tests cover).
+    // A nearly full disk is the machine's state, not a fault of the writer (which the failed-write tests
+    // cover).
     const std::uintmax_t available = std::filesystem::space(dir.path).available;
     if (available < (std::uintmax_t{3} << 30)) {
         GTEST_SKIP() << "needs 3 GiB of free disk; " << available << " bytes are available";
