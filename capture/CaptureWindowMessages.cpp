@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 
 namespace kestrane {
 
@@ -19,9 +18,8 @@ namespace {
 // Hands each grabbed frame to the installed frame callback.
 class CallbackConsumer : public FrameConsumer {
   public:
-    CallbackConsumer(CaptureWindowMessages* window, CaptureWindowMessages::FrameCallbackProc callback,
-                     std::function<void(const VideoHeader&)> shown)
-        : window_(window), callback_(callback), shown_(std::move(shown)) {}
+    CallbackConsumer(CaptureWindowMessages* window, CaptureWindowMessages::FrameCallbackProc callback)
+        : window_(window), callback_(callback) {}
     void consume(const VideoHeader& header) override {
         delivered = true;
         timeMs = header.timeCapturedMs;
@@ -29,7 +27,7 @@ class CallbackConsumer : public FrameConsumer {
             if (callback_ != nullptr) {
                 callback_(window_, &header);
             }
-            shown_(header);
+            window_->frameGrabbed(header);
         } catch (...) {
             // The frame is lost; an exception must not cross the driver.
         }
@@ -41,7 +39,6 @@ class CallbackConsumer : public FrameConsumer {
   private:
     CaptureWindowMessages* window_;
     CaptureWindowMessages::FrameCallbackProc callback_;
-    std::function<void(const VideoHeader&)> shown_;
 };
 
 } // namespace
@@ -231,7 +228,7 @@ bool CaptureWindowMessages::grabFrameNoStop() {
     if (driver_ == nullptr) {
         return false;
     }
-    CallbackConsumer consumer(this, callback_, [this](const VideoHeader& header) { frameGrabbed(header); });
+    CallbackConsumer consumer(this, callback_);
     const int result = driver_->readFrame(consumer);
     if (consumer.delivered) {
         noteGrabbedFrame(grabbedBefore_, lastGrabMs_, consumer.timeMs, driver_->framePeriodUs());

@@ -81,6 +81,10 @@ class CaptureWindowMessages {
     // The driver's dialogs; without them the dialog messages do nothing.
     void setDialogs(CaptureDialogs* dialogs) { dialogs_ = dialogs; }
 
+    // A grabbed frame, while the driver still holds it: a window shows it, as a grab does on screen. Called
+    // with the driver locked, so it must not talk to the driver.
+    virtual void frameGrabbed(const VideoHeader&) {}
+
   protected:
     // Reads the newest frame for the preview; -EAGAIN while the preview is off or a capture streams.
     int readPreviewFrame(FrameConsumer& consumer);
@@ -92,9 +96,6 @@ class CaptureWindowMessages {
 
     virtual void previewChanged() {}
     virtual void sequenceStarted(const CaptureParms&) {}
-    // A grabbed frame, while the driver still holds it: a window shows it, as a grab does on screen. Called
-    // with the driver locked, so it must not talk to the driver.
-    virtual void frameGrabbed(const VideoHeader&) {}
 
   private:
     void noteResult(int result);
