@@ -1,11 +1,11 @@
 // The main window's recording handlers: result clips, raw recording and the start of offline processing.
 #include "app/TForm1.h"
-#include "imaging/DecimalSeparator.h"
 
 #include "analysis/MeasurementState.h"
 #include "app/DataDirectory.h"
 #include "app/Dialogs.h"
 #include "app/ImageConversion.h"
+#include "imaging/DecimalSeparator.h"
 #include "recording/ClipRecorder.h"
 #include "recording/OfflineRecorder.h"
 #include "review/AviPlayer.h"
@@ -245,6 +245,20 @@ QString endedMessage(const std::string& fileName, const kestrane::RecordingResul
     return QStringLiteral("Could not add frame\n%1: %2").arg(text(result.reason), kept);
 }
 
+// Tells the operator how a recording that could not go on ended; false when its file was never created.
+bool reportRecordingEnd(const std::string& fileName, const kestrane::RecordingResult& result,
+                        bool cameraLost) {
+    if (result.end == kestrane::RecordingEnd::NotCreated) {
+        dialogs().message(notCreatedMessage(fileName, result.reason));
+        return false;
+    }
+    if ((result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) ||
+        cameraLost) {
+        dialogs().message(endedMessage(fileName, result, cameraLost));
+    }
+    return true;
+}
+
 // Makes the data directory for a recording of `fileName`; says so and is false when it cannot be made.
 bool dataDirectoryFor(const std::string& fileName) {
     if (kestrane::createDataDirectory()) {
@@ -354,14 +368,9 @@ void TForm1::Save() {
     }
     state.RecordingActive = 0;
 
-    if (result.end == kestrane::RecordingEnd::NotCreated) {
-        dialogs().message(notCreatedMessage(fileName, result.reason));
+    if (!reportRecordingEnd(fileName, result, cameraLost)) {
         setTimer2Enabled(loopWasArmed);
         return;
-    }
-    if ((result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) ||
-        cameraLost) {
-        dialogs().message(endedMessage(fileName, result, cameraLost));
     }
     offline_->setFrameIndex(1);
     if (fromFile) {
@@ -464,14 +473,8 @@ void TForm1::SaveOffline() {
     }
     state.RecordingActive = 0;
     state.LivePaused = 1;
-    if (result.end == kestrane::RecordingEnd::NotCreated) {
-        dialogs().message(notCreatedMessage(fileName, result.reason));
-        return;
-    }
-    offline_->setFrameIndex(1);
-    if ((result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk) ||
-        cameraLost) {
-        dialogs().message(endedMessage(fileName, result, cameraLost));
+    if (reportRecordingEnd(fileName, result, cameraLost)) {
+        offline_->setFrameIndex(1);
     }
 }
 
