@@ -4,6 +4,7 @@
 
 #include "imaging/Bmp.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -92,6 +93,11 @@ RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames,
     Bitmap picture;
     frames.formatPicture(picture);
     const std::vector<std::uint8_t> format = dibHeaderOf(picture);
+    // The geometry every frame must keep, so that its pixels are the frames the stream format describes.
+    const auto geometryOf = [](const Bitmap& b) {
+        return std::array<int, 3>{b.width(), b.height(), b.bitsPerPixel()};
+    };
+    const std::array<int, 3> geometry = geometryOf(picture);
     AviStreamInfo info;
     info.fccType = kStreamTypeVideo;
     info.fccHandler = 0;
@@ -116,8 +122,7 @@ RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames,
             result.end = RecordingEnd::Stopped;
             return result;
         }
-        if (dibHeaderOf(picture) != format) {
-            // Pixels of another size or depth would not be the frames the stream format describes.
+        if (geometryOf(picture) != geometry) {
             result.end = RecordingEnd::FrameNotWritten;
             result.code = kAviErrBadFormat;
             result.reason = "the picture changed its size or depth";
