@@ -1,6 +1,7 @@
 // Flat-field gains from a background frame: every pixel scaled so that its background reads 128.
 #include "analysis/FlatField.h"
 
+#include "imaging/Bmp.h"
 #include "imaging/Numeric.h"
 
 namespace kestrane {
@@ -30,6 +31,23 @@ bool computeFlatFieldGains(Bitmap& background, MeasurementState& state) {
             }
         }
     }
+    return true;
+}
+
+bool useFlatFieldFile(const std::string& path, MeasurementState& state, std::string& why) {
+    Bitmap background;
+    std::string error;
+    if (!readBmpFile(path, background, error)) {
+        why = "cannot read flat field '" + path + "': " + error;
+        return false;
+    }
+    const bool used = computeFlatFieldGains(background, state);
+    state.FramePixels = nullptr;
+    if (!used) {
+        why = "flat field '" + path + "' is not a 640 x 480 picture";
+        return false;
+    }
+    state.FlatFieldOn = 1;
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include "analysis/MeasurementState.h"
 #include "imaging/Bitmap.h"
 
+#include <string>
+
 namespace kestrane {
 
 // The file that keeps the background of an objective ("4x", "10x", "40x" give 4, 10, 40).
@@ -13,5 +15,9 @@ const char* backgroundFileName(int objective);
 // Pixels whose red sample is 0 keep their previous gain. A picture that is not 640 × 480 is refused
 // (false, gains untouched): its pixels would not line up with the camera's.
 bool computeFlatFieldGains(Bitmap& background, MeasurementState& state);
+
+// Reads a background frame file and switches the flat field on with its gains (FramePixels is left null);
+// false with the reason when the file cannot be read or is not 640 × 480.
+bool useFlatFieldFile(const std::string& path, MeasurementState& state, std::string& why);
 
 } // namespace kestrane

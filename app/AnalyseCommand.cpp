@@ -217,13 +217,8 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
         state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
         state.SinDLimit = options.sinDLimit;
         buildTables(state.tables);
-        if (!options.flatField.empty()) {
-            Bitmap background = readFrame(options.flatField, "cannot read flat field");
-            if (!computeFlatFieldGains(background, state)) {
-                throw UsageError{"kestrane-analyse: flat field '" + options.flatField +
-                                 "' is not a 640 x 480 picture"};
-            }
-            state.FlatFieldOn = 1;
+        if (std::string why; !options.flatField.empty() && !useFlatFieldFile(options.flatField, state, why)) {
+            throw UsageError{"kestrane-analyse: " + why};
         }
         // The movie is opened before the output directory is made, so a bad file leaves nothing behind.
         AviFrameReader reader;

@@ -8,7 +8,6 @@
 #include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
 #include "app/ImageConversion.h"
-#include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
 
@@ -185,21 +184,11 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
     state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
     state.SinDLimit = options.sinDLimit;
     buildTables(state.tables);
-    if (!options.flatField.empty()) {
-        Bitmap background;
-        std::string error;
-        if (!readBmpFile(options.flatField, background, error)) {
-            throw ClipError{"kestrane-analyse: cannot read flat field '" + options.flatField + "': " + error};
-        }
-        if (!computeFlatFieldGains(background, state)) {
-            throw ClipError{"kestrane-analyse: flat field '" + options.flatField +
-                            "' is not a 640 x 480 picture"};
-        }
-        state.FramePixels = nullptr;
-        state.FlatFieldOn = 1;
+    std::string why;
+    if (!options.flatField.empty() && !useFlatFieldFile(options.flatField, state, why)) {
+        throw ClipError{"kestrane-analyse: " + why};
     }
     AviFrameReader reader;
-    std::string why;
     std::string note;
     if (!openMovieToAnalyse(reader, options.movie, why, note)) {
         throw ClipError{"kestrane-analyse: " + why};
