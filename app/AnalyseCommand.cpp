@@ -9,6 +9,7 @@
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipCommand.h"
+#include "recording/CommandOptions.h"
 #include "review/TraceCommand.h"
 
 #include <algorithm>
@@ -44,33 +45,10 @@ Options parseOptions(const std::vector<std::string>& args) {
     Options o;
     std::vector<std::string> positional;
     for (const std::string& a : args) {
-        if (startsWith(a, "--maxsin=")) {
-            const std::string v = a.substr(9);
-            const char* allowed[] = {"0.2", "0.4", "0.6", "0.8", "1.0"};
-            o.maxSinPosition = 0;
-            for (int i = 0; i < 5; ++i) {
-                if (v == allowed[i] || (i == 4 && v == "1")) {
-                    o.maxSinPosition = i + 1;
-                }
-            }
-            if (o.maxSinPosition == 0) {
-                throw UsageError{"kestrane-analyse: --maxsin must be 0.2, 0.4, 0.6, 0.8 or 1.0, not '" + v +
-                                 "'"};
-            }
-        } else if (startsWith(a, "--sindlimit=")) {
-            const std::string v = a.substr(12);
-            std::size_t used = 0;
-            int limit = -1;
-            try {
-                limit = std::stoi(v, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used != v.size() || v.empty() || limit < 0 || limit > 40) {
-                throw UsageError{"kestrane-analyse: --sindlimit must be a whole number from 0 to 40, not '" +
-                                 v + "'"};
-            }
-            o.sinDLimit = limit;
+        if (std::string v; optionValue(a, "--maxsin", v)) {
+            o.maxSinPosition = maxSinPosition(v);
+        } else if (optionValue(a, "--sindlimit", v)) {
+            o.sinDLimit = sinDLimitOption(v);
         } else if (startsWith(a, "--flatfield=")) {
             o.flatField = a.substr(12);
         } else if (startsWith(a, "-") && a.size() > 1) {

@@ -10,6 +10,7 @@
 #include "app/ImageConversion.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
+#include "recording/CommandOptions.h"
 
 #include <QGuiApplication>
 #include <algorithm>
@@ -32,63 +33,34 @@ struct ClipOptions {
     std::string clip;
 };
 
-struct ClipError {
-    std::string message;
-};
-
-// The value of `arg` when it is "<name>=value".
-bool valueOf(const std::string& arg, const char* name, std::string& value) {
-    const std::string prefix = std::string(name) + "=";
-    if (arg.rfind(prefix, 0) != 0) {
-        return false;
-    }
-    value = arg.substr(prefix.size());
-    return true;
-}
-
-// The position of `value` among `allowed`, counted from 1.
-int choice(const std::string& option, const std::string& value, const std::vector<std::string>& allowed) {
-    const auto found = std::find(allowed.begin(), allowed.end(), value);
-    if (found == allowed.end()) {
-        std::string list;
-        for (const std::string& a : allowed) {
-            list += (list.empty() ? "" : ", ") + a;
-        }
-        throw ClipError{"kestrane-analyse: " + option + " must be one of " + list + ", not '" + value + "'"};
-    }
-    return static_cast<int>(found - allowed.begin()) + 1;
-}
-
 ClipOptions parseClipOptions(const std::vector<std::string>& args) {
+    static const std::pair<const char*, std::int32_t> kKinds[] = {
+        {"sind", 1}, {"extinction", 2}, {"transmission", 3}};
+    static const std::pair<const char*, int> kObjectives[] = {{"4", 4}, {"10", 10}, {"40", 40}};
     ClipOptions o;
     std::vector<std::string> positional;
     bool kindGiven = false;
     for (const std::string& a : args) {
         std::string v;
-        if (valueOf(a, "--clip", v)) {
-            o.kind = choice("--clip", v, {"sind", "extinction", "transmission"});
+        if (optionValue(a, "--clip", v)) {
+            o.kind = chooseOption(v, "--clip", kKinds);
             kindGiven = true;
-        } else if (valueOf(a, "--maxsin", v)) {
-            o.maxSinPosition = v == "1" ? 5 : choice("--maxsin", v, {"0.2", "0.4", "0.6", "0.8", "1.0"});
-        } else if (valueOf(a, "--sindlimit", v)) {
-            std::vector<std::string> limits;
-            for (int i = 0; i <= 40; ++i) {
-                limits.push_back(std::to_string(i));
-            }
-            o.sinDLimit = choice("--sindlimit", v, limits) - 1;
-        } else if (valueOf(a, "--objective", v)) {
-            const int objectives[] = {4, 10, 40};
-            o.objective = objectives[choice("--objective", v, {"4", "10", "40"}) - 1];
-        } else if (valueOf(a, "--flatfield", v)) {
+        } else if (optionValue(a, "--maxsin", v)) {
+            o.maxSinPosition = maxSinPosition(v);
+        } else if (optionValue(a, "--sindlimit", v)) {
+            o.sinDLimit = sinDLimitOption(v);
+        } else if (optionValue(a, "--objective", v)) {
+            o.objective = chooseOption(v, "--objective", kObjectives);
+        } else if (optionValue(a, "--flatfield", v)) {
             o.flatField = v;
         } else if (a.size() > 1 && a[0] == '-') {
-            throw ClipError{"kestrane-analyse: unknown option '" + a + "'; " + kClipUsage};
+            throw CommandError("kestrane-analyse: unknown option '" + a + "'; " + kClipUsage);
         } else {
             positional.push_back(a);
         }
     }
     if (!kindGiven || positional.size() != 2) {
-        throw ClipError{kClipUsage};
+        throw CommandError(kClipUsage);
     }
     o.movie = positional[0];
     o.clip = positional[1];
@@ -186,12 +158,12 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
     buildTables(state.tables);
     std::string why;
     if (!options.flatField.empty() && !useFlatFieldFile(options.flatField, state, why)) {
-        throw ClipError{"kestrane-analyse: " + why};
+        throw CommandError("kestrane-analyse: " + why);
     }
     AviFrameReader reader;
     std::string note;
     if (!openMovieToAnalyse(reader, options.movie, why, note)) {
-        throw ClipError{"kestrane-analyse: " + why};
+        throw CommandError("kestrane-analyse: " + why);
     }
     if (!note.empty()) {
         err << "kestrane-analyse: " << note << '\n';
@@ -205,13 +177,14 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
         recordAvi(clipPlan(partial, true, reader.frameCount()), frames, aviFileCreator());
     if (result.end != RecordingEnd::Finished) {
         std::remove(partial.c_str());
-        throw ClipError{"kestrane-analyse: cannot write clip '" + options.clip + "': " + result.reason};
+        throw CommandError("kestrane-analyse: cannot write clip '" + options.clip + "': " + result.reason);
     }
     std::error_code renamed;
     std::filesystem::rename(partial, options.clip, renamed);
     if (renamed) {
         std::remove(partial.c_str());
-        throw ClipError{"kestrane-analyse: cannot write clip '" + options.clip + "': " + renamed.message()};
+        throw CommandError("kestrane-analyse: cannot write clip '" + options.clip +
+                           "': " + renamed.message());
     }
     err << "kestrane-analyse: " << result.frames << " clip frames written to '" << options.clip << "'\n";
     return 0;
@@ -227,8 +200,8 @@ bool isClipCommand(const std::vector<std::string>& args) {
 int runClipCommand(const std::vector<std::string>& args, std::ostream& err) {
     try {
         return writeClip(parseClipOptions(args), err);
-    } catch (const ClipError& e) {
-        err << e.message << '\n';
+    } catch (const CommandError& e) {
+        err << e.what() << '\n';
     } catch (const std::exception& e) {
         err << "kestrane-analyse: " << e.what() << '\n';
     }

@@ -4,6 +4,7 @@
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
+#include "recording/CommandOptions.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
@@ -24,10 +25,6 @@ struct TraceOptions {
     std::string out;
 };
 
-struct BadInput : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 bool startsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
 }
@@ -41,8 +38,8 @@ std::int32_t parseEdge(const std::string& text, const std::string& whole) {
         used = 0;
     }
     if (text.empty() || used != text.size() || v < INT32_MIN || v > INT32_MAX) {
-        throw BadInput("kestrane-analyse: --trace needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" +
-                       whole + "'");
+        throw CommandError("kestrane-analyse: --trace needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" +
+                           whole + "'");
     }
     return static_cast<std::int32_t>(v);
 }
@@ -61,28 +58,11 @@ PickRectangle parseRegion(const std::string& text) {
     return PickRectangle{edges[0], edges[1], edges[2], edges[3]};
 }
 
-// One value out of a fixed list; `what` names the option in the message.
-template <std::size_t N, typename T>
-T choose(const std::string& text, const char* what, const std::pair<const char*, T> (&choices)[N]) {
-    for (const auto& [name, value] : choices) {
-        if (text == name) {
-            return value;
-        }
-    }
-    std::string allowed;
-    for (std::size_t i = 0; i < N; ++i) {
-        allowed += (i == 0 ? "" : i + 1 == N ? " or " : ", ") + std::string(choices[i].first);
-    }
-    throw BadInput(std::string("kestrane-analyse: ") + what + " must be " + allowed + ", not '" + text + "'");
-}
-
 TraceOptions parseTraceOptions(const std::vector<std::string>& args) {
     static const std::pair<const char*, TraceQuantity> kQuantities[] = {
         {"sind", TraceQuantity::SinD},
         {"extinction", TraceQuantity::Extinction},
         {"transmission", TraceQuantity::Transmission}};
-    static const std::pair<const char*, int> kMaxSin[] = {
-        {"0.2", 1}, {"0.4", 2}, {"0.6", 3}, {"0.8", 4}, {"1.0", 5}};
     static const std::pair<const char*, bool> kTimeSteps[] = {{"0.035", true}, {"0.1", false}};
 
     TraceOptions o;
@@ -93,19 +73,19 @@ TraceOptions parseTraceOptions(const std::vector<std::string>& args) {
             o.region = parseRegion(a.substr(8));
             haveRegion = true;
         } else if (startsWith(a, "--quantity=")) {
-            o.quantity = choose(a.substr(11), "--quantity", kQuantities);
+            o.quantity = chooseOption(a.substr(11), "--quantity", kQuantities);
         } else if (startsWith(a, "--maxsin=")) {
-            o.maxSinPosition = a == "--maxsin=1" ? 5 : choose(a.substr(9), "--maxsin", kMaxSin);
+            o.maxSinPosition = maxSinPosition(a.substr(9));
         } else if (startsWith(a, "--timestep=")) {
-            o.offlineMovie = choose(a.substr(11), "--timestep", kTimeSteps);
+            o.offlineMovie = chooseOption(a.substr(11), "--timestep", kTimeSteps);
         } else if (startsWith(a, "-") && a.size() > 1) {
-            throw BadInput("kestrane-analyse: unknown option '" + a + "' with --trace; " + kTraceUsage);
+            throw CommandError("kestrane-analyse: unknown option '" + a + "' with --trace; " + kTraceUsage);
         } else {
             positional.push_back(a);
         }
     }
     if (!haveRegion || positional.size() != 2) {
-        throw BadInput(kTraceUsage);
+        throw CommandError(kTraceUsage);
     }
     o.movie = positional[0];
     o.out = positional[1];
@@ -130,11 +110,12 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
         if (const AviResult opened = reader.open(o.movie); opened != kAviOk) {
             char code[16];
             std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-            throw BadInput("kestrane-analyse: cannot read movie '" + o.movie + "' (AVI error " + code + ")");
+            throw CommandError("kestrane-analyse: cannot read movie '" + o.movie + "' (AVI error " + code +
+                               ")");
         }
         if (reader.frameCount() <= 0) {
             // The window's plot cannot span a movie without frames either.
-            throw BadInput("kestrane-analyse: movie '" + o.movie + "' has no frames");
+            throw CommandError("kestrane-analyse: movie '" + o.movie + "' has no frames");
         }
 
         const MeasurementState& state = measurementState();
@@ -156,7 +137,7 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
         std::string error;
         const std::string csv = traceCsv(trace.points());
         if (!writeFileReplacing(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()), error)) {
-            throw BadInput("kestrane-analyse: " + error);
+            throw CommandError("kestrane-analyse: " + error);
         }
         return 0;
     } catch (const std::exception& e) {
