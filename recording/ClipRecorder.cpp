@@ -85,18 +85,13 @@ void composeClipFrame(const Bitmap& map, const Bitmap& legend, Bitmap& clip) {
     }
     // Both pictures are placed by their top rows, as the window shows them.
     const auto copy = [&clip](const Bitmap& from, int left, int width) {
-        const int bytes = from.bitsPerPixel() / 8;
         for (int r = 0; r < kClipHeight; ++r) {
             std::uint8_t* out = clip.row(kClipHeight - 1 - r) + std::ptrdiff_t{left} * 4;
-            const bool inside = r < from.height() && (bytes == 3 || bytes == 4);
-            const std::uint8_t* in = inside ? from.row(from.height() - 1 - r) : nullptr;
-            for (int x = 0; x < width; ++x) {
-                const bool have = in != nullptr && x < from.width();
-                out[4 * x + 0] = have ? in[bytes * x + 0] : 0;
-                out[4 * x + 1] = have ? in[bytes * x + 1] : 0;
-                out[4 * x + 2] = have ? in[bytes * x + 2] : 0;
-                out[4 * x + 3] = 0;
+            const int have = r < from.height() ? std::min(width, from.width()) : 0;
+            if (have > 0) {
+                widenRow(from.row(from.height() - 1 - r), from.bitsPerPixel(), out, have, 0);
             }
+            std::fill(out + std::ptrdiff_t{have} * 4, out + std::ptrdiff_t{width} * 4, std::uint8_t{0});
         }
     };
     copy(map, 0, kClipMapWidth);
