@@ -1505,4 +1505,46 @@ std::uint32_t AVIStreamRelease(AviStream* stream) {
     return 0;
 }
 
+std::string aviResultText(AviResult code) {
+    switch (code) {
+    case kAviOk:
+        return "no error";
+    case kAviErrClassNotRegistered:
+        return "the file is not an AVI file";
+    case kAviErrUnsupported:
+        return "the file uses a feature that is not supported";
+    case kAviErrBadFormat:
+        return "the picture format is not accepted";
+    case kAviErrMemory:
+        return "there is not enough memory";
+    case kAviErrBadFlags:
+    case kAviErrBadParam:
+    case kAviErrBadHandle:
+    case kAviErrInternal:
+        return "the file library was called wrongly";
+    case kAviErrBadSize:
+        return "a size in the file is wrong";
+    case kAviErrFileRead:
+        return "the file cannot be read";
+    case kAviErrFileWrite:
+        return "the file cannot be written (is the disk full?)";
+    case kAviErrFileOpen:
+        return "the file cannot be opened";
+    case kAviErrCompressor:
+    case kAviErrNoCompressor:
+    case kAviErrCantCompress:
+        return "its frames are compressed";
+    case kAviErrReadOnly:
+        return "the file is read-only";
+    case kAviErrNoData:
+        return "the file is truncated or holds no data";
+    case kAviErrBufferTooSmall:
+        return "a buffer is too small";
+    case kAviErrUserAbort:
+        return "stopped by the operator";
+    default:
+        return "the file cannot be used";
+    }
+}
+
 } // namespace kestrane

@@ -61,6 +61,9 @@ inline constexpr AviResult kAviErrCantCompress = static_cast<AviResult>(0x800440
 inline constexpr AviResult kAviErrUserAbort = static_cast<AviResult>(0x800440C6u);
 inline constexpr AviResult kAviErrError = static_cast<AviResult>(0x800440C7u);
 
+// The reason behind a result code in words, for messages a person reads (the code may follow in brackets).
+std::string aviResultText(AviResult code);
+
 // Open modes (the values of the platform's OF_ flags).
 inline constexpr std::uint32_t kOfRead = 0x0000;
 inline constexpr std::uint32_t kOfWrite = 0x0001;
