@@ -171,7 +171,7 @@ bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out
         return true;
     }
     if (has("--version")) {
-        out << "kestrane-analyse " << kVersion << '\n';
+        out << "kestrane-analyse " << kVersion << '\n' << kLicenceLine << '\n';
         return true;
     }
     return false;

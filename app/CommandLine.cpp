@@ -39,7 +39,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         return result;
     }
     if (has(arguments, "--version")) {
-        result.answer = std::string("kestrane ") + kestrane::kVersion + "\n";
+        result.answer = std::string("kestrane ") + kestrane::kVersion + "\n" + kestrane::kLicenceLine + "\n";
         return result;
     }
     for (const std::string& argument : arguments) {

@@ -51,7 +51,7 @@ TEST_P(HelpAndVersion, AnswerOnStdoutWithoutADisplayAndDoNothingElse) {
     fs::remove_all(dir);
 }
 
-const std::string kVersionText = std::string(" ") + kestrane::kVersion + "\n";
+const std::string kVersionText = std::string(" ") + kestrane::kVersion + "\n" + kestrane::kLicenceLine + "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Programs, HelpAndVersion,
