@@ -6,6 +6,7 @@
 #include "app/TForm1.h"
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureWindow.h"
+#include "recording/AviFile.h"
 
 #include <cstring>
 
@@ -46,12 +47,23 @@ class LiveCapture : public CaptureSeam {
         return true;
     }
 
-    bool sequenceRunning(std::string& error) override {
+    bool sequenceRunning(SequenceEnd& end) override {
         connection_.RefreshStatus();
         const kestrane::CaptureStatus& status = connection_.CaptureStatus;
-        error =
-            status.capturingNow == 0 && status.lastError != 0 ? reasonOf(status.lastError) : std::string();
-        return status.capturingNow != 0;
+        end = SequenceEnd{};
+        end.frames = status.currentVideoFrame;
+        end.seconds = status.currentTimeElapsedMs / 1000.0;
+        if (status.capturingNow != 0) {
+            return true;
+        }
+        if (status.lastError != 0) {
+            end.error = reasonOf(status.lastError);
+        } else if (status.aborted == kestrane::SequenceAbort::Key) {
+            end.stoppedBy = "Escape";
+        } else if (status.aborted == kestrane::SequenceAbort::Mouse) {
+            end.stoppedBy = "a mouse click";
+        }
+        return false;
     }
 
     void setCaptureFile(const std::string& fileName) override { connection_.SetCaptureFile(fileName); }
@@ -68,7 +80,7 @@ class LiveCapture : public CaptureSeam {
         if (code < 0 && code > -4096) {
             return std::strerror(-code);
         }
-        return "capture error " + std::to_string(code);
+        return kestrane::aviResultText(code);
     }
 
     kestrane::CameraSelection selection_;
@@ -83,8 +95,8 @@ bool CaptureSeam::startSequence(const std::string&, std::string& error) {
     return false;
 }
 
-bool CaptureSeam::sequenceRunning(std::string& error) {
-    error.clear();
+bool CaptureSeam::sequenceRunning(SequenceEnd& end) {
+    end = SequenceEnd{};
     return false;
 }
 

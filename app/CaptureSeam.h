@@ -5,10 +5,22 @@
 #include "imaging/Bitmap.h"
 
 #include <QImage>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 class TForm1;
+
+// How a streaming capture into a file has ended.
+struct SequenceEnd {
+    // Why it ended early, in words; empty after the time limit or an abort.
+    std::string error;
+    // What ended it early when the operator did: "Escape" or "a mouse click"; empty otherwise.
+    std::string stoppedBy;
+    // The frames the file holds and the seconds they took.
+    std::int64_t frames = 0;
+    double seconds = 0;
+};
 
 class CaptureSeam {
   public:
@@ -32,9 +44,8 @@ class CaptureSeam {
     // The driver's streaming capture into `fileName`: 35 ms per frame for RecordTimeLimit seconds, Escape or
     // a mouse button ending it early. Returns at once; false with the reason when nothing was started.
     virtual bool startSequence(const std::string& fileName, std::string& error);
-    // True while a streaming capture runs. Once it has ended, `error` says why it ended early (empty after
-    // the time limit or an abort by the operator).
-    virtual bool sequenceRunning(std::string& error);
+    // True while a streaming capture runs. Once it has ended, `end` says how.
+    virtual bool sequenceRunning(SequenceEnd& end);
     // Sets the file streaming captures write to.
     virtual void setCaptureFile(const std::string& fileName);
 };

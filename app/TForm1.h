@@ -6,6 +6,7 @@
 #include "app/OfflineFrames.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
+#include "recording/OfflineRecorder.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
@@ -229,8 +230,9 @@ class TForm1 : public QMainWindow {
     void OfflineClick();
     void Button1Click();
     void VideoFilenameClick();
-    // Creates the files the recorders write; tests hand in a disk that fails.
-    kestrane::AviFileOpener recordingFiles = kestrane::aviFileCreator();
+    // Creates the files the recorders write (never in place of one that is there); tests hand in a disk that
+    // fails.
+    kestrane::AviFileOpener recordingFiles = kestrane::aviNewFileCreator();
     // How often Timer1 looks whether a streamed recording has ended.
     static constexpr int kSequencePollMs = 100;
 
@@ -239,6 +241,8 @@ class TForm1 : public QMainWindow {
     void clipButton(int kind);
     // Shows the clip in GroupBox4; false (and no box) when it cannot be played.
     bool playClip(const QString& fileName);
+    // The hold of a streamed recording on the data folder and offline.avi, from its start until its end.
+    std::unique_ptr<kestrane::OfflineRecordingFile> streamedFile_;
 
     // ---- Movie review: the "AVI-Viewer" box, the "Analyse Data" page and the pixel time trace
     // (TForm1Review.cpp).

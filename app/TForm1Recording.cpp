@@ -32,6 +32,8 @@ namespace {
 // input and closing the window are dropped and no timer fires, so nothing else runs in between.
 class RecordingSession : public QObject {
   public:
+    using Clock = std::chrono::steady_clock;
+
     RecordingSession() { qApp->installEventFilter(this); }
     RecordingSession(const RecordingSession&) = delete;
     RecordingSession& operator=(const RecordingSession&) = delete;
@@ -53,8 +55,11 @@ class RecordingSession : public QObject {
 
     // Waits `ms` milliseconds, looking at the keyboard meanwhile; false when Escape ended the wait.
     bool pause(std::int64_t ms) {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(ms, 0));
+        return pauseUntil(Clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(ms, 0)));
+    }
+
+    // Waits until `end`, looking at the keyboard meanwhile; false when Escape ended the wait.
+    bool pauseUntil(Clock::time_point end) {
         for (;;) {
             processEvents();
             if (stopRequested_) {
@@ -169,23 +174,25 @@ class ClipFrames : public kestrane::RecordingFrames {
     kestrane::Bitmap legend_;
 };
 
-// Whole camera frames, one per frame delay.
+// Whole camera frames, one per frame delay, each at its own time from the start, so that the time a frame
+// takes does not add up over the recording.
 class RawFrames : public kestrane::RecordingFrames {
   public:
-    RawFrames(CaptureSeam& capture, OfflineFrames& offline, RecordingSession& session, QCheckBox* gong,
-              kestrane::Bitmap first, std::int64_t pauseMs)
-        : capture_(capture), offline_(offline), session_(session), gong_(gong), raw_(std::move(first)),
-          pauseMs_(pauseMs) {}
+    RawFrames(CaptureSeam& capture, RecordingSession& session, QCheckBox* gong, kestrane::Bitmap first,
+              std::int32_t frameDelayUs)
+        : capture_(capture), session_(session), gong_(gong), raw_(std::move(first)),
+          schedule_(RecordingSession::Clock::now(), std::chrono::microseconds(frameDelayUs)) {}
 
     void formatPicture(kestrane::Bitmap& picture) override {
         grab();
         picture = raw_;
     }
 
-    bool makeFrame(std::int64_t, kestrane::Bitmap& picture) override {
-        if (session_.stopRequested() || !session_.pause(pauseMs_)) {
+    bool makeFrame(std::int64_t i, kestrane::Bitmap& picture) override {
+        if (session_.stopRequested() || !session_.pauseUntil(schedule_.due(i))) {
             return false;
         }
+        schedule_.taken(i, RecordingSession::Clock::now());
         grab();
         if (session_.cameraLost()) {
             return false;
@@ -197,7 +204,11 @@ class RawFrames : public kestrane::RecordingFrames {
         return true;
     }
 
-    std::int32_t readerIndex() const override { return offline_.frameIndex(); }
+    // The raw recorder reads no movie: where the movie viewer or the offline run stand is none of its
+    // business, so that test never ends it.
+    std::int32_t readerIndex() const override { return 0; }
+
+    std::int64_t lateFrames() const { return schedule_.late(); }
 
   private:
     // A grab that brings no picture leaves the previous frame, as the capture driver does.
@@ -208,12 +219,11 @@ class RawFrames : public kestrane::RecordingFrames {
     }
 
     CaptureSeam& capture_;
-    OfflineFrames& offline_;
     RecordingSession& session_;
     QCheckBox* gong_;
     kestrane::Bitmap raw_;
     kestrane::Bitmap grabbed_;
-    std::int64_t pauseMs_;
+    kestrane::FrameSchedule schedule_;
 };
 
 // Runs a recording; an error thrown by a pass inside it ends it like a frame that could not be written.
@@ -237,8 +247,7 @@ QString notCreatedMessage(const std::string& fileName, const std::string& reason
 // How a recording that could not go on ended: the failed frame's fixed text first, then what happened and
 // what the file keeps.
 QString endedMessage(const std::string& fileName, const kestrane::RecordingResult& result, bool cameraLost) {
-    const QString kept =
-        QStringLiteral("%1 keeps the %2 frames recorded before.").arg(text(fileName)).arg(result.frames);
+    const QString kept = text(kestrane::framesKeptText(fileName, result.frames));
     if (cameraLost) {
         return QStringLiteral("The camera was disconnected during the recording: ") + kept;
     }
@@ -270,6 +279,52 @@ bool dataDirectoryFor(const std::string& fileName) {
 }
 
 constexpr const char* kNoCamera = "There is no camera: no offline video was recorded.";
+
+// What the operator hears after a raw recording by the program itself; empty when it went as asked. A
+// recording without a frame has left the earlier file in place, and says so.
+QString ownRecordingMessage(const std::string& fileName, const kestrane::RecordingResult& result,
+                            bool cameraLost, const std::string& late) {
+    if (result.end == kestrane::RecordingEnd::NotCreated) {
+        return notCreatedMessage(fileName, result.reason);
+    }
+    const bool failed =
+        result.end == kestrane::RecordingEnd::FrameNotWritten && result.code != kestrane::kAviOk;
+    if (result.frames == 0) {
+        const QString nothing = text(kestrane::nothingRecordedText(fileName));
+        if (cameraLost) {
+            return QStringLiteral("The camera was disconnected during the recording: ") + nothing;
+        }
+        if (failed) {
+            return QStringLiteral("Could not add frame\n%1: %2").arg(text(result.reason), nothing);
+        }
+        return QStringLiteral("The recording was stopped before its first frame: ") + nothing;
+    }
+    QString said = failed || cameraLost ? endedMessage(fileName, result, cameraLost) : QString();
+    if (!late.empty()) {
+        said += (said.isEmpty() ? QString() : QStringLiteral("\n")) + text(late);
+    }
+    return said;
+}
+
+// What the operator hears after a streamed recording; empty when it ran to its time limit.
+QString streamedRecordingMessage(const std::string& fileName, const SequenceEnd& end,
+                                 std::int32_t recordTimeLimitS) {
+    QString how;
+    if (!end.error.empty()) {
+        how = QStringLiteral("The offline video ended early\n%1").arg(text(end.error));
+    } else if (!end.stoppedBy.empty()) {
+        how = QStringLiteral("The offline video was stopped by %1 after %2 s")
+                  .arg(text(end.stoppedBy), QString::number(end.seconds, 'f', 1));
+    } else if (end.frames == 0) {
+        how = recordTimeLimitS == 0 ? QStringLiteral("The time limit is 0 s")
+                                    : QStringLiteral("The offline video ended before its first frame");
+    } else {
+        return {};
+    }
+    return how + QStringLiteral(": ") +
+           text(end.frames == 0 ? kestrane::nothingRecordedText(fileName)
+                                : kestrane::framesKeptText(fileName, end.frames));
+}
 
 } // namespace
 
@@ -434,15 +489,24 @@ void TForm1::SaveVideoClick() {
         SaveOffline();
         return;
     }
-    const std::string fileName = kestrane::offlineFileName(kestrane::DataDirectory());
+    const std::string directory = kestrane::DataDirectory();
+    const std::string fileName = kestrane::offlineFileName(directory);
     std::string error;
     if (!dataDirectoryFor(fileName)) {
         return;
     }
+    auto hold = std::make_unique<kestrane::OfflineRecordingFile>();
+    if (!hold->claim(directory, error)) {
+        dialogs().message(text(error));
+        return;
+    }
     if (!capture_->startSequence(fileName, error)) {
+        // Nothing of ours is there: a capture that could not start removes what it had made.
+        hold->finish(0, false);
         dialogs().message(notCreatedMessage(fileName, error));
         return;
     }
+    streamedFile_ = std::move(hold);
     // The preview comes back when the capture has really ended, whatever ended it.
     Panel2->hide();
     Timer1->setInterval(kSequencePollMs);
@@ -456,25 +520,37 @@ void TForm1::SaveOffline() {
         dialogs().message(kNoCamera);
         return;
     }
-    const std::string fileName = kestrane::offlineFileName(kestrane::DataDirectory());
+    const std::string directory = kestrane::DataDirectory();
+    const std::string fileName = kestrane::offlineFileName(directory);
     if (!dataDirectoryFor(fileName)) {
+        return;
+    }
+    kestrane::OfflineRecordingFile hold;
+    std::string refusal;
+    if (!hold.claim(directory, refusal)) {
+        dialogs().message(text(refusal));
         return;
     }
     state.RecordingActive = 1;
     kestrane::RecordingResult result;
     bool cameraLost = false;
+    std::int64_t late = 0;
     {
         RecordingSession session;
-        RawFrames frames(*capture_, *offline_, session, Offlinegong, std::move(first),
-                         kestrane::ownRecorderPauseMs(state.FrameDelay));
+        RawFrames frames(*capture_, session, Offlinegong, std::move(first), state.FrameDelay);
         result = runRecording(kestrane::ownRecorderPlan(fileName, state.RecordTimeLimit, state.FrameDelay),
                               frames, recordingFiles);
         cameraLost = session.lostCamera();
+        late = frames.lateFrames();
     }
     state.RecordingActive = 0;
     state.LivePaused = 1;
-    if (reportRecordingEnd(fileName, result, cameraLost)) {
-        offline_->setFrameIndex(1);
+    // A file that could not be made is not there any more; one with frames stays.
+    hold.finish(result.frames, result.end != kestrane::RecordingEnd::NotCreated);
+    const QString said =
+        ownRecordingMessage(fileName, result, cameraLost, kestrane::lateFramesText(late, state.FrameDelay));
+    if (!said.isEmpty()) {
+        dialogs().message(said);
     }
 }
 
@@ -493,8 +569,8 @@ void TForm1::TrackBar6Change() {
 }
 
 void TForm1::Timer1Timer() {
-    std::string error;
-    if (capture_->sequenceRunning(error)) {
+    SequenceEnd end;
+    if (capture_->sequenceRunning(end)) {
         return;
     }
     Timer1->stop();
@@ -502,8 +578,15 @@ void TForm1::Timer1Timer() {
     if (Offlinegong->isChecked()) {
         QApplication::beep();
     }
-    if (!error.empty()) {
-        dialogs().message(QStringLiteral("The offline video ended early: %1").arg(text(error)));
+    const std::string fileName =
+        streamedFile_ ? streamedFile_->fileName() : kestrane::offlineFileName(kestrane::DataDirectory());
+    if (streamedFile_) {
+        streamedFile_->finish(end.frames, true);
+        streamedFile_.reset();
+    }
+    const QString said = streamedRecordingMessage(fileName, end, measurementState().RecordTimeLimit);
+    if (!said.isEmpty()) {
+        dialogs().message(said);
     }
 }
 

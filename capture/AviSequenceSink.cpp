@@ -5,6 +5,8 @@
 #include "capture/FrameHandoff.h"
 #include "recording/AviFile.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kestrane {
@@ -25,18 +27,63 @@ class AviSequenceSink : public SequenceSink {
         }
         AVIFileInit();
         initialised_ = true;
-        AviResult result = AVIFileOpen(&file_, fileName_, kOfWrite | kOfCreate);
-        if (result != kAviOk) {
+        // Never in place of a file that is there: a capture removes no file it did not create.
+        AviWriterOptions options;
+        options.replaceExisting = false;
+        errno = 0;
+        const AviResult opened = AVIFileOpen(&file_, fileName_, kOfWrite | kOfCreate, options);
+        if (opened != kAviOk) {
             file_ = nullptr;
-            return result;
+            return codeOf(opened);
         }
+        const int begun = beginStream(dibHeader, header, microSecPerFrame);
+        if (begun != kAviOk) {
+            // A file without a stream is no movie; it was ours, so it goes.
+            release();
+            std::remove(fileName_.c_str());
+        }
+        return begun;
+    }
+
+    int addFrame(const std::uint8_t* pixels, std::size_t bytes) override {
+        if (stream_ == nullptr) {
+            return kAviErrBadHandle;
+        }
+        errno = 0;
+        const AviResult result =
+            AVIStreamWrite(stream_, frames_, 1, pixels, static_cast<std::int32_t>(bytes), kAviIfKeyframe);
+        if (result == kAviOk) {
+            ++frames_;
+        }
+        return codeOf(result);
+    }
+
+    // A file that cannot be completed would read back without its frames: that is a failed write too.
+    int finish() override {
+        errno = 0;
+        const int completed = file_ != nullptr ? codeOf(aviFileComplete(file_)) : 0;
+        release();
+        return completed;
+    }
+
+  private:
+    // The system's reason (-errno) where the file library met one, so that the operator reads it in words.
+    static int codeOf(AviResult result) {
+        if (result == kAviOk) {
+            return 0;
+        }
+        return errno > 0 ? -errno : result;
+    }
+
+    int beginStream(const std::vector<std::uint8_t>& dibHeader, const DibHeader& header,
+                    std::uint32_t microSecPerFrame) {
         AviStreamInfo info;
         info.fccType = kStreamTypeVideo;
         info.dwScale = microSecPerFrame;
         info.dwRate = kMicroSecondsPerSecond;
         info.dwSuggestedBufferSize = header.sizeImage;
         info.rcFrame = AviRect{0, 0, header.width, std::abs(header.height)};
-        result = AVIFileCreateStream(file_, &stream_, info);
+        const AviResult result = AVIFileCreateStream(file_, &stream_, info);
         if (result != kAviOk) {
             stream_ = nullptr;
             return result;
@@ -44,26 +91,6 @@ class AviSequenceSink : public SequenceSink {
         return AVIStreamSetFormat(stream_, 0, dibHeader.data(), static_cast<std::int32_t>(dibHeader.size()));
     }
 
-    int addFrame(const std::uint8_t* pixels, std::size_t bytes) override {
-        if (stream_ == nullptr) {
-            return kAviErrBadHandle;
-        }
-        const AviResult result =
-            AVIStreamWrite(stream_, frames_, 1, pixels, static_cast<std::int32_t>(bytes), kAviIfKeyframe);
-        if (result == kAviOk) {
-            ++frames_;
-        }
-        return result;
-    }
-
-    // A file that cannot be completed would read back without its frames: that is a failed write too.
-    int finish() override {
-        const int completed = file_ != nullptr ? aviFileComplete(file_) : 0;
-        release();
-        return completed;
-    }
-
-  private:
     // Releasing the last reference completes the file on disk.
     void release() {
         if (stream_ != nullptr) {

@@ -36,6 +36,9 @@ struct DriverCaps {
 };
 
 // The state of the capture window, refreshed after every command.
+// What ended a streaming capture before its time limit by an abort.
+enum class SequenceAbort : std::uint32_t { None = 0, Key = 1, Mouse = 2, Program = 3 };
+
 struct CaptureStatus {
     std::uint32_t imageWidth = 0;
     std::uint32_t imageHeight = 0;
@@ -49,6 +52,8 @@ struct CaptureStatus {
     std::int32_t lastError = 0;
     // The device has gone away (unplugged); no frame will come any more.
     std::uint32_t driverLost = 0;
+    // The abort that ended the last streaming capture before its time limit, if one did.
+    SequenceAbort aborted = SequenceAbort::None;
 };
 
 // The parameters of a streaming capture to the capture file, in the order of the platform's record.

@@ -179,17 +179,19 @@ bool CaptureWindow::eventFilter(QObject* watched, QEvent* event) {
         stopWatchingAbort();
         return QWidget::eventFilter(watched, event);
     }
-    bool abort = false;
+    SequenceAbort abort = SequenceAbort::None;
     if (event->type() == QEvent::KeyPress) {
         const std::uint32_t key = virtualKeyOf(static_cast<QKeyEvent*>(event)->key());
-        abort = key != 0 && key == (abortParms_.keyAbort & 0xFF);
+        abort = key != 0 && key == (abortParms_.keyAbort & 0xFF) ? SequenceAbort::Key : SequenceAbort::None;
     } else if (event->type() == QEvent::MouseButtonPress) {
         const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
         abort = (button == Qt::LeftButton && abortParms_.abortLeftMouse != 0) ||
-                (button == Qt::RightButton && abortParms_.abortRightMouse != 0);
+                        (button == Qt::RightButton && abortParms_.abortRightMouse != 0)
+                    ? SequenceAbort::Mouse
+                    : SequenceAbort::None;
     }
-    if (abort) {
-        abortSequence();
+    if (abort != SequenceAbort::None) {
+        abortSequence(abort);
         return true;
     }
     return QWidget::eventFilter(watched, event);

@@ -221,6 +221,7 @@ void CaptureWindowMessages::getStatus(CaptureStatus& status) {
     status.currentTimeElapsedMs = progress.elapsedMs;
     status.capturingNow = progress.running ? 1 : 0;
     status.lastError = lastError_ != 0 ? lastError_ : progress.error;
+    status.aborted = progress.aborted;
 }
 
 bool CaptureWindowMessages::grabFrameNoStop() {
@@ -275,8 +276,8 @@ void CaptureWindowMessages::getSequenceSetup(CaptureParms& parms) {
     parms = parms_;
 }
 
-void CaptureWindowMessages::abortSequence() {
-    sequence_.abort();
+void CaptureWindowMessages::abortSequence(SequenceAbort how) {
+    sequence_.abort(how);
 }
 
 void CaptureWindowMessages::destroyWindow() {

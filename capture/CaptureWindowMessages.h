@@ -60,8 +60,9 @@ class CaptureWindowMessages {
     void setSequenceSetup(const CaptureParms& parms);
     // WM_CAP_GET_SEQUENCE_SETUP
     void getSequenceSetup(CaptureParms& parms);
-    // WM_CAP_ABORT: ends a streaming capture; the file keeps what was captured.
-    void abortSequence();
+    // WM_CAP_ABORT: ends a streaming capture; the file keeps what was captured. `how` is the cause the status
+    // reports.
+    void abortSequence(SequenceAbort how = SequenceAbort::Program);
 
     // The window itself.
     virtual void showWindow(bool visible) { visible_ = visible; }

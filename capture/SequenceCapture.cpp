@@ -82,18 +82,23 @@ int SequenceCapture::start(CaptureDriver& driver, std::recursive_mutex& driverLo
     dropped_ = 0;
     elapsedMs_ = 0;
     error_ = 0;
+    aborted_ = SequenceAbort::None;
     {
         std::lock_guard lock(mutex_);
         abort_ = false;
+        abortHow_ = SequenceAbort::None;
     }
     running_ = true;
     thread_ = std::thread(&SequenceCapture::run, this, std::move(job));
     return 0;
 }
 
-void SequenceCapture::abort() {
+void SequenceCapture::abort(SequenceAbort how) {
     {
         std::lock_guard lock(mutex_);
+        if (!abort_) {
+            abortHow_ = how;
+        }
         abort_ = true;
     }
     wake_.notify_all();
@@ -106,7 +111,8 @@ void SequenceCapture::wait() {
 }
 
 SequenceCapture::Progress SequenceCapture::progress() const {
-    return Progress{frames_.load(), dropped_.load(), elapsedMs_.load(), running_.load(), error_.load()};
+    return Progress{frames_.load(),  dropped_.load(), elapsedMs_.load(),
+                    running_.load(), error_.load(),   aborted_.load()};
 }
 
 void SequenceCapture::run(std::unique_ptr<Job> job) {
@@ -120,6 +126,7 @@ void SequenceCapture::run(std::unique_ptr<Job> job) {
                 std::unique_lock lock(mutex_);
                 const auto due = start + job->period * static_cast<std::int64_t>(i);
                 if (wake_.wait_until(lock, due, [this] { return abort_; })) {
+                    aborted_ = abortHow_;
                     break;
                 }
             }

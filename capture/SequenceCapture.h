@@ -22,6 +22,7 @@ class SequenceCapture {
         std::uint32_t elapsedMs = 0;
         bool running = false;
         std::int32_t error = 0; // why the capture ended early, as -errno or the sink's code
+        SequenceAbort aborted = SequenceAbort::None; // the abort that ended it before its time limit
     };
 
     SequenceCapture() = default;
@@ -36,8 +37,9 @@ class SequenceCapture {
               const std::vector<std::uint8_t>& driverFormat, const CaptureParms& parms,
               std::unique_ptr<SequenceSink> sink);
 
-    // Ends the capture at the next frame; the frames so far stay in the file.
-    void abort();
+    // Ends the capture at the next frame; the frames so far stay in the file. `how` is what the progress
+    // reports as the cause.
+    void abort(SequenceAbort how = SequenceAbort::Program);
     // Waits until the capture has ended and its file is complete.
     void wait();
 
@@ -55,6 +57,8 @@ class SequenceCapture {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool abort_ = false;
+    SequenceAbort abortHow_ = SequenceAbort::None;
+    std::atomic<SequenceAbort> aborted_{SequenceAbort::None};
     std::atomic<bool> running_{false};
     std::atomic<std::uint32_t> frames_{0};
     std::atomic<std::uint32_t> dropped_{0};

@@ -1180,8 +1180,12 @@ AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t
             return kAviErrUnsupported; // existing files are not edited
         }
         // A new file, so that a reader still holding the old one keeps reading what it opened.
-        ::unlink(fileName.c_str());
-        const int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (options.replaceExisting) {
+            ::unlink(fileName.c_str());
+        }
+        const int fd =
+            ::open(fileName.c_str(),
+                   O_RDWR | O_CREAT | (options.replaceExisting ? O_TRUNC : O_EXCL) | O_CLOEXEC, 0644);
         if (fd < 0) {
             return kAviErrFileOpen;
         }

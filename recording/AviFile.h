@@ -173,6 +173,9 @@ struct AviWriterOptions {
     // earlier. A frame that comes this long after the previous one brings them up to date at once. 0: after
     // every frame.
     std::uint32_t headerRefreshMs = 500;
+    // Whether AVIFileOpen may replace an existing file of the name; without, it creates the file only when
+    // there is none, so that a recorder never removes what it did not write.
+    bool replaceExisting = true;
 };
 
 struct AviFile;
@@ -184,7 +187,8 @@ void AVIFileInit();
 void AVIFileExit();
 
 // Opens a file for reading (mode kOfRead) or creates it for writing (kOfWrite | kOfCreate), replacing an
-// existing file. Errors: FILEOPEN (cannot open or create), BADFORMAT (not AVI), FILEREAD.
+// existing file unless the options forbid it (FILEOPEN with errno EEXIST then). Errors: FILEOPEN (cannot open
+// or create), BADFORMAT (not AVI), FILEREAD.
 AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode,
                       const AviWriterOptions& options = AviWriterOptions());
 // The same over another byte source or sink.

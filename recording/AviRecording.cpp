@@ -58,6 +58,14 @@ AviFileOpener aviFileCreator() {
     };
 }
 
+AviFileOpener aviNewFileCreator() {
+    return [](const std::string& fileName, AviFile** file) {
+        AviWriterOptions options;
+        options.replaceExisting = false;
+        return AVIFileOpen(file, fileName, kOfWrite | kOfCreate, options);
+    };
+}
+
 std::vector<std::uint8_t> dibHeaderOf(const Bitmap& picture) {
     std::vector<std::uint8_t> header(40, 0);
     writeLe32(header.data(), 40);

@@ -16,6 +16,9 @@ namespace kestrane {
 using AviFileOpener = std::function<AviResult(const std::string& fileName, AviFile** file)>;
 // The real file system: the file is created, or replaced when it exists.
 AviFileOpener aviFileCreator();
+// The real file system, creating the file only when no file of its name exists: a recorder never removes a
+// file it did not write.
+AviFileOpener aviNewFileCreator();
 
 // The pictures of one recording, one per step: the window's analysis pass and clip picture, or a camera
 // frame.

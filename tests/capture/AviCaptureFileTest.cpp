@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 namespace kestrane {
@@ -119,8 +120,8 @@ TEST(AviCaptureFileUnplugged, ACameraUnpluggedMidCaptureLeavesAFileWithEveryFram
     std::filesystem::remove(file);
 }
 
-// A capture file removed before it was completed is a failed write; its frames are written out again under
-// its name.
+// A capture file removed before it was completed is a failed write, reported by its system reason; its frames
+// are written out again under its name. A file already there is never replaced.
 TEST(AviSequenceSink, AFileRemovedBeforeItIsCompletedIsAFailedWriteThatKeepsItsFrames) {
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() / ("kestrane-sink-" + std::to_string(::getpid()) + ".avi");
@@ -134,10 +135,14 @@ TEST(AviSequenceSink, AFileRemovedBeforeItIsCompletedIsAFailedWriteThatKeepsItsF
         if (removed) {
             std::filesystem::remove(file);
         }
-        EXPECT_EQ(sink->finish(), removed ? kAviErrFileWrite : kAviOk);
+        EXPECT_EQ(sink->finish(), removed ? -ENOENT : 0);
         EXPECT_EQ(readBack(file.string()).frames, 2);
+
+        std::unique_ptr<SequenceSink> second = makeAviSequenceSink(file.string());
+        EXPECT_EQ(second->begin(header, 35000), -EEXIST);
+        EXPECT_EQ(readBack(file.string()).frames, 2);
+        std::filesystem::remove(file);
     }
-    std::filesystem::remove(file);
 }
 
 } // namespace

@@ -123,6 +123,9 @@ TEST_P(AbortingInput, EndsTheStreamingCapture) {
     EXPECT_EQ(rig.connection->CaptureStatus.capturingNow, 0u);
     EXPECT_EQ(rig.sink->finishes, 1);
     EXPECT_LT(rig.sink->frameCount(), 100);
+    // The window is told what ended it, to say so.
+    EXPECT_EQ(rig.connection->CaptureStatus.aborted,
+              GetParam() == 0 ? SequenceAbort::Key : SequenceAbort::Mouse);
 }
 
 INSTANTIATE_TEST_SUITE_P(EscapeLeftRight, AbortingInput, ::testing::Values(0, 1, 2));

@@ -3,6 +3,7 @@
 // kestrane-analyse --clip writing the window's clip.
 #include "WindowFixture.h"
 #include "app/AnalyseCommand.h"
+#include "app/DataDirectory.h"
 #include "app/ImageConversion.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
@@ -11,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -49,8 +51,8 @@ class ScriptedCapture : public StillFrameCapture {
         running = error.empty();
         return running;
     }
-    bool sequenceRunning(std::string& error) override {
-        error = running ? std::string() : endError;
+    bool sequenceRunning(SequenceEnd& end) override {
+        end = running ? SequenceEnd{} : ended;
         return running;
     }
 
@@ -58,7 +60,7 @@ class ScriptedCapture : public StillFrameCapture {
     int escapeAtGrab = -1;
     std::string sequenceFile;
     std::string startError;
-    std::string endError;
+    SequenceEnd ended;
     bool running = false;
     bool unplugged = false;
     std::function<void(int grab)> onGrab;
@@ -344,7 +346,10 @@ TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
     EXPECT_EQ(form->Label9->text(), "0   timelimit (s) 60");
     EXPECT_EQ(form->Label18->text(), "stop in1 s");
     EXPECT_EQ(measurementState().FrameDelay, 60000);
+    // Where the movie viewer stands is not the recorder's business.
+    OfflineFrameIndex = 40;
     form->SaveVideoClick();
+    EXPECT_EQ(OfflineFrameIndex, 40);
     const Clip own = readClip(data("offline.avi"));
     EXPECT_EQ(own.frames.size(), 19u); // N = round(1 / 0.06 + 1) = 18
     EXPECT_EQ(own.info.dwRate * 60000u, own.info.dwScale * 1000000u);
@@ -364,17 +369,83 @@ TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
     form->Timer1Timer();
     EXPECT_TRUE(form->Timer1->isActive());
     camera.running = false;
-    camera.endError = "No space left on device";
+    camera.ended = SequenceEnd{"No space left on device", "", 3, 0.1};
     form->Timer1Timer();
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_TRUE(form->Panel2->isVisibleTo(form->TabSheet2));
-    EXPECT_TRUE(dialogs.messages.last().endsWith("No space left on device"));
+    EXPECT_EQ(dialogs.messages.last(), "The offline video ended early\nNo space left on device: " +
+                                           data("offline.avi") + " keeps the 3 frames recorded before.");
+    // The abort on a mouse click stays, and is told like any other early end.
+    camera.ended = SequenceEnd{"", "a mouse click", 60, 2.1};
+    form->SaveVideoClick();
+    camera.running = false;
+    form->Timer1Timer();
+    EXPECT_EQ(dialogs.messages.last(), "The offline video was stopped by a mouse click after 2.1 s: " +
+                                           data("offline.avi") + " keeps the 60 frames recorded before.");
 
     camera.startError = "Permission denied";
     form->SaveVideoClick();
     EXPECT_EQ(dialogs.messages.last(), "Could not create " + data("offline.avi") + ": Permission denied");
     EXPECT_TRUE(form->Panel2->isVisibleTo(form->TabSheet2));
     EXPECT_FALSE(form->Timer1->isActive());
+}
+
+// Each raw recording keeps the one before it beside it; one that gets no frame leaves offline.avi as it was.
+TEST_F(RecordingWindow, ARawRecordingKeepsTheEarlierOneAndWithoutAFrameLeavesItAsItWas) {
+    ScriptedCapture& camera = makeCameraForm();
+    showAndActivate();
+    writeOfflineMovie(5);
+    const QString offline = data("offline.avi");
+    const auto keptFiles = [this] { return QDir(path("data")).entryList({"offline-*.avi"}, QDir::Files); };
+    form->TrackBar6->setValue(6);
+    form->TrackBar3->setValue(17);
+    form->SaveVideoClick();
+    EXPECT_EQ(readClip(offline).frames.size(), 19u);
+    ASSERT_EQ(keptFiles().size(), 1);
+    EXPECT_EQ(readClip(data(keptFiles().front())).frames.size(), 5u);
+
+    // Escape while the own recorder waits for its first frame.
+    camera.escapeAtGrab = camera.grabs + 2;
+    form->SaveVideoClick();
+    const QString asItWas = ": nothing was recorded and " + offline + " is as it was.";
+    EXPECT_EQ(dialogs.messages.last(), "The recording was stopped before its first frame" + asItWas);
+    EXPECT_EQ(readClip(offline).frames.size(), 19u);
+
+    // The driver's stream with a time limit of 0 s.
+    form->TrackBar6->setValue(4);
+    form->TrackBar3->setValue(1);
+    form->SaveVideoClick();
+    camera.running = false;
+    camera.ended = SequenceEnd{};
+    form->Timer1Timer();
+    EXPECT_EQ(dialogs.messages.last(), "The time limit is 0 s" + asItWas);
+    EXPECT_EQ(readClip(offline).frames.size(), 19u);
+    EXPECT_EQ(keptFiles().size(), 1);
+}
+
+// Another program recording into the same folder: this one records nothing and touches no file.
+TEST_F(RecordingWindow, AFolderBeingRecordedIntoByAnotherProgramIsLeftAlone) {
+    ScriptedCapture& camera = makeCameraForm();
+    showAndActivate();
+    writeOfflineMovie(5);
+    kestrane::OfflineRecordingFile other;
+    std::string refusal;
+    ASSERT_TRUE(other.claim(kestrane::DataDirectory(), refusal));
+    const std::vector<std::uint8_t> theirs(100, 7);
+    QFile file(data("offline.avi"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(theirs.data()), 100);
+    file.close();
+    for (int delay : {6, 4}) {
+        form->TrackBar6->setValue(delay);
+        form->SaveVideoClick();
+        EXPECT_EQ(dialogs.messages.last(), "The data folder " + path("data/") +
+                                               " is being recorded into by another Kestrane (process " +
+                                               QString::number(::getpid()) + "); nothing was recorded.");
+        EXPECT_EQ(QFileInfo(data("offline.avi")).size(), 100);
+    }
+    EXPECT_TRUE(camera.sequenceFile.empty());
+    EXPECT_EQ(QDir(path("data")).entryList({"offline-*.avi"}, QDir::Files).size(), 1);
 }
 
 TEST_F(RecordingWindow, WithoutACameraNoOfflineVideoIsRecorded) {

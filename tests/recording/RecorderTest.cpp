@@ -8,7 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 
 using namespace avitest;
 
@@ -205,6 +210,130 @@ TEST(RecordingEnds, AFileThatCannotBeCreatedIsReportedWithItsCause) {
     EXPECT_EQ(r.end, RecordingEnd::NotCreated);
     EXPECT_EQ(r.code, kAviErrFileOpen);
     EXPECT_EQ(r.reason, "No such file or directory");
+}
+
+// A new recording never takes the place of a file that is there.
+TEST(RecordingEnds, TheWindowsRecordersReplaceNoFile) {
+    ScratchDir dir;
+    const std::string name = dir.file("sind1.avi");
+    writeFileBytes(name, {1, 2, 3});
+    CountedFrames frames(8, 4, 32, false);
+    const RecordingResult r = recordAvi(RecordingPlan{name, 10, 1, 3}, frames, aviNewFileCreator());
+    EXPECT_EQ(r.end, RecordingEnd::NotCreated);
+    EXPECT_EQ(r.reason, "File exists");
+    EXPECT_EQ(readFileBytes(name), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+std::string stampOf(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+struct KeepCase {
+    const char* name;
+    bool earlier;        // an offline.avi is there before the recording
+    bool stampTaken;     // and its kept name is taken already
+    std::int64_t frames; // frames the new recording got
+    const char* offline; // what offline.avi holds afterwards ("" for no file)
+    const char* kept;    // what the kept name holds afterwards ("" for no file)
+};
+
+class OfflineKeeping : public ::testing::TestWithParam<KeepCase> {};
+
+// The earlier recording goes aside under its own time; a recording without a frame puts it back.
+TEST_P(OfflineKeeping, KeepsTheEarlierRecordingUnderItsTime) {
+    const KeepCase c = GetParam();
+    ScratchDir dir;
+    const std::string folder = dir.path.string() + "/";
+    const std::time_t modified = 1700000000;
+    const std::string stamped = folder + "offline-" + stampOf(modified) + ".avi";
+    const std::string kept = c.stampTaken ? folder + "offline-" + stampOf(modified) + "-2.avi" : stamped;
+    if (c.earlier) {
+        writeFileBytes(folder + "offline.avi", {'o', 'l', 'd'});
+        const utimbuf times{modified, modified};
+        ::utime((folder + "offline.avi").c_str(), &times);
+    }
+    if (c.stampTaken) {
+        writeFileBytes(stamped, {'x'});
+    }
+    OfflineRecordingFile hold;
+    std::string refusal;
+    ASSERT_TRUE(hold.claim(folder, refusal)) << refusal;
+    EXPECT_EQ(hold.keptName(), c.earlier ? kept : "");
+    EXPECT_FALSE(std::filesystem::exists(folder + "offline.avi"));
+    writeFileBytes(hold.fileName(), {'n', 'e', 'w'});
+    hold.finish(c.frames, true);
+
+    const auto holds = [](const std::string& file) {
+        const std::vector<std::uint8_t> bytes = readFileBytes(file);
+        return std::filesystem::exists(file) ? std::string(bytes.begin(), bytes.end()) : std::string();
+    };
+    EXPECT_EQ(holds(folder + "offline.avi"), c.offline);
+    EXPECT_EQ(holds(kept), c.kept);
+    if (c.stampTaken) {
+        EXPECT_EQ(holds(stamped), "x");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recordings, OfflineKeeping,
+    ::testing::Values(KeepCase{"FramesKeepTheEarlierBeside", true, false, 3, "new", "old"},
+                      KeepCase{"ATakenStampGetsANumber", true, true, 3, "new", "old"},
+                      KeepCase{"NoFrameLeavesTheEarlierAsItWas", true, false, 0, "old", ""},
+                      KeepCase{"NoFrameAndNoEarlierLeavesNoFile", false, false, 0, "", ""},
+                      KeepCase{"FirstRecording", false, false, 2, "new", ""}),
+    [](const ::testing::TestParamInfo<KeepCase>& info) { return std::string(info.param.name); });
+
+// One program records into a folder at a time; the lock of a program that has died is taken over.
+TEST(DataFolder, IsRecordedIntoByOneProgramAtATime) {
+    ScratchDir dir;
+    const std::string folder = dir.path.string() + "/";
+    writeFileBytes(folder + "offline.avi", {'o', 'l', 'd'});
+    {
+        OfflineRecordingFile first;
+        std::string refusal;
+        ASSERT_TRUE(first.claim(folder, refusal)) << refusal;
+        writeFileBytes(first.fileName(), {'n', 'e', 'w'});
+
+        // A lock is per open file, so a second holder in this process stands for a second program.
+        OfflineRecordingFile second;
+        EXPECT_FALSE(second.claim(folder, refusal));
+        EXPECT_EQ(refusal, "The data folder " + folder +
+                               " is being recorded into by another Kestrane (process " +
+                               std::to_string(::getpid()) + "); nothing was recorded.");
+        const std::vector<std::uint8_t> bytes = readFileBytes(folder + "offline.avi");
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "new");
+        first.finish(1, true);
+    }
+    // A lock file naming a process that no longer holds it.
+    writeFileBytes(folder + ".kestrane-lock", {'9', '9', '9', '9', '9', '9', '9', '\n'});
+    OfflineRecordingFile later;
+    std::string refusal;
+    EXPECT_TRUE(later.claim(folder, refusal)) << refusal;
+    const std::vector<std::uint8_t> named = readFileBytes(folder + ".kestrane-lock");
+    EXPECT_EQ(std::string(named.begin(), named.end()), std::to_string(::getpid()) + "\n");
+}
+
+// Each frame has its own time from the start: one taken late does not delay the ones after it.
+TEST(OwnRecorder, FramesFollowTheStartNotEachOther) {
+    using namespace std::chrono;
+    const FrameSchedule::Clock::time_point start{};
+    FrameSchedule schedule(start, microseconds(360000));
+    EXPECT_EQ(schedule.due(0) - start, milliseconds(360));
+    EXPECT_EQ(schedule.due(9) - start, milliseconds(3600));
+    // Frame 2 is taken 50 ms late, frame 3 30 ms late; the others within a tenth of the delay.
+    const int takenLateMs[] = {0, 36, 50, 30, 0};
+    for (int i = 0; i < 5; ++i) {
+        schedule.taken(i, schedule.due(i) + milliseconds(takenLateMs[i]));
+    }
+    EXPECT_EQ(schedule.late(), 1);
+    EXPECT_EQ(schedule.due(4) - start, milliseconds(1800));
+    EXPECT_EQ(lateFramesText(schedule.late(), 360000),
+              "1 frame was taken late: the camera or the disk could not keep up with 0.36 s per frame.");
+    EXPECT_EQ(lateFramesText(0, 360000), "");
 }
 
 } // namespace
