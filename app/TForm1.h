@@ -198,6 +198,10 @@ class TForm1 : public QMainWindow {
     void windowActivated(QWidget* window);
     void firstActivation();
     void objectiveChosen();
+    // MaxSin from a position of TrackBar2 or TrackBar4 (1..5); both sliders and the legend follow.
+    void maxSinChosen(int position);
+    // "Work Offline" has no movie to step (the review took the reader, or the file did not open).
+    void offlineLost();
 
     std::unique_ptr<CaptureSeam> capture_;
     std::unique_ptr<OfflineFrames> offline_;

@@ -231,7 +231,7 @@ void TForm1::ClearGraphClick() {
 }
 
 void TForm1::TrackBar4Change() {
-    measurementState().MaxSin = static_cast<kestrane::Extended>(TrackBar4->value()) / 5.0L;
+    maxSinChosen(TrackBar4->value());
 }
 
 void TForm1::Image5MouseDown(Qt::MouseButton, Qt::MouseButtons buttons, QPoint at) {
