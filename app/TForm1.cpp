@@ -150,7 +150,7 @@ TForm1::TForm1(std::unique_ptr<CaptureSeam> capture, QWidget* parent)
     Timer2 = makeTimer(this, "Timer2", 1);
     Timer3 = makeTimer(this, "Timer3", 1);
     OpenDialog1 = FileDialogSetup{"AVI Movie (*.AVI *.avi);;All Files (*)", "AVI"};
-    SaveDialog1 = FileDialogSetup{"Windows Bitmap (*.bmp);;All Files (*)", "bmp"};
+    SaveDialog1 = FileDialogSetup{"Windows Bitmap (*.bmp);;PNG Image (*.png);;All Files (*)", "bmp"};
 
     connectHandlers();
     placeFixedGeometry();
@@ -234,7 +234,8 @@ void TForm1::buildMainPage() {
     GroupBox9 = new TGroupBox(TabSheet1, "GroupBox9", "AVI-Viewer", 616, 392, 145, 121);
     LoadAVI = makeButton(GroupBox9, "LoadAVI", "Load *.AVI Movie", 8, 24, 121, 25);
     StopMovie = makeButton(GroupBox9, "StopMovie", "Stop Movie", 8, 64, 121, 25);
-    Label10 = makeLabel(GroupBox9, "Label10", "No Movie Loaded", 24, 101);
+    Label10 = named(new QLabel(GroupBox9), "Label10");
+    showMovieName("No Movie Loaded", QString());
 
     // Hidden labels of the layout that nothing writes.
     QLabel** hidden[] = {&Label1, &Label2, &Label3, &Label4};
@@ -502,10 +503,15 @@ void TForm1::setTimer2Enabled(bool enabled) {
 void TForm1::Timer2Timer() {
     setTimer2Enabled(false);
     if (Offline->isChecked()) {
+        if (!offline_->isOpen()) {
+            offlineLost();
+            return;
+        }
         offline_->step();
         const QImage frame = offline_->frame();
         if (frame.isNull()) {
-            return; // no movie open: nothing to analyse, and the loop stays stopped
+            offlineLost();
+            return;
         }
         Image1->setPicture(frame);
         Label7->setText(QString::number(offline_->frameIndex()));
@@ -520,6 +526,12 @@ void TForm1::Timer2Timer() {
     } else if (measurementState().LivePaused == 0) {
         TarvolundClick();
     }
+}
+
+void TForm1::offlineLost() {
+    // The box must not claim a run that cannot go on; ticking it again reopens the offline file.
+    const QSignalBlocker quiet(Offline);
+    Offline->setChecked(false);
 }
 
 void TForm1::TabSheet3Show() {

@@ -265,6 +265,8 @@ class TForm1 : public QMainWindow {
 
   private:
     void connectReviewHandlers();
+    // Label10 with `text`, fitted into the "AVI-Viewer" box, and the full path (if any) as its tooltip.
+    void showMovieName(const QString& text, const QString& fullPath);
     // "Show Movie"'s plot set-up: world bounds from the movie's frame count and the quantity, then a clear.
     void plotSetUp();
     kestrane::TraceQuantity selectedQuantity() const;
