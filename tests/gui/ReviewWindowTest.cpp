@@ -97,7 +97,10 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
         form->LoadAVIClick();
         FAIL() << "a file the player cannot play";
     } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(QString(e.what()).startsWith("Cannot open AVI\n" + path("notes.avi") + ": ")) << e.what();
+        // The reason in words, not a bare code name.
+        EXPECT_EQ(QString(e.what()),
+                  "Cannot open AVI\n" + path("notes.avi") + ": " +
+                      QString::fromStdString(kestrane::aviResultText(kestrane::kAviErrBadFormat)));
     }
     EXPECT_TRUE(form->GroupBox4->isHidden());
     EXPECT_TRUE(form->Timer2->isActive());
