@@ -4,6 +4,7 @@
 #include "app/Version.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -25,6 +26,10 @@ constexpr const char* kHelp =
     "\n"
     "Flat-field backgrounds (kestrane-backgroundintensity4.bmp, ...10.bmp, ...40.bmp) are kept in the\n"
     "current directory. Without a camera the window caption says why.\n";
+
+bool isSet(const char* variable) {
+    return variable != nullptr && *variable != 0;
+}
 
 bool has(const std::vector<std::string>& arguments, const char* word) {
     return std::find(arguments.begin(), arguments.end(), word) != arguments.end();
@@ -52,4 +57,41 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         result.error += std::string("; ") + kUsage;
     }
     return result;
+}
+
+std::string missingDisplay(const char* platform, const char* display, const char* waylandDisplay) {
+    constexpr const char* kHeadless = "; kestrane-analyse works without one";
+    if (!isSet(platform)) {
+        // The toolkit picks the X11 or the Wayland platform then, and either needs its display.
+        if (isSet(display) || isSet(waylandDisplay)) {
+            return "";
+        }
+        return std::string("kestrane: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)") + kHeadless;
+    }
+    // A list such as "wayland;xcb" is tried in order: one usable entry is enough.
+    std::string missing;
+    std::string_view rest(platform);
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find(';'), rest.size());
+        const std::string_view entry = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        const std::string_view name = entry.substr(0, entry.find(':')); // options follow a colon
+        if (name == "xcb") {
+            if (isSet(display)) {
+                return "";
+            }
+            missing = "DISPLAY";
+        } else if (name.starts_with("wayland")) {
+            if (isSet(waylandDisplay)) {
+                return "";
+            }
+            missing = "WAYLAND_DISPLAY";
+        } else if (!name.empty()) {
+            return ""; // offscreen, minimal, a frame buffer ...: no display server needed
+        }
+    }
+    if (missing.empty()) {
+        return "";
+    }
+    return "kestrane: no display (" + missing + " is not set)" + kHeadless;
 }

@@ -19,3 +19,8 @@ constexpr const char* kUsage =
 
 // Parses the arguments after the program name. --help or --version anywhere wins over every other word.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// Why the window cannot open, from the values of QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY (null when
+// unset): one line for stderr, or empty when a display (or a platform that needs none) is there. The window
+// toolkit would otherwise abort with several lines of its own.
+std::string missingDisplay(const char* platform, const char* display, const char* waylandDisplay);

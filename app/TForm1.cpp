@@ -9,21 +9,28 @@
 #include "app/Dialogs.h"
 #include "app/ImageConversion.h"
 #include "imaging/Bmp.h"
+#include "imaging/DecimalSeparator.h"
 #include "plot/MathImge.h"
+#include "recording/ClipRecorder.h"
+#include "recording/OfflineRecorder.h"
 #include "review/AviPlayer.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <stdexcept>
 
 using kestrane::measurementState;
@@ -143,7 +150,7 @@ TForm1::TForm1(std::unique_ptr<CaptureSeam> capture, QWidget* parent)
     Timer2 = makeTimer(this, "Timer2", 1);
     Timer3 = makeTimer(this, "Timer3", 1);
     OpenDialog1 = FileDialogSetup{"AVI Movie (*.AVI *.avi);;All Files (*)", "AVI"};
-    SaveDialog1 = FileDialogSetup{"Windows Bitmap (*.bmp);;All Files (*)", "bmp"};
+    SaveDialog1 = FileDialogSetup{"Windows Bitmap (*.bmp);;PNG Image (*.png);;All Files (*)", "bmp"};
 
     connectHandlers();
     placeFixedGeometry();
@@ -227,7 +234,8 @@ void TForm1::buildMainPage() {
     GroupBox9 = new TGroupBox(TabSheet1, "GroupBox9", "AVI-Viewer", 616, 392, 145, 121);
     LoadAVI = makeButton(GroupBox9, "LoadAVI", "Load *.AVI Movie", 8, 24, 121, 25);
     StopMovie = makeButton(GroupBox9, "StopMovie", "Stop Movie", 8, 64, 121, 25);
-    Label10 = makeLabel(GroupBox9, "Label10", "No Movie Loaded", 24, 101);
+    Label10 = named(new QLabel(GroupBox9), "Label10");
+    showMovieName("No Movie Loaded", QString());
 
     // Hidden labels of the layout that nothing writes.
     QLabel** hidden[] = {&Label1, &Label2, &Label3, &Label4};
@@ -263,12 +271,17 @@ void TForm1::buildClipAndOfflineBoxes() {
     SaveSineD = makeButton(GroupBox7, "SaveSineD", "|sine(d)| clip", 5, 15, 70, 22);
     SaveExtinction = makeButton(GroupBox7, "SaveExtinction", "Extinction clip", 77, 15, 74, 22);
     SaveTransmission = makeButton(GroupBox7, "SaveTransmission", "Transmission", 153, 15, 70, 22);
+    // The sliders start where the values in force are, and their labels say those values.
+    const MeasurementState& state = measurementState();
     Label5 = makeLabel(GroupBox7, "Label5", "0            movie frames        1000", 8, 39);
-    TrackBar1 = makeTrackBar(GroupBox7, "TrackBar1", QRect(4, 51, 150, 20), {1, 1000, 100, 100});
-    Label15 = makeLabel(GroupBox7, "Label15", "100 frames", 160, 54);
+    TrackBar1 =
+        makeTrackBar(GroupBox7, "TrackBar1", QRect(4, 51, 150, 20), {1, 1000, state.ClipFrameCount, 100});
+    Label15 = makeLabel(GroupBox7, "Label15",
+                        QString::fromStdString(kestrane::clipFramesLabel(state.ClipFrameCount)), 160, 54);
     Label13 = makeLabel(GroupBox7, "Label13", "0.1    delay time (seconds)   100", 8, 69);
     TrackBar5 = makeTrackBar(GroupBox7, "TrackBar5", QRect(4, 81, 150, 20), {0, 500, 0, 50});
-    Label14 = makeLabel(GroupBox7, "Label14", "0.1seconds", 160, 84);
+    // At position 0 live frames follow each other without a pause.
+    Label14 = makeLabel(GroupBox7, "Label14", "0seconds", 160, 84);
 
     GroupBox8 = new TGroupBox(TabSheet1, "GroupBox8", "Offline Options", 618, 257, 143, 133);
     Offline = makeCheckBox(GroupBox8, "Offline", "Work Offline", 8, 20, 120, false);
@@ -286,12 +299,25 @@ void TForm1::buildPreviewPage() {
 
     GroupBox6 = new TGroupBox(TabSheet2, "GroupBox6", "Whole Image Options", 644, 0, 125, 281);
     SaveVideo = makeButton(GroupBox6, "SaveVideo", "Save Offline Video", 8, 18, 109, 25);
-    Label9 = makeLabel(GroupBox6, "Label9", "0      timelimit (s)  35", 6, 52);
-    TrackBar3 = makeTrackBar(GroupBox6, "TrackBar3", QRect(2, 64, 120, 22), {1, 1000, 100, 100});
-    Label18 = makeLabel(GroupBox6, "Label18", "stop in 3.5 s", 6, 88);
+    // The frame delay in force (35 ms) lies below the slider's first step, 40 ms, which records the same way
+    // (the driver streams at 35 ms up to 50 ms); the time limit in force is reached from there.
+    const MeasurementState& state = measurementState();
+    const int delayPosition = std::max(4, state.FrameDelay / 10000);
+    const int limitPosition =
+        std::clamp(state.RecordTimeLimit * 1000 / kestrane::maximumTimeLimitS(delayPosition), 1, 1000);
+    Label9 = makeLabel(
+        GroupBox6, "Label9",
+        QString::fromStdString(kestrane::timeLimitScaleLabel(kestrane::maximumTimeLimitS(delayPosition))), 6,
+        52);
+    TrackBar3 = makeTrackBar(GroupBox6, "TrackBar3", QRect(2, 64, 120, 22), {1, 1000, limitPosition, 100});
+    Label18 = makeLabel(GroupBox6, "Label18",
+                        QString::fromStdString(kestrane::stopLabel(state.RecordTimeLimit)), 6, 88);
     Label17 = makeLabel(GroupBox6, "Label17", "0.035    delay (s)   100", 6, 112);
-    TrackBar6 = makeTrackBar(GroupBox6, "TrackBar6", QRect(2, 124, 120, 22), {4, 10000, 35, 1000});
-    Label16 = makeLabel(GroupBox6, "Label16", "delay (s) = 0.035", 6, 148);
+    TrackBar6 = makeTrackBar(GroupBox6, "TrackBar6", QRect(2, 124, 120, 22), {4, 10000, delayPosition, 1000});
+    Label16 = makeLabel(
+        GroupBox6, "Label16",
+        QString::fromStdString(kestrane::delayLabel(state.FrameDelay, kestrane::localeDecimalSeparator())), 6,
+        148);
     Offlinegong = makeCheckBox(GroupBox6, "Offlinegong", "offline gong", 6, 170, 110, false);
     Intensitycorrection =
         makeButton(GroupBox6, "Intensitycorrection", "Intensitycorrection", 8, 200, 109, 25);
@@ -477,10 +503,15 @@ void TForm1::setTimer2Enabled(bool enabled) {
 void TForm1::Timer2Timer() {
     setTimer2Enabled(false);
     if (Offline->isChecked()) {
+        if (!offline_->isOpen()) {
+            offlineLost();
+            return;
+        }
         offline_->step();
         const QImage frame = offline_->frame();
         if (frame.isNull()) {
-            return; // no movie open: nothing to analyse, and the loop stays stopped
+            offlineLost();
+            return;
         }
         Image1->setPicture(frame);
         Label7->setText(QString::number(offline_->frameIndex()));
@@ -495,6 +526,12 @@ void TForm1::Timer2Timer() {
     } else if (measurementState().LivePaused == 0) {
         TarvolundClick();
     }
+}
+
+void TForm1::offlineLost() {
+    // The box must not claim a run that cannot go on; ticking it again reopens the offline file.
+    const QSignalBlocker quiet(Offline);
+    Offline->setChecked(false);
 }
 
 void TForm1::TabSheet3Show() {
@@ -629,16 +666,19 @@ void TForm1::LoadIntensitycorrection() {
     MeasurementState& state = measurementState();
     kestrane::Bitmap background;
     std::string error;
-    bool loaded =
-        kestrane::readBmpFile(kestrane::backgroundFileName(selectedObjective()), background, error) &&
-        background.width() == kestrane::kFrameWidth && background.height() == kestrane::kFrameHeight;
+    const char* fileName = kestrane::backgroundFileName(selectedObjective());
+    bool loaded = kestrane::readBmpFile(fileName, background, error) &&
+                  background.width() == kestrane::kFrameWidth &&
+                  background.height() == kestrane::kFrameHeight;
     if (loaded) {
         Image4->setPicture(toQImage(background));
         loaded = kestrane::computeFlatFieldGains(background, state);
         state.FramePixels = nullptr;
     }
     if (!loaded) {
-        dialogs().message("backgroundintensity nor found");
+        // The file is looked for in the directory the program was started from: say which one that was.
+        dialogs().message(QStringLiteral("backgroundintensity nor found\n") +
+                          QFileInfo(QDir::current(), QString::fromLocal8Bit(fileName)).absoluteFilePath());
         // Without any background the gains are all zero and would blacken every frame: keep them off.
         return;
     }
@@ -682,7 +722,16 @@ void TForm1::legend() {
 }
 
 void TForm1::TrackBar2Change() {
-    measurementState().MaxSin = static_cast<kestrane::Extended>(TrackBar2->value()) / 5.0L;
+    maxSinChosen(TrackBar2->value());
+}
+
+void TForm1::maxSinChosen(int position) {
+    measurementState().MaxSin = static_cast<kestrane::Extended>(position) / 5.0L;
+    // Both sliders set the one full scale, which the live map is drawn at: they and the legend follow it.
+    for (QSlider* slider : {TrackBar2, TrackBar4}) {
+        const QSignalBlocker quiet(slider);
+        slider->setValue(position);
+    }
     legend();
 }
 

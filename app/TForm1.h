@@ -199,6 +199,10 @@ class TForm1 : public QMainWindow {
     void windowActivated(QWidget* window);
     void firstActivation();
     void objectiveChosen();
+    // MaxSin from a position of TrackBar2 or TrackBar4 (1..5); both sliders and the legend follow.
+    void maxSinChosen(int position);
+    // "Work Offline" has no movie to step (the review took the reader, or the file did not open).
+    void offlineLost();
 
     std::unique_ptr<CaptureSeam> capture_;
     std::unique_ptr<OfflineFrames> offline_;
@@ -265,6 +269,8 @@ class TForm1 : public QMainWindow {
 
   private:
     void connectReviewHandlers();
+    // Label10 with `text`, fitted into the "AVI-Viewer" box, and the full path (if any) as its tooltip.
+    void showMovieName(const QString& text, const QString& fullPath);
     // "Show Movie"'s plot set-up: world bounds from the movie's frame count and the quantity, then a clear.
     void plotSetUp();
     kestrane::TraceQuantity selectedQuantity() const;

@@ -11,7 +11,11 @@
 #include "review/AVIToBitmap.h"
 #include "review/AviPlayer.h"
 
+#include <QBuffer>
 #include <QCheckBox>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -69,6 +73,44 @@ void saveOrThrow(const QString& path, const std::vector<std::uint8_t>& bytes) {
 
 const QString kCsvFilter = QStringLiteral("Comma-separated values (*.csv)");
 
+enum class SaveFormat { Bmp, Png, Csv, Refused };
+
+// The file type a saved name asks for by its extension. A name without one gets ".bmp"; an extension that
+// cannot be written is refused with a message naming those that can, so no file carries a misleading name.
+SaveFormat saveFormatOf(QString& file, bool csvAccepted) {
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (suffix.isEmpty()) {
+        file += file.endsWith('.') ? QStringLiteral("bmp") : QStringLiteral(".bmp");
+        return SaveFormat::Bmp;
+    }
+    if (suffix == "bmp") {
+        return SaveFormat::Bmp;
+    }
+    if (suffix == "png") {
+        return SaveFormat::Png;
+    }
+    if (suffix == "csv" && csvAccepted) {
+        return SaveFormat::Csv;
+    }
+    dialogs().message(QStringLiteral("%1 was not saved: the name must end in %2.")
+                          .arg(QFileInfo(file).fileName(), csvAccepted ? QStringLiteral(".bmp, .png or .csv")
+                                                                       : QStringLiteral(".bmp or .png")));
+    return SaveFormat::Refused;
+}
+
+std::vector<std::uint8_t> encodePicture(const QImage& picture, SaveFormat format) {
+    if (format != SaveFormat::Png) {
+        return kestrane::encodeBmp(toBitmap(picture));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!picture.save(&buffer, "PNG")) {
+        throw std::runtime_error("The picture could not be encoded as PNG.");
+    }
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
 } // namespace
 
 void TForm1::connectReviewHandlers() {
@@ -84,6 +126,13 @@ void TForm1::connectReviewHandlers() {
     connect(SaveXtplot, &QPushButton::clicked, this, &TForm1::SaveXtplotClick);
     connect(saveimage, &QPushButton::clicked, this, &TForm1::saveimageClick);
     connect(TrackBar4, &QSlider::valueChanged, this, &TForm1::TrackBar4Change);
+    // "Work Offline" takes the reader the review steps: the review stops rather than plot the offline file.
+    connect(Offline, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            Timer3->stop();
+            UpDown1->setEnabled(false);
+        }
+    });
     // The label follows the pointer even while no button is held.
     Image5->setMouseTracking(true);
     connect(Image5, &TImage::mouseDown, this, &TForm1::Image5MouseDown);
@@ -101,23 +150,41 @@ void TForm1::LoadAVIClick() {
     if (file.isEmpty()) {
         return;
     }
+    QString why;
+    if (!Animate1->open(file, &why)) {
+        // Nothing covers the live image then, and the loop the click stopped runs again.
+        GroupBox4Click();
+        throw std::runtime_error(QStringLiteral("Cannot open AVI\n%1: %2").arg(file, why).toStdString());
+    }
     GroupBox4->setGeometry(384, 0, 377, 257);
     GroupBox4->setTitle("AVI-Movie");
     GroupBox4->show();
     GroupBox4->raise();
-    if (!Animate1->open(file)) {
-        throw std::runtime_error("Cannot open AVI");
-    }
-    Label10->setText(movieLabel(file));
-    Label10->adjustSize();
+    showMovieName(movieLabel(file), file);
     Animate1->show();
     Animate1->play();
 }
 
 void TForm1::StopMovieClick() {
     GroupBox4Click();
-    Label10->setText("No Movie Loaded");
-    Label10->adjustSize();
+    showMovieName("No Movie Loaded", QString());
+}
+
+void TForm1::showMovieName(const QString& text, const QString& fullPath) {
+    // The label spans the box's inside; a path in the window's font would not fit there, so its font shrinks
+    // (no further than 7 pixels) until it does. The full path is the tooltip.
+    const int margin = 8;
+    Label10->setGeometry(margin, 101, GroupBox9->width() - 2 * margin, 16);
+    QFont font = this->font();
+    if (font.pixelSize() <= 0) {
+        font.setPixelSize(QFontInfo(font).pixelSize());
+    }
+    while (font.pixelSize() > 7 && QFontMetrics(font).horizontalAdvance(text) > Label10->width()) {
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    Label10->setFont(font);
+    Label10->setText(text);
+    Label10->setToolTip(fullPath);
 }
 
 // ---- the movie on "Analyse Data"
@@ -130,6 +197,8 @@ void TForm1::ShowMovieClick() {
     if (file.isEmpty()) {
         return;
     }
+    // The review takes the reader that "Work Offline" steps.
+    offlineLost();
     OfflineFrameIndex = 0;
     createForm3()->hide();
     Form3->HeadAVI(file.toLocal8Bit().constData());
@@ -231,7 +300,7 @@ void TForm1::ClearGraphClick() {
 }
 
 void TForm1::TrackBar4Change() {
-    measurementState().MaxSin = static_cast<kestrane::Extended>(TrackBar4->value()) / 5.0L;
+    maxSinChosen(TrackBar4->value());
 }
 
 void TForm1::Image5MouseDown(Qt::MouseButton, Qt::MouseButtons buttons, QPoint at) {
@@ -246,13 +315,14 @@ void TForm1::Image5MouseDown(Qt::MouseButton, Qt::MouseButtons buttons, QPoint a
 
 void TForm1::Image5MouseMove(Qt::MouseButtons buttons, QPoint at) {
     kestrane::MeasurementState& state = measurementState();
-    const kestrane::Extended scale = kestrane::traceScale(selectedQuantity(), state.MaxSin);
+    const kestrane::QuantityScale scale = kestrane::traceScale(selectedQuantity(), state.MaxSin);
     if (buttons.testFlag(Qt::LeftButton) && state.PickActive != 0) {
         picker_.mouseMove(frameViewOf(Image5->picture()), true, at.x(), at.y(), state);
         Image5->update();
     }
     if (state.PickActive != 0) {
-        const kestrane::Extended v = kestrane::value(readView(Image6->picture()), state.PickRect);
+        const kestrane::Extended v =
+            kestrane::value(readView(Image6->picture()), state.PickRect, scale.quantity);
         Label11->setText(QString::fromStdString(kestrane::traceLabelText(
             v, scale, kestrane::LabelProduct::PointerMove, kestrane::localeDecimalSeparator())));
         Label11->adjustSize();
@@ -264,24 +334,29 @@ void TForm1::Image5DblClick() {
 }
 
 void TForm1::SaveXtplotClick() {
-    // The curve's numbers are offered right after the bitmap, before "All Files".
+    // The curve's numbers are offered after the pictures, before "All Files".
     QStringList filters = SaveDialog1.filter.split(";;");
-    filters.insert(1, kCsvFilter);
-    const QString file = dialogs().saveFileName(filters.join(";;"), SaveDialog1.defaultExtension);
+    filters.insert(filters.size() - 1, kCsvFilter);
+    QString file = dialogs().saveFileName(filters.join(";;"), SaveDialog1.defaultExtension);
     if (file.isEmpty()) {
         return;
     }
-    if (file.endsWith(".csv", Qt::CaseInsensitive)) {
+    const SaveFormat format = saveFormatOf(file, true);
+    if (format == SaveFormat::Csv) {
         const std::string text = kestrane::traceCsv(trace_.points());
         saveOrThrow(file, std::vector<std::uint8_t>(text.begin(), text.end()));
-        return;
+    } else if (format != SaveFormat::Refused) {
+        saveOrThrow(file, encodePicture(MathImage1->Bitmap(), format));
     }
-    saveOrThrow(file, kestrane::encodeBmp(toBitmap(MathImage1->Bitmap())));
 }
 
 void TForm1::saveimageClick() {
-    const QString file = dialogs().saveFileName(SaveDialog1.filter, SaveDialog1.defaultExtension);
+    QString file = dialogs().saveFileName(SaveDialog1.filter, SaveDialog1.defaultExtension);
     if (file.isEmpty()) {
+        return;
+    }
+    const SaveFormat format = saveFormatOf(file, false);
+    if (format == SaveFormat::Refused) {
         return;
     }
     QImage picture = Image5->picture();
@@ -290,5 +365,5 @@ void TForm1::saveimageClick() {
         picture = QImage(Image5->size(), QImage::Format_RGB32);
         picture.fill(Image5->palette().window().color());
     }
-    saveOrThrow(file, kestrane::encodeBmp(toBitmap(picture)));
+    saveOrThrow(file, encodePicture(picture, format));
 }

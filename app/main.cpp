@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -22,6 +24,22 @@ std::unique_ptr<CaptureSeam> captureFor(const kestrane::CameraOptions& options) 
         return std::make_unique<StillFrameCapture>(QImage(QString::fromLocal8Bit(path)), path);
     }
     return createCapture(options);
+}
+
+// While the application object starts, the toolkit's own messages are held back: when it cannot reach the
+// display it ends the program with several lines of its own; one line of ours is said instead.
+std::vector<std::pair<QtMsgType, QString>> gStartUpMessages;
+
+void holdStartUpMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtFatalMsg) {
+        gStartUpMessages.emplace_back(type, text);
+        return;
+    }
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr,
+                 "kestrane: cannot open a window on the display %s; kestrane-analyse works without one\n",
+                 display != nullptr && *display != 0 ? display : "(none set)");
+    std::_Exit(2);
 }
 
 } // namespace
@@ -37,8 +55,20 @@ int main(int argc, char** argv) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
 
+    if (const std::string missing = missingDisplay(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
+                                                   std::getenv("WAYLAND_DISPLAY"));
+        !missing.empty()) {
+        std::fprintf(stderr, "%s\n", missing.c_str());
+        return 2;
+    }
+
     int qtArgc = 1;
+    const QtMessageHandler previousHandler = qInstallMessageHandler(holdStartUpMessage);
     KestraneApplication app(qtArgc, argv);
+    qInstallMessageHandler(previousHandler);
+    for (const auto& [type, text] : gStartUpMessages) {
+        previousHandler(type, QMessageLogContext(), text);
+    }
     app.setApplicationName("Kestrane");
     // Desktops match the window to its menu entry and icon by this name.
     app.setDesktopFileName("org.kestrane.Kestrane");

@@ -2,7 +2,7 @@
 #include "review/AviPlayer.h"
 
 #include "app/ImageConversion.h"
-#include "review/AVIToBitmap.h"
+#include "recording/AviFile.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -17,8 +17,8 @@ bool AviPlayer::open(const QString& fileName, QString* error) {
     const kestrane::AviResult result = reader_.open(fileName.toLocal8Bit().toStdString());
     if (result != kestrane::kAviOk || reader_.frameCount() <= 0) {
         if (error != nullptr) {
-            *error =
-                result != kestrane::kAviOk ? AviErrorName(result) : QStringLiteral("the movie has no frames");
+            *error = result != kestrane::kAviOk ? QString::fromStdString(kestrane::aviResultText(result))
+                                                : QStringLiteral("the movie has no frames");
         }
         reader_.close();
         return false;

@@ -3,6 +3,7 @@
 #include "review/PixelTrace.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace kestrane {
@@ -23,16 +24,16 @@ std::uint8_t redAt(const FrameView& picture, int x, int top) {
 
 } // namespace
 
-Extended traceScale(TraceQuantity quantity, Extended maxSin) {
+QuantityScale traceScale(TraceQuantity quantity, Extended maxSin) {
     switch (quantity) {
     case TraceQuantity::Extinction:
-        return 180.0L / 255.0L;
+        return {quantity, 180.0L / 255.0L};
     case TraceQuantity::Transmission:
-        return 100.0L / 255.0L;
+        return {quantity, 100.0L / 255.0L};
     case TraceQuantity::SinD:
         break;
     }
-    return maxSin / 255.0L;
+    return {quantity, maxSin / 255.0L};
 }
 
 const char* traceAxisLabel(TraceQuantity quantity) {
@@ -47,8 +48,11 @@ const char* traceAxisLabel(TraceQuantity quantity) {
     return "|sin(d)|";
 }
 
-Extended value(const FrameView& picture, const PickRectangle& region) {
-    Extended sum = 0;
+namespace {
+
+// Calls `use` with every red byte of the region that counts (above 0) and returns how many there were.
+template <typename Use>
+std::int64_t forEachRed(const FrameView& picture, const PickRectangle& region, Use use) {
     std::int64_t count = 0;
     // Outside the frame there is no measurement: such positions are left out, like blanked pixels.
     const auto [x0, x1] = clippedSpan(region.left, region.right, picture.width);
@@ -57,15 +61,50 @@ Extended value(const FrameView& picture, const PickRectangle& region) {
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t red = redAt(picture, x, y);
             if (red > 0) {
-                sum += red;
+                use(red);
                 ++count;
             }
         }
     }
+    return count;
+}
+
+Extended fourDecimals(Extended v) {
+    return roundHalfEven(v * 10000.0L) / 10000.0L;
+}
+
+// The extinction byte of the angle 0 and the bytes per radian.
+constexpr Extended kExtinctionZero = 128.0L;
+constexpr Extended kExtinctionPerRadian = 41.0L;
+
+Extended axialMean(const FrameView& picture, const PickRectangle& region) {
+    Extended sumSin = 0;
+    Extended sumCos = 0;
+    const std::int64_t count = forEachRed(picture, region, [&](std::uint8_t red) {
+        const Extended angle = (red - kExtinctionZero) / kExtinctionPerRadian;
+        sumSin += std::sin(angle);
+        sumCos += std::cos(angle);
+    });
+    if (count == 0) {
+        return 0;
+    }
+    // No prevailing direction at all (the resultant vanishes) reads as the middle byte.
+    return fourDecimals(kExtinctionZero + kExtinctionPerRadian * std::atan2(sumSin, sumCos));
+}
+
+} // namespace
+
+Extended value(const FrameView& picture, const PickRectangle& region) {
+    Extended sum = 0;
+    std::int64_t count = forEachRed(picture, region, [&sum](std::uint8_t red) { sum += red; });
     if (count == 0) {
         count = 1;
     }
-    return roundHalfEven(sum / static_cast<Extended>(count) * 10000.0L) / 10000.0L;
+    return fourDecimals(sum / static_cast<Extended>(count));
+}
+
+Extended value(const FrameView& picture, const PickRectangle& region, TraceQuantity quantity) {
+    return quantity == TraceQuantity::Extinction ? axialMean(picture, region) : value(picture, region);
 }
 
 std::string traceLabelText(Extended v, Extended scale, LabelProduct product, char decimalSeparator) {
@@ -80,9 +119,10 @@ const TracePoint& PixelTrace::step(const FrameView& picture, const PickRectangle
     TracePoint point;
     point.frame = shownFrame;
     point.frameIndex = frameIndex;
-    point.mean = value(picture, region);
+    point.mean = value(picture, region, settings.scale.quantity);
     point.time = static_cast<Extended>(frameIndex) * settings.timeStep;
     point.quantity = point.mean * settings.scale;
+    point.starts = frameIndex == 1 || points_.empty();
     points_.push_back(point);
     return points_.back();
 }

@@ -15,15 +15,23 @@ namespace kestrane {
 // The quantity a result clip's red byte stands for, as the radio buttons of "Plot Properties" choose it.
 enum class TraceQuantity { SinD, Extinction, Transmission };
 
-// Converts a red value (0–255) into the quantity: MaxSin / 255, 180 / 255 or 100 / 255.
-Extended traceScale(TraceQuantity quantity, Extended maxSin);
+// The factor that converts a red value (0–255) into the quantity, together with the quantity itself, since
+// the mean over a region depends on it. It reads as the bare factor wherever a number is wanted.
+struct QuantityScale {
+    TraceQuantity quantity = TraceQuantity::SinD;
+    Extended factor = 1.0L / 255.0L;
+    operator Extended() const { return factor; }
+};
+
+// MaxSin / 255, 180 / 255 or 100 / 255.
+QuantityScale traceScale(TraceQuantity quantity, Extended maxSin);
 // The caption of the value axis.
 const char* traceAxisLabel(TraceQuantity quantity);
 
 // What one trace step needs besides the frame: seconds per frame on the time axis and the scale.
 struct TraceSettings {
     Extended timeStep = 0.035L;
-    Extended scale = 1.0L / 255.0L;
+    QuantityScale scale;
 };
 
 // The mean red value of the region, rounded half to even to four decimals. `picture` is a bottom-up view of
@@ -31,6 +39,12 @@ struct TraceSettings {
 // both ends included. Pixels with red 0 and positions outside the picture are left out; with nothing left the
 // value is 0.
 Extended value(const FrameView& picture, const PickRectangle& region);
+// The same mean for the quantity the red bytes stand for. An extinction byte is an axis direction, 128 − 41
+// per radian of an angle that turns once (41 · 2π bytes) while the axis turns through 180°, so it is
+// averaged around that circle: the circular mean, given in the bytes 128 ± 41π, so that a region all at
+// one byte reads that byte and one straddling 0°/180° reads near an end rather than 90°. |sin δ| and
+// transmission take the plain mean.
+Extended value(const FrameView& picture, const PickRectangle& region, TraceQuantity quantity);
 
 // The figure shown in Label11: Round(v × 1000 × scale) / 1000 in the general number format. The pointer
 // refreshes it with the product formed as v × (scale × 1000), the trace step as (v × 1000) × scale.
@@ -44,7 +58,10 @@ struct TracePoint {
     Extended mean = 0;           // `value` of the frame
     Extended time = 0;           // x as plotted: frameIndex × time step
     Extended quantity = 0;       // y as plotted: mean × scale
-    bool startsCurve() const { return frameIndex == 1; }
+    // The curve starts here (a move, not a line): at the first frame of a movie, and at the first point
+    // after a clear, wherever the pen was left.
+    bool starts = false;
+    bool startsCurve() const { return starts; }
 };
 
 // The points plotted since the last "Clear Graph", in plotting order.

@@ -48,6 +48,38 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"-platform", "offscreen"}, kestrane::CameraKind::V4l2, "", false},
         ParseCase{{"movie.avi"}, kestrane::CameraKind::V4l2, "", false}));
 
+TEST(CommandLine, SaysInOneLineWhenThereIsNoDisplay) {
+    const struct {
+        const char* platform;
+        const char* display;
+        const char* wayland;
+        const char* missing; // null: the window can open
+    } cases[] = {
+        {nullptr, nullptr, nullptr, "neither DISPLAY nor WAYLAND_DISPLAY"},
+        {"", "", "", "neither DISPLAY nor WAYLAND_DISPLAY"},
+        {nullptr, ":0", nullptr, nullptr},
+        {nullptr, nullptr, "wayland-0", nullptr},
+        {"xcb", nullptr, "wayland-0", "DISPLAY"},
+        {"xcb", ":1", nullptr, nullptr},
+        {"wayland", ":0", nullptr, "WAYLAND_DISPLAY"},
+        {"wayland;xcb", ":0", nullptr, nullptr},
+        {"offscreen", nullptr, nullptr, nullptr},
+        {"vnc:size=800x600", nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string said = missingDisplay(c.platform, c.display, c.wayland);
+        const std::string label = c.platform != nullptr ? c.platform : "(unset)";
+        if (c.missing == nullptr) {
+            EXPECT_EQ(said, "") << label;
+            continue;
+        }
+        EXPECT_TRUE(said.starts_with("kestrane: no display (")) << said;
+        EXPECT_NE(said.find(c.missing), std::string::npos) << said;
+        EXPECT_NE(said.find("kestrane-analyse"), std::string::npos) << said;
+        EXPECT_EQ(said.find('\n'), std::string::npos) << said;
+    }
+}
+
 TEST(DataDirectory, FollowsTheEnvironmentAndEndsInASlash) {
     const std::filesystem::path base = std::filesystem::temp_directory_path() / "kestrane-data-dir-test";
     std::filesystem::remove_all(base);

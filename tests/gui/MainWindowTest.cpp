@@ -127,9 +127,9 @@ TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndInitialStates) {
         {"Button1", "Start Action"},
         {"Label7", " 0"},
         {"Label10", "No Movie Loaded"},
-        {"Label14", "0.1seconds"},
+        {"Label14", "0seconds"},
         {"Label6", "0.2     maxsin(d)     1.0"},
-        {"Label18", "stop in 3.5 s"},
+        {"Label18", "stop in10 s"},
         {"Intensitycorrection", "Intensitycorrection"},
         {"Label11", "Label11"},
     };
@@ -147,8 +147,8 @@ TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndInitialStates) {
         int position;
     };
     const SliderCase sliders[] = {{"TrackBar2", 1, 5, 5},      {"sindthreshhold1", 0, 40, 15},
-                                  {"TrackBar1", 1, 1000, 100}, {"TrackBar5", 0, 500, 0},
-                                  {"TrackBar3", 1, 1000, 100}, {"TrackBar6", 4, 10000, 35},
+                                  {"TrackBar1", 1, 1000, 20},  {"TrackBar5", 0, 500, 0},
+                                  {"TrackBar3", 1, 1000, 250}, {"TrackBar6", 4, 10000, 4},
                                   {"TrackBar4", 1, 5, 5}};
     for (const SliderCase& s : sliders) {
         auto* slider = form->findChild<QSlider*>(s.name);
@@ -190,7 +190,9 @@ TEST_F(WindowTest, FirstPassRunsBeforeTheActivationBuildsTheTables) {
     EXPECT_NE(measurementState().tables.generation, 0u);
     EXPECT_EQ(form->size(), QSize(777, 577));
     // No background file in the working directory: reported, and the all-zero gains stay off.
-    EXPECT_EQ(dialogs.messages, QStringList{"backgroundintensity nor found"});
+    // The message says where the background was looked for.
+    EXPECT_EQ(dialogs.messages,
+              QStringList{"backgroundintensity nor found\n" + path("kestrane-backgroundintensity4.bmp")});
     EXPECT_EQ(measurementState().FlatFieldOn, 0);
 
     form->Timer2Timer();
@@ -365,9 +367,12 @@ TEST_F(WindowTest, ObjectiveButtonsReloadTheFlatFieldAndTheLegends) {
     EXPECT_EQ(measurementState().FlatFieldGain.at(5, 7), 2.0f);
     EXPECT_EQ(form->Image4->picture().size(), QSize(640, 480));
 
-    for (QRadioButton* button : {form->Ob10, form->Ob40}) {
+    const std::pair<QRadioButton*, QString> objectives[] = {
+        {form->Ob10, path("kestrane-backgroundintensity10.bmp")},
+        {form->Ob40, path("kestrane-backgroundintensity40.bmp")}};
+    for (const auto& [button, file] : objectives) {
         button->setChecked(true);
-        EXPECT_EQ(dialogs.messages.takeLast(), "backgroundintensity nor found");
+        EXPECT_EQ(dialogs.messages.takeLast(), "backgroundintensity nor found\n" + file);
         EXPECT_EQ(measurementState().FlatFieldGain.at(5, 7), 2.0f);
         EXPECT_EQ(measurementState().FlatFieldOn, 1);
     }
@@ -399,6 +404,46 @@ TEST_F(WindowTest, SettingsSteerTheScaleAndTheVisibleMaps) {
     EXPECT_EQ(form->legend1->picture(), expected);
     form->absorptionVisible->setChecked(true);
     EXPECT_FALSE(form->GroupBox3->isHidden());
+
+    // Either slider sets the one full scale: the other one and the legend follow.
+    EXPECT_EQ(form->TrackBar4->value(), 3);
+    form->TrackBar4->setValue(2);
+    EXPECT_EQ(measurementState().MaxSin, 2.0L / 5.0L);
+    EXPECT_EQ(form->TrackBar2->value(), 2);
+    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.4L, 4});
+    EXPECT_EQ(form->legend1->picture(), expected);
+}
+
+TEST_F(WindowTest, SlidersStartAtTheValuesInForceAndTheirLabelsSayThem) {
+    makeForm(QImage());
+    // What a slider's handler would write at the start position is what the label already says, and the
+    // value it would set is the one in force.
+    const struct {
+        QSlider* slider;
+        QLabel* label;
+        void (TForm1::*handler)();
+        std::int32_t kestrane::MeasurementState::*value;
+        std::int32_t inForce;
+    } cases[] = {
+        {form->TrackBar1, form->Label15, &TForm1::TrackBar1Change,
+         &kestrane::MeasurementState::ClipFrameCount, 20},
+        {form->TrackBar3, form->Label18, &TForm1::TrackBar3Change,
+         &kestrane::MeasurementState::RecordTimeLimit, 10},
+        {form->TrackBar6, form->Label9, &TForm1::TrackBar6Change,
+         &kestrane::MeasurementState::RecordTimeLimit, 10},
+    };
+    for (const auto& c : cases) {
+        const QString shown = c.label->text();
+        (form.get()->*c.handler)();
+        EXPECT_EQ(c.label->text(), shown) << c.slider->objectName().toStdString();
+        EXPECT_EQ(measurementState().*c.value, c.inForce) << c.slider->objectName().toStdString();
+    }
+    EXPECT_EQ(form->Label15->text(), "20frames");
+    EXPECT_EQ(form->Label16->text(), "delay (s) = 0.035");
+    // No pause between live frames at start.
+    EXPECT_EQ(form->TrackBar5->value(), 0);
+    EXPECT_EQ(form->Timer2->interval(), 1);
+    EXPECT_EQ(form->Label14->text(), "0seconds");
 }
 
 } // namespace

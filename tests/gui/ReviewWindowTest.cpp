@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 #include "app/AnalyseCommand.h"
 #include "app/ImageConversion.h"
+#include "app/OfflineFrames.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
 #include "review/AVIToBitmap.h"
@@ -12,6 +13,8 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -68,6 +71,11 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
     EXPECT_TRUE(form->Animate1->isPlaying());
     EXPECT_EQ(form->Animate1->periodMs(), 100);
     EXPECT_EQ(form->Label10->text(), "..." + movie.right(25));
+    // The text fits inside the box; the whole path is the tooltip.
+    EXPECT_LE(QFontMetrics(form->Label10->font()).horizontalAdvance(form->Label10->text()),
+              form->Label10->width());
+    EXPECT_TRUE(form->GroupBox9->contentsRect().contains(form->Label10->geometry()));
+    EXPECT_EQ(form->Label10->toolTip(), movie);
     EXPECT_FALSE(form->Timer2->isActive());
 
     clip("short.avi", 2);
@@ -80,17 +88,55 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
     EXPECT_TRUE(form->Timer2->isActive());
     EXPECT_FALSE(form->Animate1->isPlaying());
     EXPECT_EQ(form->Label10->text(), "No Movie Loaded");
+    EXPECT_EQ(form->Label10->toolTip(), "");
 
+    // A file the player cannot play: its message, and nothing left over the live image.
     std::ofstream(path("notes.avi").toStdString()) << "not a movie";
     dialogs.fileAnswers = {path("notes.avi")};
     try {
         form->LoadAVIClick();
         FAIL() << "a file the player cannot play";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Cannot open AVI");
+        // The reason in words, not a bare code name.
+        EXPECT_EQ(QString(e.what()),
+                  "Cannot open AVI\n" + path("notes.avi") + ": " +
+                      QString::fromStdString(kestrane::aviResultText(kestrane::kAviErrBadFormat)));
     }
-    EXPECT_FALSE(form->GroupBox4->isHidden());
-    EXPECT_EQ(form->GroupBox4->title(), "AVI-Movie");
+    EXPECT_TRUE(form->GroupBox4->isHidden());
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_EQ(form->Label10->text(), "No Movie Loaded");
+}
+
+TEST_F(ReviewWindow, ShowMovieTakesTheOfflineReaderAndWorkOfflineSaysSo) {
+    makeForm(QImage());
+    createForm3();
+    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    QDir().mkpath(path("data"));
+    ASSERT_TRUE(
+        reviewtest::writeRedClip(path("data/offline.avi").toStdString(), 10, grainRed, {640, 480, 32, 30}));
+    form->Offline->setChecked(true);
+    ASSERT_EQ(OfflineFrameCount, 10);
+
+    dialogs.fileAnswers = {clip("clip.avi", 5)};
+    form->SingleFrames->setChecked(true); // the review waits for steps and keeps the reader
+    form->ShowMovieClick();
+    EXPECT_EQ(OfflineFrameCount, 5);
+    EXPECT_FALSE(form->Offline->isChecked()) << "the offline file is no longer open";
+
+    // Ticking the box again reopens the offline file, which the review then leaves alone, and "Start
+    // Action" processes it.
+    form->Offline->setChecked(true);
+    EXPECT_EQ(OfflineFrameCount, 10);
+    EXPECT_FALSE(form->UpDown1->isEnabled());
+    form->Button1Click();
+    form->Timer2Timer();
+    EXPECT_EQ(form->Label7->text(), "1");
+
+    // The file gone from the reader while the box is ticked: the tick unticks it instead of doing nothing.
+    Form3->CloseAVI();
+    form->Timer2Timer();
+    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_FALSE(form->Timer2->isActive());
 }
 
 TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
@@ -197,6 +243,45 @@ TEST_F(ReviewWindow, SaveDialogsCancelledWriteNothingAndUnwritablePathsSayWhy) {
     EXPECT_EQ(QDir(path("")).entryList(QDir::Files), before);
 }
 
+TEST_F(ReviewWindow, SavedFilesAreWhatTheirNamesSay) {
+    makeForm(QImage());
+    playThrough(clip("clip.avi", 10));
+    const struct {
+        const char* name;
+        void (TForm1::*save)();
+        const char* written; // null: refused
+        QByteArray start;
+    } cases[] = {
+        {"plot.png", &TForm1::SaveXtplotClick, "plot.png", "\x89PNG"},
+        {"movie.PNG", &TForm1::saveimageClick, "movie.PNG", "\x89PNG"},
+        {"plot", &TForm1::SaveXtplotClick, "plot.bmp", "BM"},
+        {"movie.", &TForm1::saveimageClick, "movie.bmp", "BM"},
+        {"plot.csv", &TForm1::SaveXtplotClick, "plot.csv", "frame,time_s,value"},
+        {"movie.csv", &TForm1::saveimageClick, nullptr, {}},
+        {"plot.jpg", &TForm1::SaveXtplotClick, nullptr, {}},
+    };
+    for (const auto& c : cases) {
+        const QStringList before = QDir(path("")).entryList(QDir::Files);
+        dialogs.messages.clear();
+        dialogs.fileAnswers = {path(c.name)};
+        (form.get()->*c.save)();
+        if (c.written == nullptr) {
+            EXPECT_EQ(QDir(path("")).entryList(QDir::Files), before) << c.name;
+            ASSERT_EQ(dialogs.messages.size(), 1) << c.name;
+            EXPECT_TRUE(
+                dialogs.messages[0].startsWith(QString(c.name) + " was not saved: the name must end in"));
+            continue;
+        }
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << c.name;
+        QFile file(path(c.written));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.written;
+        EXPECT_TRUE(file.readAll().startsWith(c.start)) << c.written;
+    }
+    // A PNG holds the pixels as shown.
+    EXPECT_EQ(QImage(path("plot.png")).convertToFormat(QImage::Format_RGB32),
+              form->MathImage1->Bitmap().convertToFormat(QImage::Format_RGB32));
+}
+
 TEST_F(ReviewWindow, PlotSpansFollowTheMovieTheTimeStepAndTheQuantity) {
     makeForm(QImage());
     form->TypeOfflineMovie->setChecked(false);
@@ -246,7 +331,12 @@ TEST_F(ReviewWindow, SingleFramesStepWithTheStepper) {
     const QList<QToolButton*> arrows = form->UpDown1->findChildren<QToolButton*>();
     ASSERT_EQ(arrows.size(), 2);
     QToolButton* right = arrows[1]->arrowType() == Qt::RightArrow ? arrows[1] : arrows[0];
+    const QImage axesOnly = form->MathImage1->Bitmap();
     right->click();
+    // The first step starts the curve at its point: no line from where the axes left the pen.
+    ASSERT_EQ(form->pixelTrace().points().size(), 1u);
+    EXPECT_TRUE(form->pixelTrace().points().front().startsCurve());
+    EXPECT_EQ(form->MathImage1->Bitmap(), axesOnly);
     EXPECT_EQ(form->UpDown1->position(), 2);
     EXPECT_EQ(form->UpDown1->minimum(), 1);
     EXPECT_EQ(form->UpDown1->maximum(), 98);

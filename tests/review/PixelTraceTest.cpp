@@ -79,6 +79,57 @@ TEST(PixelTraceValue, LabelFiguresForEachQuantity) {
               "0,5");
 }
 
+// Extinction bytes are directions around a circle of 41 · 2π bytes; the other quantities are plain numbers.
+TEST(PixelTraceValue, ExtinctionIsAveragedAroundItsCircle) {
+    Picture clip(20, 1);
+    // 5° and 175° (bytes 7 and 248) lie on either side of the same axis.
+    clip.red(0, 0, 7).red(1, 0, 248);
+    clip.red(2, 0, 143).red(3, 0, 143).red(4, 0, 143);
+    clip.red(5, 0, 100).red(6, 0, 101);
+    clip.red(7, 0, 0).red(8, 0, 5).red(9, 0, 251);
+    const struct {
+        const char* name;
+        PickRectangle region;
+        Extended extinction; // negative: near an end of the scale, not in the middle
+        Extended plain;
+    } cases[] = {
+        {"5 and 175 degrees", {0, 0, 1, 0}, -1, 127.5L},
+        {"one value reads that value exactly", {2, 0, 4, 0}, 143, 143},
+        {"a tight pair reads its plain mean", {5, 0, 6, 0}, 100.5L, 100.5L},
+        {"the lowest and highest map bytes", {7, 0, 9, 0}, -1, 128},
+        {"nothing but black", {10, 0, 19, 0}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const Extended circular = value(clip.view(), c.region, TraceQuantity::Extinction);
+        if (c.extinction < 0) {
+            EXPECT_TRUE(circular < 10 || circular > 245) << c.name << ": " << static_cast<double>(circular);
+        } else {
+            EXPECT_EQ(circular, c.extinction) << c.name;
+        }
+        for (TraceQuantity plain : {TraceQuantity::SinD, TraceQuantity::Transmission}) {
+            EXPECT_EQ(value(clip.view(), c.region, plain), c.plain) << c.name;
+        }
+    }
+    // The trace step takes the circular mean when the scale is the extinction's.
+    PixelTrace trace;
+    const TracePoint& point = trace.step(clip.view(), {0, 0, 1, 0}, 1, 0,
+                                         TraceSettings{0.1L, traceScale(TraceQuantity::Extinction, 1)});
+    EXPECT_EQ(point.mean, value(clip.view(), {0, 0, 1, 0}, TraceQuantity::Extinction));
+}
+
+// The first point after a clear starts the curve, whatever the reader's index (single steps begin at 3).
+TEST(PixelTraceCurve, TheFirstPointAfterAClearStartsTheCurve) {
+    Picture frame(4, 4);
+    const TraceSettings settings;
+    PixelTrace trace;
+    const std::pair<std::int32_t, bool> steps[] = {{3, true}, {4, false}, {1, true}, {2, false}};
+    for (const auto& [index, starts] : steps) {
+        EXPECT_EQ(trace.step(frame.view(), {}, index, index - 1, settings).startsCurve(), starts) << index;
+    }
+    trace.clear();
+    EXPECT_TRUE(trace.step(frame.view(), {}, 7, 6, settings).startsCurve());
+}
+
 // The picture always carries the region being sampled, and erasing never paints a stale rectangle.
 TEST(PickRectangleDrawing, NewFramesCarryTheCurrentRectangleAndErasingLeavesNoStaleOne) {
     MeasurementState state;
