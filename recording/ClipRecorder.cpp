@@ -107,9 +107,7 @@ std::int32_t pausePeriodMs(std::int32_t position) {
 }
 
 std::string pauseLabel(std::int32_t position, char decimalSeparator) {
-    if (position == 0) {
-        return "0.1seconds";
-    }
+    // At 0 the timer ticks every millisecond: no pause, so the label says none.
     return generalFormat(static_cast<Extended>(position) * 200 / 1000.0L, decimalSeparator) + "seconds";
 }
 

@@ -256,7 +256,7 @@ TEST_F(RecordingWindow, AnOfflineClipTakesTheFileAtThirtyFramesAndUnchecksTheBox
     form->TrackBar5->setValue(4);
     form->Offline->setChecked(true);
     EXPECT_EQ(form->TrackBar5->value(), 0);
-    EXPECT_EQ(form->Label14->text(), "0.1seconds");
+    EXPECT_EQ(form->Label14->text(), "0seconds");
     EXPECT_EQ(reader.opens, 1);
 
     form->SaveTransmissionClick();

@@ -185,7 +185,7 @@ TEST(SliderLabels, ReadAsTheWindowShowsThem) {
     EXPECT_EQ(clipFramesLabel(1), "1frame");
     EXPECT_EQ(clipFramesLabel(2), "2frames");
     EXPECT_EQ(clipFramesLabel(1000), "1000frames");
-    EXPECT_EQ(pauseLabel(0), "0.1seconds");
+    EXPECT_EQ(pauseLabel(0), "0seconds");
     EXPECT_EQ(pauseLabel(1), "0.2seconds");
     EXPECT_EQ(pauseLabel(3), "0.6seconds");
     EXPECT_EQ(pauseLabel(7, ','), "1,4seconds");
