@@ -33,6 +33,9 @@ void readStream(AviStream* stream) {
                 convertDibToFrame(dib, frame.view(), 0);
             }
         }
+        for (std::int64_t n : {std::int64_t{-1}, std::int64_t{0}, end - start - 1, end - start}) {
+            aviStreamGetFrameAt(decoder, n);
+        }
         AVIStreamGetFrameClose(decoder);
     }
     AVIStreamEndStreaming(stream);

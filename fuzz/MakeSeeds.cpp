@@ -3,6 +3,7 @@
 
 #include "imaging/Bmp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -41,11 +42,16 @@ struct Seed {
     std::uint64_t riffLimit;
 };
 
-void writeSeed(const std::string& folder, const Seed& s) {
+void saveSeed(const std::string& folder, const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(folder + "/" + name + ".avi", std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> seedBytes(const Seed& s) {
     std::vector<std::uint8_t> bytes;
     AviWriterOptions options;
     options.riffLimit = s.riffLimit;
-    options.superIndexEntries = 8;
+    options.superIndexEntries = 64;
     AviFile* file = nullptr;
     AVIFileOpenWriter(&file, std::make_unique<VectorSink>(bytes), options);
     const std::uint32_t stride = static_cast<std::uint32_t>((s.width * s.bits + 31) / 32 * 4);
@@ -83,8 +89,61 @@ void writeSeed(const std::string& folder, const Seed& s) {
     }
     AVIStreamRelease(stream);
     AVIFileRelease(file);
-    std::ofstream out(folder + "/" + s.name + ".avi", std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+// Where the first chunk (or list) with this id starts; the seeds are small enough to search.
+std::size_t findChunk(const std::vector<std::uint8_t>& bytes, std::uint32_t id, std::size_t from = 0) {
+    for (std::size_t at = from; at + 8 <= bytes.size(); at += 2) {
+        if (readLe32(bytes.data() + at) == id) {
+            return at;
+        }
+    }
+    return bytes.size();
+}
+
+// A recording killed before it was finished: the sizes in its headers cover only its first frame, its
+// index was never written.
+std::vector<std::uint8_t> unfinishedSeed() {
+    std::vector<std::uint8_t> bytes = seedBytes({"", 7, 5, 24, 4, false, false, kAviRiffLimit});
+    const std::size_t movi = findChunk(bytes, makeFourcc('L', 'I', 'S', 'T'),
+                                       findChunk(bytes, makeFourcc('J', 'U', 'N', 'K')) + 8);
+    const std::size_t frame = movi + 12;
+    const std::size_t firstEnd = frame + 8 + readLe32(bytes.data() + frame + 4);
+    bytes.resize(findChunk(bytes, makeFourcc('i', 'd', 'x', '1'), frame));
+    writeLe32(bytes.data() + movi + 4, static_cast<std::uint32_t>(firstEnd - movi - 8));
+    writeLe32(bytes.data() + 4, static_cast<std::uint32_t>(firstEnd - 8));
+    return bytes;
+}
+
+// An OpenDML file whose super index names one standard index of `entries` entries `times` times: reading
+// each naming anew costs times × entries.
+std::vector<std::uint8_t> repeatedIndexSeed(std::uint32_t times, std::uint32_t entries) {
+    std::vector<std::uint8_t> bytes = seedBytes({"", 8, 8, 24, 14, false, false, 1500});
+    const std::size_t indx = findChunk(bytes, makeFourcc('i', 'n', 'd', 'x'));
+    const std::size_t capacity = readLe32(bytes.data() + indx + 4) / 16 - 1;
+    const std::size_t ix = bytes.size();
+    bytes.resize(ix + 32 + 8 * std::size_t{entries});
+    writeLe32(bytes.data() + ix, makeFourcc('i', 'x', '0', '0'));
+    writeLe32(bytes.data() + ix + 4, 24 + 8 * entries);
+    writeLe16(bytes.data() + ix + 8, 2);
+    bytes[ix + 11] = 1;
+    writeLe32(bytes.data() + ix + 12, entries);
+    writeLe32(bytes.data() + ix + 16, makeFourcc('0', '0', 'd', 'b'));
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        writeLe32(bytes.data() + ix + 32 + 8 * i, 0x7FFFFFF0u - i); // entries that lead to no frame
+        writeLe32(bytes.data() + ix + 36 + 8 * i, 192);
+    }
+    times = static_cast<std::uint32_t>(std::min<std::size_t>(times, capacity));
+    writeLe32(bytes.data() + indx + 12, times);
+    for (std::uint32_t i = 0; i < times; ++i) {
+        std::uint8_t* e = bytes.data() + indx + 32 + 16 * i;
+        writeLe32(e, static_cast<std::uint32_t>(ix));
+        writeLe32(e + 4, 0);
+        writeLe32(e + 8, 32 + 8 * entries);
+        writeLe32(e + 12, entries);
+    }
+    return bytes;
 }
 
 } // namespace
@@ -105,7 +164,9 @@ int main(int argc, char** argv) {
         {"opendml", 8, 8, 24, 14, false, false, 1500},
     };
     for (const Seed& s : seeds) {
-        writeSeed(argv[1], s);
+        saveSeed(argv[1], s.name, seedBytes(s));
     }
+    saveSeed(argv[1], "unfinished", unfinishedSeed());
+    saveSeed(argv[1], "index-repeats", repeatedIndexSeed(64, 64));
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -325,6 +326,17 @@ bool isFrameChunkOf(std::uint32_t id, std::uint32_t number) {
     return n == number && c2 == 'd' && (c3 == 'b' || c3 == 'c');
 }
 
+// True when all four characters of a chunk id are printable, as in every chunk id a writer makes.
+bool isFourcc(std::uint32_t id) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const auto c = static_cast<std::uint8_t>(id >> shift);
+        if (c < 0x20 || c > 0x7E) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Reading
 
@@ -347,6 +359,8 @@ struct StreamRecord {
     bool indexed = false;
     std::vector<FrameEntry> frames;
     std::uint32_t skippedChunks = 0; // chunks passed over because they hold no whole frame
+    std::uint32_t framesPastEnd = 0; // frames found after the end the headers declare
+    std::string refusal;             // why the stream's frames cannot be trusted; empty when they can
 };
 
 // The bytes of a frame chunk of `size` that hold the picture: the padded rows when the chunk has them, else
@@ -441,6 +455,7 @@ class Movie {
             readLe32(head + 8) != kAviType) {
             return kAviErrBadFormat;
         }
+        indexEntriesLeft_ = size / kStdEntryBytes;
         bool sawHeader = false;
         bool first = true;
         std::uint64_t at = 0;
@@ -474,7 +489,9 @@ class Movie {
     std::vector<StreamRecord>& streams() { return streams_; }
     AviByteSource& source() { return *source_; }
 
-    // Finds the whole frames of a stream once: from the OpenDML indexes, else idx1, else by walking 'movi'.
+    // Finds the whole frames of a stream once: from the OpenDML indexes, else idx1, else by walking 'movi';
+    // then those that a recording which was not finished left after the end its headers declare. Leaves no
+    // frames and the reason in `refusal` when the indexes cannot be trusted.
     void index(StreamRecord& stream) {
         if (stream.indexed) {
             return;
@@ -483,7 +500,10 @@ class Movie {
         // Every frame chunk takes at least 8 bytes of the file: more entries than that are repeats.
         const std::uint64_t maxEntries = source_->size() / 8 + 1;
         WholeFrames indexedFilter(stream, source_->size());
-        readStandardIndexes(stream, maxEntries, indexedFilter);
+        if (!readStandardIndexes(stream, maxEntries, indexedFilter)) {
+            stream.frames.clear();
+            return;
+        }
         if (stream.frames.empty()) {
             indexedFilter = WholeFrames(stream, source_->size());
             readIdx1(stream, maxEntries, indexedFilter);
@@ -506,6 +526,9 @@ class Movie {
                 stream.frames = std::move(indexed);
             }
         }
+        WholeFrames tailFilter(stream, source_->size());
+        walkPastDeclaredEnd(stream, maxEntries, tailFilter);
+        stream.skippedChunks += tailFilter.skipped();
     }
 
   private:
@@ -553,38 +576,50 @@ class Movie {
         }
     }
 
-    void readStandardIndexes(StreamRecord& stream, std::uint64_t maxEntries, WholeFrames& filter) {
+    // Reads each standard index the super index names once, however often it is named. All of them
+    // together cannot list more entries than the file has room for: indexes that do overlap one another, and
+    // reading them would take time out of all proportion to the file. False then, with the reason.
+    bool readStandardIndexes(StreamRecord& stream, std::uint64_t maxEntries, WholeFrames& filter) {
         const std::uint64_t fileSize = source_->size();
+        std::unordered_set<std::uint64_t> read;
         for (const SuperIndexEntry& entry : stream.superIndex) {
-            std::uint8_t head[8];
-            if (entry.offset > fileSize || !source_->read(entry.offset, head, 8)) {
+            std::uint8_t head[8 + kIndexHeaderBytes];
+            if (!read.insert(entry.offset).second || entry.offset > fileSize ||
+                !source_->read(entry.offset, head, sizeof head)) {
                 continue;
             }
-            const std::uint64_t begin = entry.offset + 8;
-            const std::uint64_t end = std::min<std::uint64_t>(begin + readLe32(head + 4), fileSize);
+            const std::uint8_t* h = head + 8;
+            const std::uint64_t begin = entry.offset + sizeof head;
+            const std::uint64_t end =
+                std::min<std::uint64_t>(entry.offset + 8 + readLe32(head + 4), fileSize);
+            if (end < begin || end - begin > kMaxIndexChunkBytes || readLe16(h) != 2 ||
+                h[3] != kIndexOfChunks || !isFrameChunkOf(readLe32(h + 8), stream.number)) {
+                continue;
+            }
+            const std::uint64_t count =
+                std::min<std::uint64_t>(readLe32(h + 4), (end - begin) / kStdEntryBytes);
+            if (count > indexEntriesLeft_) {
+                stream.refusal = "its indexes list more frames than the file can hold";
+                return false;
+            }
+            indexEntriesLeft_ -= count;
             std::vector<std::uint8_t> d;
-            if (end - begin < kIndexHeaderBytes || end - begin > kMaxIndexChunkBytes ||
-                !readRange(*source_, begin, end, d)) {
+            if (!readRange(*source_, begin, begin + count * kStdEntryBytes, d)) {
                 continue;
             }
-            if (readLe16(d.data()) != 2 || d[3] != kIndexOfChunks ||
-                !isFrameChunkOf(readLe32(d.data() + 8), stream.number)) {
-                continue;
-            }
-            const std::uint64_t base = readLe64(d.data() + 12);
-            const std::size_t count = std::min<std::size_t>(readLe32(d.data() + 4),
-                                                            (d.size() - kIndexHeaderBytes) / kStdEntryBytes);
+            const std::uint64_t base = readLe64(h + 12);
             for (std::size_t i = 0; i < count; ++i) {
                 if (stream.frames.size() >= maxEntries) {
-                    return;
+                    return true;
                 }
-                const std::uint8_t* e = d.data() + kIndexHeaderBytes + i * kStdEntryBytes;
+                const std::uint8_t* e = d.data() + i * kStdEntryBytes;
                 const FrameEntry frame{base + readLe32(e), readLe32(e + 4) & ~kNotKeyframeBit};
                 if (filter.keep(frame.offset, frame.size)) {
                     stream.frames.push_back(frame);
                 }
             }
         }
+        return true;
     }
 
     void readIdx1(StreamRecord& stream, std::uint64_t maxEntries, WholeFrames& filter) {
@@ -642,11 +677,56 @@ class Movie {
         });
     }
 
+    // A recording that was killed leaves headers whose sizes were last brought up to date some frames
+    // earlier, so its last frames lie past the end of the last 'movi' list as declared. Walks on from there
+    // and takes every whole frame chunk of the stream, stepping into the further RIFFs and 'movi' lists
+    // whose headers were written but not their sizes; stops at the first bytes that are no chunk (the room
+    // a writer keeps ahead of its frames is zeros).
+    void walkPastDeclaredEnd(StreamRecord& stream, std::uint64_t maxEntries, WholeFrames& filter) {
+        if (movis_.empty()) {
+            return;
+        }
+        std::uint64_t known = 0; // frames an index may list out there are not taken twice
+        for (const FrameEntry& frame : stream.frames) {
+            known = std::max(known, frame.offset);
+        }
+        const std::uint64_t size = source_->size();
+        std::uint64_t at = movis_.back().end + (movis_.back().end & 1);
+        while (at + 8 <= size && stream.frames.size() < maxEntries) {
+            std::uint8_t head[12];
+            if (!source_->read(at, head, 8) || !isFourcc(readLe32(head))) {
+                return;
+            }
+            const std::uint32_t id = readLe32(head);
+            const std::uint32_t chunkSize = readLe32(head + 4);
+            if (id == kRiff || id == kList) {
+                if (!source_->read(at + 8, head + 8, 4)) {
+                    return;
+                }
+                const std::uint32_t type = readLe32(head + 8);
+                if (type == kAvixType || type == kMovi || type == kRec) {
+                    at += 12;
+                    continue;
+                }
+                if (id == kRiff) {
+                    return; // another file appended to this one
+                }
+            }
+            const std::uint64_t data = at + 8;
+            if (isFrameChunkOf(id, stream.number) && data > known && filter.keep(data, chunkSize)) {
+                stream.frames.push_back({data, chunkSize});
+                ++stream.framesPastEnd;
+            }
+            at = data + chunkSize + (chunkSize & 1);
+        }
+    }
+
     std::unique_ptr<AviByteSource> source_;
     std::vector<StreamRecord> streams_;
     std::vector<MoviList> movis_;
     std::uint64_t idx1Begin_ = 0;
     std::uint64_t idx1End_ = 0;
+    std::uint64_t indexEntriesLeft_ = 0; // standard index entries the file has room for
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1066,6 +1146,7 @@ struct AviFile {
     std::uint32_t refs = 1;
     std::unique_ptr<Writer> writer;
     std::unique_ptr<Movie> movie;
+    std::string refusal; // why the last stream asked for was refused
 };
 
 struct AviStream {
@@ -1338,6 +1419,10 @@ AviResult AVIFileGetStream(AviFile* file, AviStream** stream, std::uint32_t fccT
         }
         if (seen++ == index) {
             file->movie->index(record);
+            if (!record.refusal.empty()) {
+                file->refusal = record.refusal;
+                return kAviErrBadFormat;
+            }
             ++file->refs;
             *stream = new AviStream{1, file, &record};
             return kAviOk;
@@ -1397,6 +1482,14 @@ std::uint32_t aviStreamSkippedChunks(AviStream* stream) {
     return stream == nullptr || stream->record == nullptr ? 0 : stream->record->skippedChunks;
 }
 
+std::uint32_t aviStreamFramesPastEnd(AviStream* stream) {
+    return stream == nullptr || stream->record == nullptr ? 0 : stream->record->framesPastEnd;
+}
+
+std::string aviFileRefusal(AviFile* file) {
+    return file == nullptr ? std::string() : file->refusal;
+}
+
 std::int32_t AVIStreamLength(AviStream* stream) {
     if (stream == nullptr) {
         return 0;
@@ -1447,8 +1540,14 @@ const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t positio
     if (decoder == nullptr) {
         return nullptr;
     }
+    return aviStreamGetFrameAt(decoder, std::int64_t{position} - AVIStreamStart(decoder->stream));
+}
+
+const std::uint8_t* aviStreamGetFrameAt(AviGetFrame* decoder, std::int64_t index) {
+    if (decoder == nullptr) {
+        return nullptr;
+    }
     const StreamRecord& record = *decoder->stream->record;
-    const std::int64_t index = std::int64_t{position} - AVIStreamStart(decoder->stream);
     if (index < 0 || static_cast<std::uint64_t>(index) >= record.frames.size()) {
         return nullptr;
     }

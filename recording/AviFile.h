@@ -212,8 +212,11 @@ AviResult AVIStreamWrite(AviStream* stream, std::int32_t start, std::int32_t sam
                          std::int32_t bufferSize, std::uint32_t flags, std::int32_t* samplesWritten = nullptr,
                          std::int32_t* bytesWritten = nullptr);
 
-// Reading. A stream type of 0 takes any stream; NODATA when there is no such stream.
+// Reading. A stream type of 0 takes any stream; NODATA when there is no such stream, BADFORMAT when its
+// indexes cannot be trusted (aviFileRefusal then says why).
 AviResult AVIFileGetStream(AviFile* file, AviStream** stream, std::uint32_t fccType, std::int32_t index);
+// Why AVIFileGetStream last refused a stream of this file, in words; empty when it did not.
+std::string aviFileRefusal(AviFile* file);
 AviResult AVIStreamInfo(AviStream* stream, AviStreamInfo* info, std::int32_t infoSize);
 // Copies the stream format into `format` (when not null) and sets `formatSize` to its size.
 AviResult AVIStreamReadFormat(AviStream* stream, std::int32_t position, void* format,
@@ -224,6 +227,10 @@ std::int32_t AVIStreamLength(AviStream* stream);
 // The chunks of the stream passed over because they hold no whole picture: shorter than a frame, or cut off
 // by the end of the file. They are not among the stream's frames.
 std::uint32_t aviStreamSkippedChunks(AviStream* stream);
+// The frames of the stream that lie after the end its headers declare: a recording that was not finished
+// (its writer killed) brings those up to date only now and then, and its last frames are found by walking
+// on through the file. 0 for a finished file.
+std::uint32_t aviStreamFramesPastEnd(AviStream* stream);
 AviResult AVIStreamBeginStreaming(AviStream* stream, std::int32_t start, std::int32_t end, std::int32_t rate);
 AviResult AVIStreamEndStreaming(AviStream* stream);
 // A frame decoder, or null when the stream holds compressed or otherwise undecodable frames. `wantedFormat`
@@ -232,6 +239,9 @@ AviGetFrame* AVIStreamGetFrameOpen(AviStream* stream, const void* wantedFormat);
 // The packed DIB of the frame at `position` (header, colour table or masks, pixel rows), valid until the next
 // call or the decoder's close; null when the position is outside the stream or the file cannot deliver it.
 const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t position);
+// The same for frame n counted from the stream's first frame, whatever position the stream starts at (a
+// start near 2^31 leaves no 32-bit position for its later frames).
+const std::uint8_t* aviStreamGetFrameAt(AviGetFrame* decoder, std::int64_t n);
 AviResult AVIStreamGetFrameClose(AviGetFrame* decoder);
 std::uint32_t AVIStreamRelease(AviStream* stream);
 

@@ -104,12 +104,15 @@ AviResult AviFrameReader::finishOpen(AviResult opened) {
     }
     const AviResult found = AVIFileGetStream(file_, &stream_, kStreamTypeVideo, 0);
     if (found != kAviOk) {
+        std::string why = aviFileRefusal(file_);
         close();
+        refusal_ = std::move(why);
         return found;
     }
     AVIStreamInfo(stream_, &info_, sizeof info_);
     frameCount_ = AVIStreamLength(stream_);
     skippedChunks_ = aviStreamSkippedChunks(stream_);
+    framesPastEnd_ = aviStreamFramesPastEnd(stream_);
     decoder_ = AVIStreamGetFrameOpen(stream_, nullptr);
     std::int32_t formatSize = 0;
     AVIStreamReadFormat(stream_, 0, nullptr, &formatSize);
@@ -142,6 +145,7 @@ void AviFrameReader::close() {
     layout_ = DibLayout();
     frameCount_ = 0;
     skippedChunks_ = 0;
+    framesPastEnd_ = 0;
     refusal_.clear();
 }
 
@@ -166,6 +170,13 @@ bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std
     if (skipped > 0) {
         note = "skipped " + chunks + " in '" + fileName + "'";
     }
+    if (reader.unfinished()) {
+        const std::uint32_t past = reader.framesPastEnd();
+        note += (note.empty() ? "'" + fileName + "': " : "; ") +
+                "the file was not finished (its recording was interrupted); " + std::to_string(past) +
+                (past == 1 ? " frame past its recorded end was" : " frames past its recorded end were") +
+                " found by walking it";
+    }
     return true;
 }
 
@@ -182,9 +193,8 @@ bool AviFrameReader::frame(std::int32_t n, Bitmap& out) {
         out = Bitmap(width, height, 32);
     }
     bool delivered = false;
-    const std::int64_t position = std::int64_t{AVIStreamStart(stream_)} + n;
-    if (decoder_ != nullptr && n >= 0 && n < frameCount_ && position <= INT32_MAX) {
-        const std::uint8_t* dib = AVIStreamGetFrame(decoder_, static_cast<std::int32_t>(position));
+    if (decoder_ != nullptr && n >= 0 && n < frameCount_) {
+        const std::uint8_t* dib = aviStreamGetFrameAt(decoder_, n);
         delivered = dib != nullptr && convertDibToFrame(dib, out.view(), 0);
     }
     if (!delivered) {

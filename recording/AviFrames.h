@@ -23,8 +23,8 @@ class AviFrameReader {
     AviFrameReader& operator=(const AviFrameReader&) = delete;
     ~AviFrameReader() { close(); }
 
-    // Opens the file's first video stream; NODATA without one, NOCOMPRESSOR when its frames cannot be
-    // decoded (refusal() then says why).
+    // Opens the file's first video stream; NODATA without one, BADFORMAT when its indexes cannot be trusted
+    // and NOCOMPRESSOR when its frames cannot be decoded (refusal() then says why).
     AviResult open(const std::string& fileName);
     AviResult open(std::unique_ptr<AviByteSource> source);
     void close();
@@ -32,6 +32,10 @@ class AviFrameReader {
     std::int32_t frameCount() const { return frameCount_; }
     // Chunks of the stream that hold no whole frame and are not among its frames.
     std::uint32_t skippedChunks() const { return skippedChunks_; }
+    // Frames found by walking on past the end the file's headers declare: its recording was interrupted
+    // before the file was finished.
+    std::uint32_t framesPastEnd() const { return framesPastEnd_; }
+    bool unfinished() const { return framesPastEnd_ > 0; }
     // Why the last open found the frames undecodable; empty otherwise.
     const std::string& refusal() const { return refusal_; }
     std::int32_t width() const { return layout_.width; }
@@ -54,13 +58,14 @@ class AviFrameReader {
     DibLayout layout_;
     std::int32_t frameCount_ = 0;
     std::uint32_t skippedChunks_ = 0;
+    std::uint32_t framesPastEnd_ = 0;
     std::string refusal_;
 };
 
 // Opens a movie whose frames are to be analysed one by one. False, with the one line that says why in `why`,
 // when the file cannot be read or holds not a single whole frame: chunks too short for a frame would each
-// become a black frame, so that a few bytes of input turned into hundreds of kilobytes of maps. When some
-// chunks were skipped, `note` says how many (otherwise it is empty).
+// become a black frame, so that a few bytes of input turned into hundreds of kilobytes of maps. `note` says
+// how many chunks were skipped and whether the file was not finished (otherwise it is empty).
 bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std::string& why,
                         std::string& note);
 

@@ -707,3 +707,175 @@ TEST(AviReader, AStreamWithoutAFrameHandsOutNoPictureOfItsDeclaredSize) {
 }
 
 } // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------------
+// Recordings that were not finished, indexes that repeat themselves, streams that start late
+
+// A disk whose writer is as good as dead once `frozen` is set: frames and whatever is appended after them
+// still reach it, but the sizes and counts in the headers behind them are no longer brought up to date, as
+// in a recording killed between two refreshes of its headers.
+class FreezingSink : public MemorySink {
+  public:
+    FreezingSink(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::shared_ptr<bool> frozen)
+        : MemorySink(std::move(bytes)), frozen_(std::move(frozen)) {}
+    bool writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+        if (*frozen_ && offset < written_) {
+            return true;
+        }
+        written_ = std::max<std::uint64_t>(written_, offset + count);
+        return MemorySink::writeAt(offset, data, count);
+    }
+
+  private:
+    std::shared_ptr<bool> frozen_;
+    std::uint64_t written_ = 0;
+};
+
+struct KilledCase {
+    const char* name;
+    int frozenAfter; // frames written while the headers were kept up to date, of 13
+    std::uint64_t riffLimit;
+    bool cutInLastFrame;
+    int expectedFrames;
+    std::uint32_t expectedPastEnd;
+};
+
+class KilledRecording : public ::testing::TestWithParam<KilledCase> {};
+
+// The reader walks on past the sizes the headers declare and takes every whole frame the file holds, in
+// order, and says that the file was not finished.
+TEST_P(KilledRecording, GivesEveryWholeFrameTheFileHolds) {
+    const ClipSpec c{64, 48, 24, 10}; // 9216-byte frames: three in a first RIFF of 40000 bytes, four after
+    const KilledCase k = GetParam();
+    auto written = std::make_shared<std::vector<std::uint8_t>>();
+    auto frozen = std::make_shared<bool>(false);
+    AviWriterOptions options;
+    options.riffLimit = k.riffLimit;
+    options.headerRefreshMs = 0;
+    AviFile* file = nullptr;
+    AVIFileOpenWriter(&file, std::make_unique<FreezingSink>(written, frozen), options);
+    AviStream* stream = nullptr;
+    AVIFileCreateStream(file, &stream, recorderStreamInfo(c));
+    const std::vector<std::uint8_t> format = dibFormat(c);
+    AVIStreamSetFormat(stream, 0, format.data(), static_cast<std::int32_t>(format.size()));
+    for (int n = 0; n < 13; ++n) {
+        *frozen = n >= k.frozenAfter;
+        const std::vector<std::uint8_t> pixels = framePixels(c, n);
+        AVIStreamWrite(stream, n, 1, pixels.data(), static_cast<std::int32_t>(pixels.size()), kAviIfKeyframe);
+    }
+    std::vector<std::uint8_t> left = *written; // what the kill leaves
+    left.resize(left.size() - (k.cutInLastFrame ? imageBytes(c) / 2 : 0));
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+
+    ScratchDir dir;
+    writeFileBytes(dir.file("killed.avi"), left);
+    AviFrameReader reader;
+    std::string why, note;
+    ASSERT_TRUE(openMovieToAnalyse(reader, dir.file("killed.avi"), why, note)) << why;
+    EXPECT_EQ(reader.frameCount(), k.expectedFrames);
+    EXPECT_EQ(reader.framesPastEnd(), k.expectedPastEnd);
+    EXPECT_EQ(reader.skippedChunks(), k.cutInLastFrame ? 1u : 0u);
+    const std::string said = std::to_string(k.expectedPastEnd) + " frames past its recorded end";
+    EXPECT_EQ(note.find(said) != std::string::npos, reader.unfinished()) << note;
+    OpenClip opened(left);
+    for (int n = 0; n < k.expectedFrames; ++n) {
+        EXPECT_EQ(opened.pixels(n), framePixels(c, n)) << "frame " << n;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kills, KilledRecording,
+    ::testing::Values(KilledCase{"finished", 13, kAviRiffLimit, false, 13, 0},
+                      KilledCase{"plain", 3, kAviRiffLimit, false, 13, 10},
+                      KilledCase{"plain_inside_a_frame", 3, kAviRiffLimit, true, 12, 9},
+                      KilledCase{"before_the_first_RIFF_closed", 2, 40000, false, 13, 11},
+                      KilledCase{"in_a_later_RIFF", 6, 40000, false, 13, 7},
+                      KilledCase{"in_a_later_RIFF_inside_a_frame", 6, 40000, true, 12, 6}),
+    [](const ::testing::TestParamInfo<KilledCase>& info) { return info.param.name; });
+
+// An OpenDML clip of 13 frames (three in the first RIFF, four in each after) whose super index is made
+// anew: `entries` entries, each written by `entry(i, e, at)` into its 16 bytes `e`, with `extraBytes` added
+// to the file at `at`.
+template <typename Entry>
+std::vector<std::uint8_t> withSuperIndex(std::uint32_t entries, std::size_t extraBytes, Entry entry) {
+    std::vector<std::uint8_t> bytes;
+    {
+        auto written = std::make_shared<std::vector<std::uint8_t>>();
+        AviWriterOptions options;
+        options.riffLimit = 40000;
+        AviFile* file = nullptr;
+        AVIFileOpenWriter(&file, std::make_unique<MemorySink>(written), options);
+        writeClip(file, ClipSpec{64, 48, 24, 10}, 13);
+        AVIFileRelease(file);
+        bytes = *written;
+    }
+    const std::size_t indx = dataOf(bytes, "indx");
+    const std::size_t at = bytes.size();
+    bytes.resize(at + extraBytes);
+    writeLe32(bytes.data() + indx + 4, entries);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        entry(i, bytes.data() + indx + 24 + 16 * i, bytes.data() + at, at);
+    }
+    return bytes;
+}
+
+// A super index that names one standard index over and over reads it once: the clip keeps its 13 frames in
+// their order instead of the first RIFF's three, repeated.
+TEST(AviReader, AStandardIndexNamedManyTimesIsReadOnce) {
+    OpenClip clip(withSuperIndex(256, 0, [](std::uint32_t i, std::uint8_t* e, std::uint8_t*, std::size_t) {
+        std::copy_n(e - 16 * i, 16, e);
+    }));
+    ASSERT_EQ(AVIStreamLength(clip.stream), 13);
+    for (int n = 0; n < 13; ++n) {
+        EXPECT_EQ(clip.pixels(n), framePixels(ClipSpec{64, 48, 24, 10}, n)) << "frame " << n;
+    }
+}
+
+// Standard indexes that overlap, each one's entries being the headers of the ones after it, list far more
+// entries than the file has room for: the stream is refused with the reason before they are read.
+TEST(AviReader, IndexesListingMoreFramesThanTheFileHoldsAreRefused) {
+    constexpr std::uint32_t kIndexes = 256;
+    const std::vector<std::uint8_t> bytes = withSuperIndex(
+        kIndexes, 32 * kIndexes, [](std::uint32_t j, std::uint8_t* e, std::uint8_t* extra, std::size_t at) {
+            std::uint8_t* h = extra + 32 * j;
+            writeLe32(h, makeFourcc('i', 'x', '0', '0'));
+            writeLe32(h + 4, 32 * (kIndexes - j) - 8);
+            writeLe16(h + 8, 2);
+            h[11] = 1;
+            writeLe32(h + 12, 0xFFFFFFFFu);
+            writeLe32(h + 16, makeFourcc('0', '0', 'd', 'b'));
+            writeLe32(e, static_cast<std::uint32_t>(at + 32 * j));
+            writeLe32(e + 8, 32 * (kIndexes - j));
+        });
+    OpenClip opened(bytes);
+    EXPECT_EQ(opened.result, kAviErrBadFormat);
+    AviFrameReader reader;
+    EXPECT_EQ(reader.open(makeAviMemorySource(bytes)), kAviErrBadFormat);
+    EXPECT_EQ(reader.refusal(), "its indexes list more frames than the file can hold");
+}
+
+// A stream whose first position is near or past 2^31 is read from its first frame to its last, every frame
+// with its pixels (the frames of the same clip starting at 0).
+TEST(AviReader, AStreamStartingNearTwoToThe31IsReadWhole) {
+    const std::vector<std::uint8_t> atZero = smallClipBytes({37, 24, 24, 10}, 20);
+    AviFrameReader expected;
+    ASSERT_EQ(expected.open(makeAviMemorySource(atZero)), kAviOk);
+    for (const std::uint32_t start : {0x7FFFFFF0u, 0x80000000u, 0xFFFFFFF8u}) {
+        std::vector<std::uint8_t> bytes = atZero;
+        writeLe32(bytes.data() + dataOf(bytes, "strh") + 28, start);
+        AviFrameReader reader;
+        ASSERT_EQ(reader.open(makeAviMemorySource(bytes)), kAviOk);
+        ASSERT_EQ(reader.frameCount(), 20);
+        Bitmap got, want;
+        for (int n = 0; n < 20; ++n) {
+            ASSERT_TRUE(reader.frame(n, got) && expected.frame(n, want))
+                << "start " << start << ", frame " << n;
+            EXPECT_TRUE(std::equal(got.bits(), got.bits() + got.sizeBytes(), want.bits()));
+        }
+    }
+}
+
+} // namespace
