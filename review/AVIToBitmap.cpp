@@ -89,13 +89,9 @@ QSize streamFrameSize(AviStream* stream) {
 
 // Frame OfflineFrameIndex of the stream, counted from its first frame as the file's other readers count, so
 // that a stream starting at a later position is read from its beginning to its end.
+// Counted from the first frame, so that a stream starting near 2^31 still delivers all its frames.
 const std::uint8_t* fetchFrame() {
-    const std::int64_t position = std::int64_t{StreamFirstFrame} + OfflineFrameIndex;
-    if (position < std::numeric_limits<std::int32_t>::min() ||
-        position > std::numeric_limits<std::int32_t>::max()) {
-        return nullptr;
-    }
-    return AVIStreamGetFrame(FrameDecoder, static_cast<std::int32_t>(position));
+    return aviStreamGetFrameAt(FrameDecoder, OfflineFrameIndex);
 }
 
 // ReaderBitmap in the size of the frame it is to hold; kept when the size stays.
@@ -171,9 +167,9 @@ void TForm3::HeadAVI(const char* FileName) {
     }
     StreamFirstFrame = AVIStreamStart(MovieStream);
     OfflineFrameCount = AVIStreamLength(MovieStream);
-    // The 32-bit sum as the header gives it; a start so large that it wraps fails the streaming range below.
-    StreamEndFrame = static_cast<std::int32_t>(static_cast<std::uint32_t>(StreamFirstFrame) +
-                                               static_cast<std::uint32_t>(OfflineFrameCount));
+    // Summed in 64 bits and held at the largest position: a start near 2^31 must not wrap the range below.
+    StreamEndFrame = static_cast<std::int32_t>(std::min<std::int64_t>(
+        std::int64_t{StreamFirstFrame} + OfflineFrameCount, std::numeric_limits<std::int32_t>::max()));
     FrameDecoder = AVIStreamGetFrameOpen(MovieStream, nullptr);
     if (FrameDecoder == nullptr) {
         failOpen("Error en Frameopen");
