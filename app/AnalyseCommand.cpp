@@ -13,14 +13,11 @@
 #include "review/TraceCommand.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace kestrane {
 
@@ -118,10 +115,6 @@ void analyseMovie(AviFrameReader& reader, const std::string& path, const std::fi
 }
 
 Bitmap readFrame(const std::string& path, const char* what) {
-    // The BMP reader does not say why a file cannot be opened; a missing input is the usual reason.
-    if (struct stat st{}; ::stat(path.c_str(), &st) != 0) {
-        throw CommandError("kestrane-analyse: cannot read input '" + path + "': " + std::strerror(errno));
-    }
     Bitmap bitmap;
     std::string error;
     if (!readBmpFile(path, bitmap, error)) {

@@ -156,11 +156,30 @@ inline void requireCameraFrameSize(int width, int height, const std::string& wha
 // is still recognised as one of them.
 class CommandInputs {
   public:
+    // Adds an input (none when `path` is empty). One that cannot be opened is refused with the system's
+    // reason, which the readers behind the commands do not give.
     void add(const std::string& path, const char* role) {
-        struct stat st {};
-        if (!path.empty() && ::stat(path.c_str(), &st) == 0) {
-            inputs_.push_back({st.st_dev, st.st_ino, path, role});
+        if (path.empty()) {
+            return;
         }
+        // O_NONBLOCK: a named pipe given as input must not hang the check.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        std::string reason;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            reason = std::strerror(errno);
+        } else if (!S_ISREG(st.st_mode)) {
+            // A pipe or device would hang or feed the readers endlessly; a folder holds no frames.
+            reason = "it is not a regular file";
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!reason.empty()) {
+            throw CommandError(std::string("kestrane-analyse: cannot read ") + role + " '" + path +
+                               "': " + reason);
+        }
+        inputs_.push_back({st.st_dev, st.st_ino, path, role});
     }
 
     // Refuses an output that is one of the inputs: writing it would destroy what is being read.

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace kestrane {
@@ -133,6 +134,7 @@ TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
     Bitmap small(320, 240, 24);
     std::string error;
     ASSERT_TRUE(writeBmpFile(path("small.bmp"), small, error));
+    ASSERT_EQ(::mkfifo(path("pipe.bmp").c_str(), 0600), 0);
     const std::vector<std::vector<std::string>> cases = {
         {path("missing.bmp"), path("out")},
         {path("garbage.bmp"), path("out")},
@@ -144,6 +146,9 @@ TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
         {frame},
         {"--flatfield=" + path("missing.bmp"), frame, path("out")},
         {"--flatfield=" + path("small.bmp"), frame, path("out")},
+        // A pipe would hang the reader, a folder holds no frame.
+        {path("pipe.bmp"), path("out")},
+        {dir.string(), path("out")},
     };
     for (const auto& args : cases) {
         EXPECT_EQ(run(args), 2) << args.front();
