@@ -17,51 +17,45 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <stdexcept>
 
 namespace kestrane {
 
 namespace {
 
 constexpr const char* kUsage = "usage: kestrane-analyse [--maxsin=0.2|0.4|0.6|0.8|1.0] [--sindlimit=0..40] "
-                               "[--flatfield=BACKGROUND.bmp] FRAME.bmp|MOVIE.avi OUTDIR";
+                               "[--flatfield=BACKGROUND.bmp] [--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR";
 
 struct Options {
     int maxSinPosition = 5;
     int sinDLimit = 15;
+    bool anySize = false;
     std::string flatField;
     std::string input;
     std::string outDir;
 };
 
-struct UsageError {
-    std::string message;
-};
-
-bool startsWith(const std::string& s, const std::string& prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
 Options parseOptions(const std::vector<std::string>& args) {
     Options o;
-    std::vector<std::string> positional;
-    for (const std::string& a : args) {
+    const CommandArguments split = splitArguments(args);
+    for (const std::string& a : split.options) {
         if (std::string v; optionValue(a, "--maxsin", v)) {
             o.maxSinPosition = maxSinPosition(v);
         } else if (optionValue(a, "--sindlimit", v)) {
             o.sinDLimit = sinDLimitOption(v);
-        } else if (startsWith(a, "--flatfield=")) {
-            o.flatField = a.substr(12);
-        } else if (startsWith(a, "-") && a.size() > 1) {
-            throw UsageError{"kestrane-analyse: unknown option '" + a + "'; " + kUsage};
+        } else if (optionValue(a, "--flatfield", v)) {
+            o.flatField = v;
+        } else if (a == "--any-size") {
+            o.anySize = true;
         } else {
-            positional.push_back(a);
+            throw CommandError("kestrane-analyse: unknown option '" + a + "'; " + kUsage);
         }
     }
-    if (positional.size() != 2) {
-        throw UsageError{kUsage};
+    if (split.files.size() != 2) {
+        throw fileCountError(split.files.size(), "an input file and an output folder", kUsage);
     }
-    o.input = positional[0];
-    o.outDir = positional[1];
+    o.input = split.files[0];
+    o.outDir = split.files[1];
     return o;
 }
 
@@ -78,20 +72,12 @@ std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
     return out;
 }
 
-// Writes through a temporary name so that an interrupted run never leaves a damaged file.
-void writeFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::string error;
-    if (!writeFileReplacing(path.string(), bytes, error)) {
-        throw std::runtime_error("kestrane-analyse: " + error);
-    }
-}
-
 // One of the rendered map pictures, as the window shows it without overlays.
 void writePicture(const std::filesystem::path& path, void (*render)(const MeasurementState&, Bitmap&),
                   const MeasurementState& state) {
     Bitmap picture;
     render(state, picture);
-    writeFileAtomically(path, encodeBmp(picture));
+    writeOutputFile(path.string(), encodeBmp(picture));
 }
 
 bool isAviFile(const std::string& path) {
@@ -119,9 +105,9 @@ void analyseMovie(AviFrameReader& reader, const std::string& path, const std::fi
         }
         state.FramePixels = BmpToArray(frame);
         analyseFrame(frame.view(), state);
-        writeFileAtomically(dir / numbered("sind", n), pgmImage(state.SinDMap));
-        writeFileAtomically(dir / numbered("extinction", n), pgmImage(state.ExtinctionMap));
-        writeFileAtomically(dir / numbered("transmission", n), pgmImage(state.TransmissionMap));
+        writeOutputFile((dir / numbered("sind", n)).string(), pgmImage(state.SinDMap));
+        writeOutputFile((dir / numbered("extinction", n)).string(), pgmImage(state.ExtinctionMap));
+        writeOutputFile((dir / numbered("transmission", n)).string(), pgmImage(state.TransmissionMap));
         if ((n + 1) % 100 == 0 || n + 1 == count) {
             err << "kestrane-analyse: " << (n + 1) << " of " << count << " frames\n";
         }
@@ -132,7 +118,7 @@ Bitmap readFrame(const std::string& path, const char* what) {
     Bitmap bitmap;
     std::string error;
     if (!readBmpFile(path, bitmap, error)) {
-        throw UsageError{std::string("kestrane-analyse: ") + what + " '" + path + "': " + error};
+        throw CommandError(std::string("kestrane-analyse: ") + what + " '" + path + "': " + error);
     }
     return bitmap;
 }
@@ -145,6 +131,8 @@ constexpr const char* kHelp =
     "  --sindlimit=N     the extinction map shows only where |sin(delta)| exceeds N/255, N 0..40\n"
     "                    (default 15)\n"
     "  --flatfield=BMP   correct uneven illumination with this 640 x 480 background frame\n"
+    "  --any-size        analyse frames and movies of another size than 640 x 480 too (pixels outside\n"
+    "                    the picture count as 0); without it they are refused\n"
     "  --clip=KIND       instead of maps, write the sind, extinction or transmission clip of MOVIE.avi\n"
     "                    into CLIP.avi, as \"Work Offline\" and a clip button do in the window\n"
     "  --objective=N     the objective whose scale bar the clip's legend shows: 4 (default), 10 or 40\n"
@@ -153,18 +141,41 @@ constexpr const char* kHelp =
     "it\n"
     "  --quantity=Q      what the trace plots: sind (default), extinction or transmission\n"
     "  --timestep=S      seconds between trace points: 0.035 (default, an offline movie) or 0.1\n"
+    "  --                end of the options: what follows are file names, even when they start with -\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
     "A frame gives sind.pgm, extinction.pgm, transmission.pgm and the pictures sind.bmp, extinction.bmp,\n"
     "transmission.bmp; a recording gives sind-00000.pgm, extinction-00000.pgm, ... for each frame.\n"
-    "Exit status: 0 on success, 2 for a bad option or an unreadable input (nothing is written then).\n";
+    "Every output is written under a temporary name and renamed into place when complete; an output that\n"
+    "is one of the inputs is refused.\n"
+    "Exit status: 0 on success, 2 for a bad option, an unreadable input or an output that cannot be written\n"
+    "(one line on stderr says why).\n";
+
+// Refuses a run whose maps would land on one of its inputs: a file in OUTDIR under a map's name that is the
+// input or the flat field. A folder still to be made holds none of them.
+void refuseInputsAsMaps(const CommandInputs& inputs, const std::filesystem::path& dir, bool movie,
+                        std::int32_t frames) {
+    if (!std::filesystem::is_directory(dir)) {
+        return;
+    }
+    for (const char* map : {"sind", "extinction", "transmission"}) {
+        if (!movie) {
+            inputs.refuseAsOutput((dir / (std::string(map) + ".pgm")).string());
+            inputs.refuseAsOutput((dir / (std::string(map) + ".bmp")).string());
+        }
+        for (std::int32_t n = 0; movie && n < frames; ++n) {
+            inputs.refuseAsOutput((dir / numbered(map, n)).string());
+        }
+    }
+}
 
 } // namespace
 
 bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out) {
+    const std::vector<std::string> options = splitArguments(args).options;
     const auto has = [&](const char* word) {
-        return std::find(args.begin(), args.end(), word) != args.end();
+        return std::find(options.begin(), options.end(), word) != options.end();
     };
     if (has("--help") || has("-h")) {
         out << kUsage << '\n' << kClipUsage << '\n' << kTraceUsage << '\n' << kHelp;
@@ -186,37 +197,39 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
     }
     try {
         const Options options = parseOptions(args);
+        CommandInputs inputs;
+        inputs.add(options.input, "input");
+        inputs.add(options.flatField, "flat field");
         const bool movie = isAviFile(options.input);
         Bitmap frame;
         if (!movie) {
             frame = readFrame(options.input, "cannot read frame");
+            requireCameraFrameSize(frame.width(), frame.height(), "frame '" + options.input + "'",
+                                   options.anySize);
         }
         MeasurementState& state = measurementState();
         state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
         state.SinDLimit = options.sinDLimit;
         buildTables(state.tables);
         if (std::string why; !options.flatField.empty() && !useFlatFieldFile(options.flatField, state, why)) {
-            throw UsageError{"kestrane-analyse: " + why};
+            throw CommandError("kestrane-analyse: " + why);
         }
         // The movie is opened before the output directory is made, so a bad file leaves nothing behind.
         AviFrameReader reader;
         if (movie) {
-            std::string why;
-            std::string note;
-            if (!openMovieToAnalyse(reader, options.input, why, note)) {
-                throw UsageError{"kestrane-analyse: " + why};
-            }
-            if (!note.empty()) {
-                err << "kestrane-analyse: " << note << '\n';
-            }
-        }
-
-        std::error_code ec;
-        std::filesystem::create_directories(options.outDir, ec);
-        if (!std::filesystem::is_directory(options.outDir)) {
-            throw UsageError{"kestrane-analyse: cannot create output directory '" + options.outDir + "'"};
+            openCommandMovie(reader, options.input, err);
+            requireCameraFrameSize(reader.width(), reader.height(), "movie '" + options.input + "'",
+                                   options.anySize);
         }
         const std::filesystem::path dir(options.outDir);
+        refuseInputsAsMaps(inputs, dir, movie, reader.frameCount());
+
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        if (!std::filesystem::is_directory(dir)) {
+            throw CommandError("kestrane-analyse: cannot create output directory '" + options.outDir + "'" +
+                               (ec ? ": " + ec.message() : std::string()));
+        }
         if (movie) {
             analyseMovie(reader, options.input, dir, state, err);
             return 0;
@@ -224,20 +237,19 @@ int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err) {
 
         state.FramePixels = BmpToArray(frame);
         analyseFrame(frame.view(), state);
-        writeFileAtomically(dir / "sind.pgm", pgmImage(state.SinDMap));
-        writeFileAtomically(dir / "extinction.pgm", pgmImage(state.ExtinctionMap));
-        writeFileAtomically(dir / "transmission.pgm", pgmImage(state.TransmissionMap));
+        writeOutputFile((dir / "sind.pgm").string(), pgmImage(state.SinDMap));
+        writeOutputFile((dir / "extinction.pgm").string(), pgmImage(state.ExtinctionMap));
+        writeOutputFile((dir / "transmission.pgm").string(), pgmImage(state.TransmissionMap));
         writePicture(dir / "sind.bmp", renderSinD, state);
         writePicture(dir / "extinction.bmp", renderExtinction, state);
         writePicture(dir / "transmission.bmp", renderTransmission, state);
         return 0;
-    } catch (const UsageError& e) {
-        err << e.message << '\n';
-        return 2;
-    } catch (const std::exception& e) {
+    } catch (const CommandError& e) {
         err << e.what() << '\n';
-        return 2;
+    } catch (const std::exception& e) {
+        err << "kestrane-analyse: " << e.what() << '\n';
     }
+    return 2;
 }
 
 } // namespace kestrane

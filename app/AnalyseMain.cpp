@@ -1,5 +1,6 @@
 // kestrane-analyse: the headless analysis of recorded frames, for scripted and batch work.
 #include "app/AnalyseCommand.h"
+#include "recording/CommandOptions.h"
 
 #include <iostream>
 
@@ -8,5 +9,7 @@ int main(int argc, char** argv) {
     if (kestrane::answerHelpOrVersion(args, std::cout)) {
         return std::cout.flush() ? 0 : 1;
     }
+    // A run stopped with Ctrl-C leaves no temporary file next to its outputs.
+    kestrane::removePendingOutputOnSignal();
     return kestrane::runAnalyseCommand(args, std::cerr);
 }

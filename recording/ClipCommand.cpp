@@ -14,8 +14,6 @@
 
 #include <QGuiApplication>
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 
@@ -28,6 +26,7 @@ struct ClipOptions {
     int maxSinPosition = 5;
     int sinDLimit = 15;
     int objective = 4;
+    bool anySize = false;
     std::string flatField;
     std::string movie;
     std::string clip;
@@ -38,9 +37,9 @@ ClipOptions parseClipOptions(const std::vector<std::string>& args) {
         {"sind", 1}, {"extinction", 2}, {"transmission", 3}};
     static const std::pair<const char*, int> kObjectives[] = {{"4", 4}, {"10", 10}, {"40", 40}};
     ClipOptions o;
-    std::vector<std::string> positional;
+    const CommandArguments split = splitArguments(args);
     bool kindGiven = false;
-    for (const std::string& a : args) {
+    for (const std::string& a : split.options) {
         std::string v;
         if (optionValue(a, "--clip", v)) {
             o.kind = chooseOption(v, "--clip", kKinds);
@@ -53,17 +52,20 @@ ClipOptions parseClipOptions(const std::vector<std::string>& args) {
             o.objective = chooseOption(v, "--objective", kObjectives);
         } else if (optionValue(a, "--flatfield", v)) {
             o.flatField = v;
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw CommandError("kestrane-analyse: unknown option '" + a + "'; " + kClipUsage);
+        } else if (a == "--any-size") {
+            o.anySize = true;
         } else {
-            positional.push_back(a);
+            throw CommandError("kestrane-analyse: unknown option '" + a + "'; " + kClipUsage);
         }
     }
-    if (!kindGiven || positional.size() != 2) {
-        throw CommandError(kClipUsage);
+    if (!kindGiven) {
+        throw CommandError(std::string("kestrane-analyse: --clip=KIND is missing; ") + kClipUsage);
     }
-    o.movie = positional[0];
-    o.clip = positional[1];
+    if (split.files.size() != 2) {
+        throw fileCountError(split.files.size(), "a movie and a clip file", kClipUsage);
+    }
+    o.movie = split.files[0];
+    o.clip = split.files[1];
     return o;
 }
 
@@ -152,6 +154,10 @@ class MovieClipFrames : public RecordingFrames {
 };
 
 int writeClip(const ClipOptions& options, std::ostream& err) {
+    CommandInputs inputs;
+    inputs.add(options.movie, "movie");
+    inputs.add(options.flatField, "flat field");
+    inputs.refuseAsOutput(options.clip);
     MeasurementState& state = measurementState();
     state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
     state.SinDLimit = options.sinDLimit;
@@ -161,39 +167,29 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
         throw CommandError("kestrane-analyse: " + why);
     }
     AviFrameReader reader;
-    std::string note;
-    if (!openMovieToAnalyse(reader, options.movie, why, note)) {
-        throw CommandError("kestrane-analyse: " + why);
-    }
-    if (!note.empty()) {
-        err << "kestrane-analyse: " << note << '\n';
-    }
+    openCommandMovie(reader, options.movie, err);
+    requireCameraFrameSize(reader.width(), reader.height(), "movie '" + options.movie + "'", options.anySize);
 
     const std::unique_ptr<QGuiApplication> app = ensureGuiApplication();
     MovieClipFrames frames(reader, options, err);
-    // Written under a temporary name, so that no damaged or partial clip ever carries the clip's name.
-    const std::string partial = options.clip + ".part";
+    // The recorder writes the temporary file; the clip's name is given to it only when it is complete.
+    PendingOutput clip(options.clip);
     const RecordingResult result =
-        recordAvi(clipPlan(partial, true, reader.frameCount()), frames, aviFileCreator());
+        recordAvi(clipPlan(clip.temporaryPath(), true, reader.frameCount()), frames, aviFileCreator());
     if (result.end != RecordingEnd::Finished) {
-        std::remove(partial.c_str());
         throw CommandError("kestrane-analyse: cannot write clip '" + options.clip + "': " + result.reason);
     }
-    std::error_code renamed;
-    std::filesystem::rename(partial, options.clip, renamed);
-    if (renamed) {
-        std::remove(partial.c_str());
-        throw CommandError("kestrane-analyse: cannot write clip '" + options.clip +
-                           "': " + renamed.message());
-    }
-    err << "kestrane-analyse: " << result.frames << " clip frames written to '" << options.clip << "'\n";
+    clip.commit();
+    err << "kestrane-analyse: " << result.frames << (result.frames == 1 ? " clip frame" : " clip frames")
+        << " written to '" << options.clip << "'\n";
     return 0;
 }
 
 } // namespace
 
 bool isClipCommand(const std::vector<std::string>& args) {
-    return std::any_of(args.begin(), args.end(),
+    const std::vector<std::string> options = splitArguments(args).options;
+    return std::any_of(options.begin(), options.end(),
                        [](const std::string& a) { return a.rfind("--clip", 0) == 0; });
 }
 

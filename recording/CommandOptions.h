@@ -1,10 +1,25 @@
-// What the commands of kestrane-analyse share in reading their options.
+// What the commands of kestrane-analyse share: reading their options, guarding their inputs, writing outputs.
 #pragma once
 
+#include "recording/AviFrames.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <ostream>
+#include <pthread.h>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace kestrane {
 
@@ -13,14 +28,46 @@ struct CommandError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The value of `arg` when it is "<name>=value".
+// The arguments split into options and file names: an argument that starts with "-" (a lone "-" aside) is
+// an option until "--", after which every argument is a file name, so that a file "-x.avi" can be named.
+struct CommandArguments {
+    std::vector<std::string> options;
+    std::vector<std::string> files;
+};
+
+inline CommandArguments splitArguments(const std::vector<std::string>& args) {
+    CommandArguments split;
+    bool optionsEnded = false;
+    for (const std::string& a : args) {
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            split.options.push_back(a);
+        } else {
+            split.files.push_back(a);
+        }
+    }
+    return split;
+}
+
+// The value of `arg` when it is "<name>=value". An empty value, or the name without one, is refused: no
+// option of the tool means anything by an empty value.
 inline bool optionValue(const std::string& arg, const char* name, std::string& value) {
     const std::string prefix = std::string(name) + "=";
-    if (arg.rfind(prefix, 0) != 0) {
+    if (arg != name && arg.rfind(prefix, 0) != 0) {
         return false;
+    }
+    if (arg.size() <= prefix.size()) {
+        throw CommandError(std::string("kestrane-analyse: ") + name + " needs a value (" + prefix + "...)");
     }
     value = arg.substr(prefix.size());
     return true;
+}
+
+// The refusal of a wrong number of file names, with the usage line of the command.
+inline CommandError fileCountError(std::size_t given, const char* needed, const char* usage) {
+    return CommandError("kestrane-analyse: " + std::string(needed) + " expected, " + std::to_string(given) +
+                        " given; " + usage);
 }
 
 // One value out of a fixed list; `option` names the option in the message.
@@ -39,6 +86,24 @@ T chooseOption(const std::string& text, const char* option, const std::pair<cons
                        "'");
 }
 
+// A whole number written plainly: decimal digits, led by one minus sign only when `negative` allows it (no
+// plus sign, no blanks). False when the text is not one or lies outside [low, high].
+inline bool plainWholeNumber(const std::string& text, bool negative, std::int64_t low, std::int64_t high,
+                             std::int64_t& value) {
+    const std::size_t first = negative && !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == first || text.size() - first > 18 ||
+        !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(first), text.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    std::int64_t v = 0;
+    for (std::size_t i = first; i < text.size(); ++i) {
+        v = v * 10 + (text[i] - '0');
+    }
+    value = first == 1 ? -v : v;
+    return value >= low && value <= high;
+}
+
 // The position 1..5 of the display scale --maxsin names (0.2 to 1.0; "1" stands for 1.0).
 inline int maxSinPosition(const std::string& text) {
     static const std::pair<const char*, int> kScales[] = {
@@ -48,18 +113,238 @@ inline int maxSinPosition(const std::string& text) {
 
 // The |sin δ| limit --sindlimit names: a whole number from 0 to 40.
 inline int sinDLimitOption(const std::string& text) {
-    std::size_t used = 0;
-    int limit = -1;
-    try {
-        limit = std::stoi(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size() || limit < 0 || limit > 40) {
+    std::int64_t limit = 0;
+    if (!plainWholeNumber(text, false, 0, 40, limit)) {
         throw CommandError("kestrane-analyse: --sindlimit must be a whole number from 0 to 40, not '" + text +
                            "'");
     }
-    return limit;
+    return static_cast<int>(limit);
+}
+
+// Opens a movie to read its frames; a refusal says why in words, the AVI code in brackets. The note of the
+// open (chunks skipped, an unfinished file) goes to `err`.
+inline void openCommandMovie(AviFrameReader& reader, const std::string& path, std::ostream& err) {
+    std::string why;
+    std::string note;
+    if (!openMovieToAnalyse(reader, path, why, note)) {
+        // A file that cannot be opened at all is described by its code; the other refusals are words already.
+        AviFrameReader probe;
+        if (const AviResult code = probe.open(path); code != kAviOk) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
+            why = "cannot read movie '" + path +
+                  "': " + (probe.refusal().empty() ? aviResultText(code) : probe.refusal()) + " (AVI error " +
+                  hex + ")";
+        }
+        throw CommandError("kestrane-analyse: " + why);
+    }
+    if (!note.empty()) {
+        err << "kestrane-analyse: " << note << '\n';
+    }
+}
+
+// The analysis takes whole camera frames; anything else is refused unless --any-size asked for it.
+inline void requireCameraFrameSize(int width, int height, const std::string& what, bool anySize) {
+    if (!anySize && (width != 640 || height != 480)) {
+        throw CommandError(
+            "kestrane-analyse: " + what + " is " + std::to_string(width) + " x " + std::to_string(height) +
+            " pixels, but the analysis takes 640 x 480 frames (--any-size analyses it anyway)");
+    }
+}
+
+// The files a command reads, by device and inode, so that an output reached through a link or another path
+// is still recognised as one of them.
+class CommandInputs {
+  public:
+    // Adds an input (none when `path` is empty). One that cannot be opened is refused with the system's
+    // reason, which the readers behind the commands do not give.
+    void add(const std::string& path, const char* role) {
+        if (path.empty()) {
+            return;
+        }
+        // O_NONBLOCK: a named pipe given as input must not hang the check.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        std::string reason;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            reason = std::strerror(errno);
+        } else if (!S_ISREG(st.st_mode)) {
+            // A pipe or device would hang or feed the readers endlessly; a folder holds no frames.
+            reason = "it is not a regular file";
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!reason.empty()) {
+            throw CommandError(std::string("kestrane-analyse: cannot read ") + role + " '" + path +
+                               "': " + reason);
+        }
+        inputs_.push_back({st.st_dev, st.st_ino, path, role});
+    }
+
+    // Refuses an output that is one of the inputs: writing it would destroy what is being read.
+    void refuseAsOutput(const std::string& output) const {
+        struct stat st {};
+        if (inputs_.empty() || ::stat(output.c_str(), &st) != 0) {
+            return;
+        }
+        for (const Input& in : inputs_) {
+            if (in.device == st.st_dev && in.inode == st.st_ino) {
+                throw CommandError("kestrane-analyse: the output '" + output + "' is the " + in.role + " '" +
+                                   in.path + "'; refusing to write over it");
+            }
+        }
+    }
+
+  private:
+    struct Input {
+        dev_t device;
+        ino_t inode;
+        std::string path;
+        const char* role;
+    };
+    std::vector<Input> inputs_;
+};
+
+// The temporary file of the output being written, for a signal handler to remove when the run is stopped.
+inline char gPendingOutput[4096];
+inline volatile std::sig_atomic_t gPendingOutputSet = 0;
+
+// Holds back the signals that stop a run while the temporary file and its record are changed together: a
+// signal is delivered as a system call returns, so it would otherwise find a file just created but not yet
+// recorded.
+class StopSignalsHeld {
+  public:
+    StopSignalsHeld() {
+        sigset_t stop;
+        sigemptyset(&stop);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&stop, signal);
+        }
+        pthread_sigmask(SIG_BLOCK, &stop, &saved_);
+    }
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+    ~StopSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+  private:
+    sigset_t saved_;
+};
+
+// An output file written under a temporary name in its own folder and renamed into place only when
+// complete, so that a failed or interrupted run neither leaves a half file under the final name nor
+// destroys the file that was there.
+class PendingOutput {
+  public:
+    // Reserves a fresh temporary name next to `path` (the file is created, empty, and kept open for write).
+    explicit PendingOutput(std::string path) : path_(std::move(path)) {
+        static std::mt19937 random{std::random_device{}()};
+        static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            std::string name = path_ + ".tmp-";
+            for (int i = 0; i < 6; ++i) {
+                name += kLetters[random() % 36];
+            }
+            const StopSignalsHeld held;
+            // O_EXCL: a temporary name never opens an existing file, which may be one of the inputs.
+            fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ >= 0) {
+                temp_ = std::move(name);
+                record(temp_);
+            } else if (errno != EEXIST) {
+                fail(errno);
+            }
+        }
+        if (fd_ < 0) {
+            fail(EEXIST);
+        }
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    ~PendingOutput() {
+        closeFile();
+        const StopSignalsHeld held;
+        if (!temp_.empty()) {
+            ::unlink(temp_.c_str());
+        }
+        record("");
+    }
+
+    // Where the output is written until `commit`.
+    const std::string& temporaryPath() const { return temp_; }
+
+    // Writes the whole content into the temporary file.
+    void write(const std::vector<std::uint8_t>& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                // A write that moves nothing without an error has run out of room.
+                fail(n < 0 ? errno : ENOSPC);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    // Puts the finished file in place of `path`.
+    void commit() {
+        // Errors of delayed writes (a full disk on some file systems) show only at the close.
+        if (!closeFile()) {
+            fail(errno);
+        }
+        const StopSignalsHeld held;
+        if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+            fail(errno);
+        }
+        temp_.clear();
+        record("");
+    }
+
+  private:
+    // What the signal handler removes; a name too long for its buffer is left to the destructor.
+    static void record(const std::string& temp) {
+        gPendingOutputSet = 0;
+        if (!temp.empty() && temp.size() < sizeof gPendingOutput) {
+            std::memcpy(gPendingOutput, temp.c_str(), temp.size() + 1);
+            gPendingOutputSet = 1;
+        }
+    }
+    bool closeFile() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+    [[noreturn]] void fail(int code) const {
+        throw CommandError("kestrane-analyse: cannot write '" + path_ + "': " + std::strerror(code));
+    }
+
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
+// Writes a whole output file through a temporary name.
+inline void writeOutputFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    PendingOutput out(path);
+    out.write(bytes);
+    out.commit();
+}
+
+// On SIGINT, SIGTERM or SIGHUP the temporary file being written is removed before the tool ends as the
+// signal demands.
+inline void removePendingOutputOnSignal() {
+    static const auto handler = [](int signal) {
+        if (gPendingOutputSet != 0) {
+            ::unlink(gPendingOutput);
+        }
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    };
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, +handler);
+    }
 }
 
 } // namespace kestrane

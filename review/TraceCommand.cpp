@@ -2,13 +2,11 @@
 #include "review/TraceCommand.h"
 
 #include "analysis/MeasurementState.h"
-#include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 #include "recording/CommandOptions.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
-#include <cstdio>
 #include <ostream>
 #include <stdexcept>
 
@@ -25,19 +23,10 @@ struct TraceOptions {
     std::string out;
 };
 
-bool startsWith(const std::string& s, const char* prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
+// An edge of the region: a whole number, negative when the region reaches left of or above the picture.
 std::int32_t parseEdge(const std::string& text, const std::string& whole) {
-    std::size_t used = 0;
-    long long v = 0;
-    try {
-        v = std::stoll(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size() || v < INT32_MIN || v > INT32_MAX) {
+    std::int64_t v = 0;
+    if (!plainWholeNumber(text, true, INT32_MIN, INT32_MAX, v)) {
         throw CommandError("kestrane-analyse: --trace needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" +
                            whole + "'");
     }
@@ -67,36 +56,39 @@ TraceOptions parseTraceOptions(const std::vector<std::string>& args) {
 
     TraceOptions o;
     bool haveRegion = false;
-    std::vector<std::string> positional;
-    for (const std::string& a : args) {
-        if (startsWith(a, "--trace=")) {
-            o.region = parseRegion(a.substr(8));
+    const CommandArguments split = splitArguments(args);
+    for (const std::string& a : split.options) {
+        std::string v;
+        if (optionValue(a, "--trace", v)) {
+            o.region = parseRegion(v);
             haveRegion = true;
-        } else if (startsWith(a, "--quantity=")) {
-            o.quantity = chooseOption(a.substr(11), "--quantity", kQuantities);
-        } else if (startsWith(a, "--maxsin=")) {
-            o.maxSinPosition = maxSinPosition(a.substr(9));
-        } else if (startsWith(a, "--timestep=")) {
-            o.offlineMovie = chooseOption(a.substr(11), "--timestep", kTimeSteps);
-        } else if (startsWith(a, "-") && a.size() > 1) {
-            throw CommandError("kestrane-analyse: unknown option '" + a + "' with --trace; " + kTraceUsage);
+        } else if (optionValue(a, "--quantity", v)) {
+            o.quantity = chooseOption(v, "--quantity", kQuantities);
+        } else if (optionValue(a, "--maxsin", v)) {
+            o.maxSinPosition = maxSinPosition(v);
+        } else if (optionValue(a, "--timestep", v)) {
+            o.offlineMovie = chooseOption(v, "--timestep", kTimeSteps);
         } else {
-            positional.push_back(a);
+            throw CommandError("kestrane-analyse: unknown option '" + a + "' with --trace; " + kTraceUsage);
         }
     }
-    if (!haveRegion || positional.size() != 2) {
-        throw CommandError(kTraceUsage);
+    if (!haveRegion) {
+        throw CommandError(std::string("kestrane-analyse: --trace=LEFT,TOP,RIGHT,BOTTOM is missing; ") +
+                           kTraceUsage);
     }
-    o.movie = positional[0];
-    o.out = positional[1];
+    if (split.files.size() != 2) {
+        throw fileCountError(split.files.size(), "a movie and a CSV file", kTraceUsage);
+    }
+    o.movie = split.files[0];
+    o.out = split.files[1];
     return o;
 }
 
 } // namespace
 
 bool isTraceCommand(const std::vector<std::string>& args) {
-    for (const std::string& a : args) {
-        if (a == "--trace" || startsWith(a, "--trace=")) {
+    for (const std::string& a : splitArguments(args).options) {
+        if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
             return true;
         }
     }
@@ -106,17 +98,11 @@ bool isTraceCommand(const std::vector<std::string>& args) {
 int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
     try {
         const TraceOptions o = parseTraceOptions(args);
+        CommandInputs inputs;
+        inputs.add(o.movie, "movie");
+        inputs.refuseAsOutput(o.out);
         AviFrameReader reader;
-        if (const AviResult opened = reader.open(o.movie); opened != kAviOk) {
-            char code[16];
-            std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-            throw CommandError("kestrane-analyse: cannot read movie '" + o.movie + "' (AVI error " + code +
-                               ")");
-        }
-        if (reader.frameCount() <= 0) {
-            // The window's plot cannot span a movie without frames either.
-            throw CommandError("kestrane-analyse: movie '" + o.movie + "' has no frames");
-        }
+        openCommandMovie(reader, o.movie, err);
 
         const MeasurementState& state = measurementState();
         // The same extended values the window computes from its controls.
@@ -134,16 +120,15 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
             }
             trace.step(source.frame().view(), o.region, source.frameIndex(), step.shownFrame, settings);
         }
-        std::string error;
         const std::string csv = traceCsv(trace.points());
-        if (!writeFileReplacing(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()), error)) {
-            throw CommandError("kestrane-analyse: " + error);
-        }
+        writeOutputFile(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()));
         return 0;
-    } catch (const std::exception& e) {
+    } catch (const CommandError& e) {
         err << e.what() << '\n';
-        return 2;
+    } catch (const std::exception& e) {
+        err << "kestrane-analyse: " << e.what() << '\n';
     }
+    return 2;
 }
 
 } // namespace kestrane

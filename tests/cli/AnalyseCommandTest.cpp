@@ -3,13 +3,19 @@
 #include "analysis/MeasurementState.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFile.h"
+#include "recording/CommandOptions.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace kestrane {
 namespace {
@@ -56,6 +62,14 @@ class AnalyseCommand : public ::testing::Test {
     int run(std::vector<std::string> args) {
         err.str("");
         return runAnalyseCommand(args, err);
+    }
+
+    // Runs a command that must be refused: exit 2 and one line on stderr that holds `reason`.
+    void expectRefusal(const std::vector<std::string>& args, const std::string& reason) {
+        EXPECT_EQ(run(args), 2) << args.back();
+        const std::string text = err.str();
+        EXPECT_NE(text.find(reason), std::string::npos) << text;
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
     }
 
     fs::path dir;
@@ -120,6 +134,7 @@ TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
     Bitmap small(320, 240, 24);
     std::string error;
     ASSERT_TRUE(writeBmpFile(path("small.bmp"), small, error));
+    ASSERT_EQ(::mkfifo(path("pipe.bmp").c_str(), 0600), 0);
     const std::vector<std::vector<std::string>> cases = {
         {path("missing.bmp"), path("out")},
         {path("garbage.bmp"), path("out")},
@@ -131,6 +146,9 @@ TEST_F(AnalyseCommand, RefusesBadInputWithOneLineAndWritesNothing) {
         {frame},
         {"--flatfield=" + path("missing.bmp"), frame, path("out")},
         {"--flatfield=" + path("small.bmp"), frame, path("out")},
+        // A pipe would hang the reader, a folder holds no frame.
+        {path("pipe.bmp"), path("out")},
+        {dir.string(), path("out")},
     };
     for (const auto& args : cases) {
         EXPECT_EQ(run(args), 2) << args.front();
@@ -209,10 +227,30 @@ TEST_F(AnalyseCommand, AnalysesEveryFrameOfAMovie) {
     EXPECT_NE(err.str().find("3 of 3 frames"), std::string::npos);
 }
 
+// The analysis takes camera frames: a 1 × 1 movie would turn every few bytes into three 76 KB maps.
+TEST_F(AnalyseCommand, RefusesInputsOfAnotherSizeUnlessAskedTo) {
+    writeMovie(path("tiny.avi"), 1, 1, 3);
+    std::string error;
+    ASSERT_TRUE(writeBmpFile(path("small.bmp"), Bitmap(320, 240, 24), error)) << error;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{path("tiny.avi"), path("out")}, "movie '" + path("tiny.avi") + "' is 1 x 1 pixels"},
+        {{path("small.bmp"), path("out")}, "frame '" + path("small.bmp") + "' is 320 x 240 pixels"},
+        {{"--clip=sind", path("tiny.avi"), path("out")}, "is 1 x 1 pixels, but the analysis takes 640 x 480"},
+    };
+    for (const auto& [args, reason] : cases) {
+        expectRefusal(args, reason);
+        EXPECT_FALSE(fs::exists(dir / "out")) << args.front();
+    }
+    ASSERT_EQ(run({"--any-size", path("tiny.avi"), path("out")}), 0) << err.str();
+    EXPECT_TRUE(fs::exists(dir / "out" / "transmission-00002.pgm"));
+    ASSERT_EQ(run({"--any-size", path("small.bmp"), path("frame")}), 0) << err.str();
+    EXPECT_TRUE(fs::exists(dir / "frame" / "transmission.bmp"));
+}
+
 TEST_F(AnalyseCommand, MovieFramesOfAnotherSizeReadZeroOutsideTheirPixels) {
     // A 370 × 240 clip holds Quadrant A and 50 columns of B; everything else reads as 0.
     writeMovie(path("clip.avi"), 370, 240, 1);
-    ASSERT_EQ(run({path("clip.avi"), path("out")}), 0) << err.str();
+    ASSERT_EQ(run({"--any-size", path("clip.avi"), path("out")}), 0) << err.str();
     const auto bytes = readAll(dir / "out" / "transmission-00000.pgm");
     const std::size_t bottomRow = bytes.size() - 320;
     EXPECT_EQ(bytes[bottomRow], (100 + 148) / 4); // a' = 148 from a = 120
@@ -249,10 +287,7 @@ TEST_F(AnalyseCommand, RefusesMoviesWithoutAWholeFrameOrWithoutColours) {
         {{path("palette.avi"), path("out")}, "without their colour table"},
     };
     for (const auto& [args, reason] : cases) {
-        EXPECT_EQ(run(args), 2) << args.front();
-        const std::string text = err.str();
-        EXPECT_NE(text.find(reason), std::string::npos) << text;
-        EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+        expectRefusal(args, reason);
         EXPECT_FALSE(fs::exists(dir / "out")) << args.front();
     }
 }
@@ -269,6 +304,157 @@ TEST_F(AnalyseCommand, ARecordingCutInsideItsLastFrameGivesItsWholeFrames) {
     EXPECT_FALSE(fs::exists(dir / "out" / "sind-00002.pgm"));
     EXPECT_NE(err.str().find("skipped 1 chunk without a whole frame"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("2 of 2 frames"), std::string::npos) << err.str();
+}
+
+// Temporary files of outputs left anywhere under `root`.
+std::vector<std::string> temporaryFiles(const fs::path& root) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.path().filename().string().find(".tmp-") != std::string::npos) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+// Numbers are digits with a minus only where a negative means something, no option takes an empty value,
+// and "--" lets a file name start with "-".
+TEST_F(AnalyseCommand, ReadsOptionsStrictly) {
+    writeFrame("-x.bmp");
+    writeMovie(path("-m.avi"), 640, 480, 3);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* said;
+    } cases[] = {
+        {{"--flatfield=", "--", "-x.bmp", "out"}, 2, "--flatfield needs a value"},
+        {{"--flatfield", "--", "-x.bmp", "out"}, 2, "--flatfield needs a value"},
+        {{"--clip=sind", "--flatfield=", "--", "-m.avi", "c.avi"}, 2, "--flatfield needs a value"},
+        {{"--maxsin=", "--", "-x.bmp", "out"}, 2, "--maxsin needs a value"},
+        {{"--trace=1,2,3,4", "--quantity=", "--", "-m.avi", "t.csv"}, 2, "--quantity needs a value"},
+        {{"--sindlimit=+5", "--", "-x.bmp", "out"}, 2, "--sindlimit must be a whole number from 0 to 40"},
+        {{"--sindlimit= 5", "--", "-x.bmp", "out"}, 2, "--sindlimit must be"},
+        {{"--sindlimit=5 ", "--", "-x.bmp", "out"}, 2, "--sindlimit must be"},
+        {{"--sindlimit=-0", "--", "-x.bmp", "out"}, 2, "--sindlimit must be"},
+        {{"--clip=sind", "--sindlimit=+5", "--", "-m.avi", "c.avi"}, 2, "--sindlimit must be"},
+        {{"--trace=+1,2,3,4", "--", "-m.avi", "t.csv"}, 2, "--trace needs four whole numbers"},
+        {{"--trace=1, 2,3,4", "--", "-m.avi", "t.csv"}, 2, "--trace needs four whole numbers"},
+        {{"--trace=1,2,3,--4", "--", "-m.avi", "t.csv"}, 2, "--trace needs four whole numbers"},
+        {{"-x.bmp", "out"}, 2, "unknown option '-x.bmp'"},
+        {{"--", "-x.bmp"}, 2, "an input file and an output folder expected, 1 given"},
+        {{"--any-size", "--trace=0,0,1,1", "--", "-m.avi", "t.csv"}, 2, "unknown option '--any-size'"},
+        {{"--sindlimit=05", "--", "-x.bmp", "out"}, 0, ""},
+        {{"--trace=-3,-0,3,4", "--", "-m.avi", "t.csv"}, 0, ""},
+        {{"--clip=sind", "--", "-m.avi", "-c.avi"}, 0, "1 clip frame written to '-c.avi'"},
+        // A file named like an option after "--" is a file, whatever command it names.
+        {{"--", "-m.avi", "--trace=1,2,3,4"}, 0, "3 of 3 frames"},
+    };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    for (const auto& c : cases) {
+        if (c.status == 2) {
+            expectRefusal(c.args, c.said);
+        } else {
+            EXPECT_EQ(run(c.args), 0) << c.args.front() << ": " << err.str();
+            EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
+        }
+    }
+    fs::current_path(before);
+    EXPECT_TRUE(fs::exists(dir / "-c.avi"));
+    EXPECT_TRUE(fs::exists(dir / "--trace=1,2,3,4" / "sind-00002.pgm"));
+    std::ostringstream help;
+    EXPECT_FALSE(answerHelpOrVersion({"--", "--help"}, help));
+}
+
+// An output that is one of the inputs, by any name, is refused before anything is written.
+TEST_F(AnalyseCommand, RefusesToWriteOverItsInput) {
+    writeMovie(path("movie.avi"), 640, 480, 2);
+    const std::string frame = writeFrame("frame.bmp");
+    fs::create_directories(dir / "sub");
+    fs::create_directories(dir / "out");
+    fs::create_hard_link(dir / "movie.avi", dir / "hard.csv");
+    fs::create_symlink(dir / "movie.avi", dir / "soft.avi");
+    fs::copy_file(frame, dir / "out" / "sind.bmp");
+    fs::copy_file(frame, dir / "out" / "extinction.bmp");
+    fs::create_hard_link(dir / "movie.avi", dir / "out" / "transmission-00001.pgm");
+    const std::string around = (dir / "sub" / ".." / "movie.avi").string();
+    const std::vector<std::string> cases[] = {
+        {"--trace=0,0,10,10", path("movie.avi"), path("movie.avi")},
+        {"--trace=0,0,10,10", path("movie.avi"), path("hard.csv")},
+        {"--trace=0,0,10,10", path("movie.avi"), path("soft.avi")},
+        {"--clip=sind", path("movie.avi"), around},
+        {"--clip=sind", "--flatfield=" + path("out/sind.bmp"), path("movie.avi"), path("out/sind.bmp")},
+        {(dir / "out" / "sind.bmp").string(), path("out")},
+        {"--flatfield=" + path("out/extinction.bmp"), frame, path("out")},
+        {path("movie.avi"), path("out")},
+    };
+    const auto snapshot = [&] {
+        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            files.emplace_back(entry.path().string(),
+                               entry.is_regular_file() ? readAll(entry.path()) : std::vector<std::uint8_t>{});
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    const auto original = snapshot();
+    for (const auto& args : cases) {
+        expectRefusal(args, "; refusing to write over it");
+        EXPECT_TRUE(snapshot() == original) << args.back();
+    }
+}
+
+// A run that fails while writing leaves the old output as it was and no temporary file.
+TEST_F(AnalyseCommand, AFailedWriteKeepsTheOldOutput) {
+    writeMovie(path("movie.avi"), 640, 480, 3);
+    const std::string frame = writeFrame("frame.bmp");
+    fs::create_directories(dir / "out");
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    for (const char* name : {"clip.avi", "out/sind.pgm", "out/sind-00000.pgm"}) {
+        writeAll(dir / name, old);
+    }
+    const std::vector<std::string> cases[] = {
+        {"--clip=sind", path("movie.avi"), path("clip.avi")},
+        {frame, path("out")},
+        {path("movie.avi"), path("out")},
+    };
+    // Files may grow to 64 KiB: a clip frame (355 KB) and a map (76 KB) both exceed it.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& args : cases) {
+        rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int status = run(args);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        EXPECT_EQ(status, 2) << args.back();
+        const std::string text = err.str();
+        EXPECT_NE(text.find("File too large"), std::string::npos) << text;
+        EXPECT_EQ(readAll(dir / "clip.avi"), old);
+        EXPECT_EQ(readAll(dir / "out" / "sind.pgm"), old);
+        EXPECT_EQ(readAll(dir / "out" / "sind-00000.pgm"), old);
+        EXPECT_TRUE(temporaryFiles(dir).empty()) << temporaryFiles(dir).front();
+    }
+    std::signal(SIGXFSZ, previous);
+}
+
+// A run stopped by a signal removes the temporary file it was writing.
+TEST_F(AnalyseCommand, AStoppedRunLeavesNoTemporaryFile) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        removePendingOutputOnSignal();
+        PendingOutput out(path("out.csv"));
+        out.write({'1', '\n'});
+        std::raise(SIGTERM);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(temporaryFiles(dir).empty());
+    EXPECT_FALSE(fs::exists(dir / "out.csv"));
 }
 
 TEST_F(AnalyseCommand, TheProgramItselfExitsWithTwoOnAMissingFile) {
