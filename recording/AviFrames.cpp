@@ -155,8 +155,9 @@ bool openMovieToAnalyse(AviFrameReader& reader, const std::string& fileName, std
     if (const AviResult opened = reader.open(fileName); opened != kAviOk) {
         char code[16];
         std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(opened));
-        why = "cannot read movie '" + fileName + "'" +
-              (reader.refusal().empty() ? "" : ": " + reader.refusal()) + " (AVI error " + code + ")";
+        why = "cannot read movie '" + fileName +
+              "': " + (reader.refusal().empty() ? aviResultText(opened) : reader.refusal()) + " (AVI error " +
+              code + ")";
         return false;
     }
     const std::uint32_t skipped = reader.skippedChunks();

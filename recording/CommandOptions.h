@@ -127,15 +127,6 @@ inline void openCommandMovie(AviFrameReader& reader, const std::string& path, st
     std::string why;
     std::string note;
     if (!openMovieToAnalyse(reader, path, why, note)) {
-        // A file that cannot be opened at all is described by its code; the other refusals are words already.
-        AviFrameReader probe;
-        if (const AviResult code = probe.open(path); code != kAviOk) {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
-            why = "cannot read movie '" + path +
-                  "': " + (probe.refusal().empty() ? aviResultText(code) : probe.refusal()) + " (AVI error " +
-                  hex + ")";
-        }
         throw CommandError("kestrane-analyse: " + why);
     }
     if (!note.empty()) {
