@@ -579,9 +579,13 @@ TEST_P(RecordingFault, EndsTheRecordingWithAMessageAndAPlayableFile) {
     EXPECT_GE(clip.frames.size(), 3u);
     EXPECT_LE(clip.frames.size(), 6u);
     ASSERT_FALSE(dialogs.messages.isEmpty());
-    EXPECT_EQ(dialogs.messages.last(), QStringLiteral("%1%2 keeps the %3 frames recorded before.")
-                                           .arg(QString::fromUtf8(f.message), file)
-                                           .arg(clip.frames.size()));
+    const QString ended = QStringLiteral("%1%2 keeps the %3 frames recorded before.")
+                              .arg(QString::fromUtf8(f.message), file)
+                              .arg(clip.frames.size());
+    // A loaded machine may take some frames of the own recorder late; that is said on a line of its own.
+    const QString said = dialogs.messages.last();
+    EXPECT_TRUE(said == ended || (said.startsWith(ended + "\n") && said.contains("taken late")))
+        << said.toStdString();
     EXPECT_EQ(measurementState().RecordingActive, 0);
 }
 
