@@ -1,5 +1,4 @@
-// The main window's controls, named after the window layout (also their object names), built in
-// TForm1Layout.cpp.
+// The main window's controls, named as in its layout (and as their object names).
 #pragma once
 
 #include "app/Controls.h"
