@@ -3,7 +3,6 @@
 
 #include "analysis/MeasurementState.h"
 #include "app/ImageConversion.h"
-#include "app/TForm1.h"
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureWindow.h"
 #include "recording/AviFile.h"
@@ -18,9 +17,9 @@ class LiveCapture : public CaptureSeam {
     explicit LiveCapture(kestrane::CameraSelection selection)
         : selection_(std::move(selection)), connection_(kestrane::measurementState()) {}
 
-    bool startUp(TForm1& form) override {
+    bool startUp(QWidget& previewPanel) override {
         connection_.FormCreate(
-            kestrane::captureWindowFactory(form.Panel2, kestrane::driverFactory(selection_)));
+            kestrane::captureWindowFactory(&previewPanel, kestrane::driverFactory(selection_)));
         return kestrane::measurementState().CaptureReady == 1;
     }
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class TForm1;
+class QWidget;
 
 // How a streaming capture into a file has ended.
 struct SequenceEnd {
@@ -25,9 +25,10 @@ struct SequenceEnd {
 class CaptureSeam {
   public:
     virtual ~CaptureSeam() = default;
-    // The capture start-up of the window's creation (preview inside Panel2, driver, frame buffers). True when
-    // frames can be grabbed from now on; a failure is silent and the program runs without a camera.
-    virtual bool startUp(TForm1& form) = 0;
+    // The capture start-up of the window's creation (preview inside `previewPanel`, the window's Panel2;
+    // driver; frame buffers). True when frames can be grabbed from now on; a failure is silent and the
+    // program runs without a camera.
+    virtual bool startUp(QWidget& previewPanel) = 0;
     // Grabs one frame and makes `frame` (the picture of Image1) a copy of it.
     virtual void grabFrame(QImage& frame) = 0;
     // Grabs one frame in the pixel format in which the camera delivered it; false when none arrived.
@@ -53,7 +54,7 @@ class CaptureSeam {
 // No camera: the start-up fails silently and nothing is ever grabbed.
 class NoCapture : public CaptureSeam {
   public:
-    bool startUp(TForm1&) override { return false; }
+    bool startUp(QWidget&) override { return false; }
     void grabFrame(QImage&) override {}
     bool grabRaw(kestrane::Bitmap&) override { return false; }
     void formatDialog() override {}
@@ -66,7 +67,7 @@ class StillFrameCapture : public CaptureSeam {
     // `source` names where the frame came from, for the caption when it could not be read.
     explicit StillFrameCapture(QImage frame, std::string source = {})
         : frame_(std::move(frame)), source_(std::move(source)) {}
-    bool startUp(TForm1&) override { return !frame_.isNull(); }
+    bool startUp(QWidget&) override { return !frame_.isNull(); }
     std::string failureReason() const override {
         return frame_.isNull() && !source_.empty() ? source_ + ": not a picture that can be read" : "";
     }

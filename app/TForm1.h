@@ -4,6 +4,8 @@
 #include "app/CaptureSeam.h"
 #include "app/Controls.h"
 #include "app/OfflineFrames.h"
+#include "app/RecordingHost.h"
+#include "app/TForm1Controls.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
@@ -13,28 +15,12 @@
 #include <QMainWindow>
 #include <memory>
 
-class AviPlayer;
-class QCheckBox;
-class QFrame;
-class QLabel;
-class QPushButton;
-class QRadioButton;
-class QSlider;
-class QTabWidget;
-class QTimer;
-
-namespace kestrane {
-class TMathImage;
-} // namespace kestrane
-
-// Filter and default extension of a file dialog the window opens through the dialogs seam.
-struct FileDialogSetup {
-    QString filter;
-    QString defaultExtension;
-};
-
-class TForm1 : public QMainWindow {
+// The controls are private: handlers and layout name them directly, tests reach them through TForm1Probe,
+// and the recorders see the window only as their RecordingHost.
+class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost {
     Q_OBJECT
+    friend class TForm1Probe;
+
   public:
     // `capture` is the camera (none when null); FormCreate runs here, at the end of construction.
     explicit TForm1(std::unique_ptr<CaptureSeam> capture = nullptr, QWidget* parent = nullptr);
@@ -72,112 +58,6 @@ class TForm1 : public QMainWindow {
     // Enabling an enabled timer leaves its running interval alone.
     void setTimer2Enabled(bool enabled);
 
-    // Controls, with the names of the window layout (also their object names).
-    QTabWidget* PageControl1;
-    QWidget* TabSheet3;
-    QWidget* TabSheet1;
-    QWidget* TabSheet2;
-    QWidget* AnalyseData;
-
-    // "HowTo"
-    QFrame* Panel4;
-    QPushButton* Format;
-    QPushButton* Features;
-
-    // "Kestrane"
-    TImage* Image1;
-    TGroupBox* GroupBox1;
-    TImage* Image2;
-    TImage* legend1;
-    TGroupBox* GroupBox2;
-    TImage* Image3;
-    TImage* legend2;
-    TGroupBox* GroupBox3;
-    TImage* Image4;
-    TImage* legend3;
-    TGroupBox* GroupBox5;
-    QCheckBox* sindVisible;
-    QCheckBox* extinctionVisible;
-    QCheckBox* absorptionVisible;
-    QCheckBox* showazimuthinSind;
-    QCheckBox* showAzimuthInExtinction;
-    QCheckBox* gong;
-    QLabel* Label6;
-    QSlider* TrackBar2;
-    QLabel* sindthreshholdcaption;
-    QSlider* sindthreshhold1;
-    QRadioButton* ob4;
-    QRadioButton* Ob10;
-    QRadioButton* Ob40;
-    TGroupBox* GroupBox7;
-    QPushButton* SaveSineD;
-    QPushButton* SaveExtinction;
-    QPushButton* SaveTransmission;
-    QLabel* Label5;
-    QSlider* TrackBar1;
-    QLabel* Label15;
-    QLabel* Label13;
-    QSlider* TrackBar5;
-    QLabel* Label14;
-    TGroupBox* GroupBox8;
-    QCheckBox* Offline;
-    QPushButton* Button1;
-    QLabel* Label7;
-    QLabel* Label8;
-    TGroupBox* GroupBox4;
-    AviPlayer* Animate1;
-    TGroupBox* GroupBox9;
-    QPushButton* LoadAVI;
-    QPushButton* StopMovie;
-    QLabel* Label10;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-
-    // "Preview"
-    QFrame* Panel2;
-    TGroupBox* GroupBox6;
-    QPushButton* SaveVideo;
-    QLabel* Label9;
-    QSlider* TrackBar3;
-    QLabel* Label18;
-    QLabel* Label17;
-    QSlider* TrackBar6;
-    QLabel* Label16;
-    QCheckBox* Offlinegong;
-    QPushButton* Intensitycorrection;
-    QPushButton* VideoFilename;
-
-    // "Analyse Data"
-    TGroupBox* GroupBox10;
-    TImage* Image5;
-    TGroupBox* SelectMovie;
-    QPushButton* ShowMovie;
-    QCheckBox* SingleFrames;
-    TUpDown* UpDown1;
-    QPushButton* saveimage;
-    TGroupBox* GroupBox11;
-    kestrane::TMathImage* MathImage1;
-    QLabel* Label11;
-    TGroupBox* GroupBox12;
-    QPushButton* ClearGraph;
-    QPushButton* SaveXtplot;
-    QCheckBox* TypeOfflineMovie;
-    QRadioButton* RadioButton1;
-    QRadioButton* RadioButton2;
-    QRadioButton* RadioButton3;
-    QSlider* TrackBar4;
-    QLabel* Label12;
-    TImage* Image6;
-
-    // Components without a window.
-    QTimer* Timer1;
-    QTimer* Timer2;
-    QTimer* Timer3;
-    FileDialogSetup OpenDialog1;
-    FileDialogSetup SaveDialog1;
-
   protected:
     // Steps 6 to 12 of the analysis pass: the frame of Image1 analysed and the maps drawn.
     virtual void analyseAndRender();
@@ -187,14 +67,17 @@ class TForm1 : public QMainWindow {
     void moveEvent(QMoveEvent* event) override;
 
   private:
+    // The pages, controls and timers of the window layout, and the geometry its activation restores
+    // (TForm1Layout.cpp).
+    void buildControls();
     void buildHowToPage();
     void buildMainPage();
     void buildSettings();
     void buildClipAndOfflineBoxes();
     void buildPreviewPage();
     void buildAnalysePage();
-    void connectHandlers();
     void placeFixedGeometry();
+    void connectHandlers();
     void pageShown(QWidget* page);
     void windowActivated(QWidget* window);
     void firstActivation();
@@ -242,6 +125,11 @@ class TForm1 : public QMainWindow {
 
   private:
     void connectRecordingHandlers();
+    void runPass() override;
+    const QImage& mapPicture(std::int32_t kind) override;
+    const QImage& legendPicture(std::int32_t kind) override;
+    void showOfflineFrame(const QImage& frame, std::int32_t index) override;
+    void repaintNow() override;
     void clipButton(int kind);
     // Shows the clip in GroupBox4; false (and no box) when it cannot be played.
     bool playClip(const QString& fileName);

@@ -120,13 +120,15 @@ struct ClipKindView {
 // The analysis pass and the clip picture of one map, once per frame, live or from the offline file.
 class ClipFrames : public kestrane::RecordingFrames {
   public:
-    ClipFrames(TForm1& form, OfflineFrames& offline, RecordingSession& session, const ClipKindView& view,
-               bool fromFile)
-        : form_(form), offline_(offline), session_(session), view_(view), fromFile_(fromFile) {}
+    // `pauseMs` is the wait before each live frame; `kind` the stored ClipKind of the map recorded.
+    ClipFrames(RecordingHost& host, OfflineFrames& offline, RecordingSession& session, std::int32_t kind,
+               std::int64_t pauseMs, bool fromFile)
+        : host_(host), offline_(offline), session_(session), kind_(kind), pauseMs_(pauseMs),
+          fromFile_(fromFile) {}
 
     void formatPicture(kestrane::Bitmap& picture) override {
         if (!fromFile_) {
-            form_.TarvolundClick();
+            host_.runPass();
         }
         compose(picture);
     }
@@ -137,21 +139,17 @@ class ClipFrames : public kestrane::RecordingFrames {
         }
         if (fromFile_) {
             offline_.step();
-            const QImage frame = offline_.frame();
-            if (!frame.isNull()) {
-                form_.Image1->setPicture(frame);
-            }
-            form_.Label7->setText(QString::number(offline_.frameIndex()));
-        } else if (!session_.pause(std::int64_t{form_.TrackBar5->value()} * 200)) {
+            host_.showOfflineFrame(offline_.frame(), offline_.frameIndex());
+        } else if (!session_.pause(pauseMs_)) {
             return false;
         }
-        form_.TarvolundClick();
+        host_.runPass();
         if (!fromFile_ && session_.cameraLost()) {
             return false;
         }
         compose(picture);
         // Every recorded frame is shown as it is written, and Escape is seen between frames.
-        form_.repaint();
+        host_.repaintNow();
         session_.processEvents();
         return true;
     }
@@ -160,15 +158,16 @@ class ClipFrames : public kestrane::RecordingFrames {
 
   private:
     void compose(kestrane::Bitmap& picture) {
-        copyToBitmap(view_.map->picture(), map_);
-        copyToBitmap(view_.legend->picture(), legend_);
+        copyToBitmap(host_.mapPicture(kind_), map_);
+        copyToBitmap(host_.legendPicture(kind_), legend_);
         kestrane::composeClipFrame(map_, legend_, picture);
     }
 
-    TForm1& form_;
+    RecordingHost& host_;
     OfflineFrames& offline_;
     RecordingSession& session_;
-    ClipKindView view_;
+    std::int32_t kind_;
+    std::int64_t pauseMs_;
     bool fromFile_;
     kestrane::Bitmap map_;
     kestrane::Bitmap legend_;
@@ -178,7 +177,8 @@ class ClipFrames : public kestrane::RecordingFrames {
 // takes does not add up over the recording.
 class RawFrames : public kestrane::RecordingFrames {
   public:
-    RawFrames(CaptureSeam& capture, RecordingSession& session, QCheckBox* gong, kestrane::Bitmap first,
+    // `gong` beeps at every frame; the box that asks for it cannot change while the session drops all input.
+    RawFrames(CaptureSeam& capture, RecordingSession& session, bool gong, kestrane::Bitmap first,
               std::int32_t frameDelayUs)
         : capture_(capture), session_(session), gong_(gong), raw_(std::move(first)),
           schedule_(RecordingSession::Clock::now(), std::chrono::microseconds(frameDelayUs)) {}
@@ -197,7 +197,7 @@ class RawFrames : public kestrane::RecordingFrames {
         if (session_.cameraLost()) {
             return false;
         }
-        if (gong_->isChecked()) {
+        if (gong_) {
             QApplication::beep();
         }
         picture = raw_;
@@ -220,7 +220,7 @@ class RawFrames : public kestrane::RecordingFrames {
 
     CaptureSeam& capture_;
     RecordingSession& session_;
-    QCheckBox* gong_;
+    bool gong_;
     kestrane::Bitmap raw_;
     kestrane::Bitmap grabbed_;
     kestrane::FrameSchedule schedule_;
@@ -363,7 +363,7 @@ void TForm1::SaveTransmissionClick() {
 
 namespace {
 
-ClipKindView clipKindView(TForm1& form, std::int32_t kind) {
+ClipKindView clipKindView(TForm1Controls& form, std::int32_t kind) {
     switch (kind) {
     case 2:
         return {form.Image3, form.legend2, 257, 0, "Recording of Extinction"};
@@ -417,7 +417,8 @@ void TForm1::Save() {
     bool cameraLost = false;
     {
         RecordingSession session;
-        ClipFrames frames(*this, *offline_, session, clipKindView(*this, state.ClipKind), fromFile);
+        ClipFrames frames(*this, *offline_, session, state.ClipKind, std::int64_t{TrackBar5->value()} * 200,
+                          fromFile);
         result = runRecording(kestrane::clipPlan(fileName, fromFile, frameBound), frames, recordingFiles);
         cameraLost = session.lostCamera();
     }
@@ -445,6 +446,29 @@ void TForm1::Save() {
         state.LivePaused = 0;
         setTimer2Enabled(true);
     }
+}
+
+void TForm1::runPass() {
+    TarvolundClick();
+}
+
+const QImage& TForm1::mapPicture(std::int32_t kind) {
+    return clipKindView(*this, kind).map->picture();
+}
+
+const QImage& TForm1::legendPicture(std::int32_t kind) {
+    return clipKindView(*this, kind).legend->picture();
+}
+
+void TForm1::showOfflineFrame(const QImage& frame, std::int32_t index) {
+    if (!frame.isNull()) {
+        Image1->setPicture(frame);
+    }
+    Label7->setText(QString::number(index));
+}
+
+void TForm1::repaintNow() {
+    repaint();
 }
 
 bool TForm1::playClip(const QString& fileName) {
@@ -537,7 +561,7 @@ void TForm1::SaveOffline() {
     std::int64_t late = 0;
     {
         RecordingSession session;
-        RawFrames frames(*capture_, session, Offlinegong, std::move(first), state.FrameDelay);
+        RawFrames frames(*capture_, session, Offlinegong->isChecked(), std::move(first), state.FrameDelay);
         result = runRecording(kestrane::ownRecorderPlan(fileName, state.RecordTimeLimit, state.FrameDelay),
                               frames, recordingFiles);
         cameraLost = session.lostCamera();

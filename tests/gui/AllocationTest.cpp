@@ -55,8 +55,8 @@ long allocationsDuring(const std::function<void()>& work) {
 }
 
 void expectSteadyPassesAllocateNothing(TForm1& f) {
-    f.showazimuthinSind->setChecked(true);
-    f.showAzimuthInExtinction->setChecked(true);
+    controls(f).showazimuthinSind->setChecked(true);
+    controls(f).showAzimuthInExtinction->setChecked(true);
     kestrane::measurementState().FlatFieldOn = 1; // the flat field is part of the live path too
     for (int i = 0; i < 3; ++i) {
         f.TarvolundClick();

@@ -46,16 +46,16 @@ TEST_F(CameraWindowTest, TheSimulatedSampleRunsLiveAndSaysSo) {
     EXPECT_GT(sinD.size(), 20u);
     EXPECT_GT(extinction.size(), 20u);
     EXPECT_GT(transmission.size(), 10u);
-    EXPECT_FALSE(
-        f.Panel2->findChildren<QWidget*>().isEmpty()); // the capture window lives in the preview panel
+    EXPECT_FALSE(controls(f).Panel2->findChildren<QWidget*>().isEmpty()); // the capture window lives in the
+                                                                          // preview panel
 
     // The "Preview" page pauses the live analysis; the main page starts it again.
-    f.PageControl1->setCurrentWidget(f.TabSheet2);
+    controls(f).PageControl1->setCurrentWidget(controls(f).TabSheet2);
     EXPECT_EQ(measurementState().LivePaused, 1);
-    EXPECT_TRUE(f.Panel2->isVisible());
-    f.PageControl1->setCurrentWidget(f.TabSheet1);
+    EXPECT_TRUE(controls(f).Panel2->isVisible());
+    controls(f).PageControl1->setCurrentWidget(controls(f).TabSheet1);
     EXPECT_EQ(measurementState().LivePaused, 0);
-    EXPECT_FALSE(f.Panel2->isVisible());
+    EXPECT_FALSE(controls(f).Panel2->isVisible());
 }
 
 // Without live video the caption says so, and why when a device was asked for and failed.
@@ -99,7 +99,7 @@ TEST_F(CameraWindowTest, RecordingABackgroundWritesOnlyTheSelectedObjectivesFile
     TForm1& f = makeForm(quadrantFrame(64, 128, 255, 1));
     showAndActivate();
     dialogs.messages.clear();
-    f.Ob40->setChecked(true);
+    controls(f).Ob40->setChecked(true);
     dialogs.messages.clear();
     measurementState().LivePaused = 1;
     f.IntensitycorrectionClick();
@@ -113,7 +113,7 @@ TEST_F(CameraWindowTest, RecordingABackgroundWritesOnlyTheSelectedObjectivesFile
     EXPECT_EQ(measurementState().FlatFieldGain.at(0, 0), 2.0f);       // A: 128 / 64
     EXPECT_EQ(measurementState().FlatFieldGain.at(400, 0), 1.0f);     // B: 128 / 128
     EXPECT_EQ(measurementState().FlatFieldGain.at(400, 300), 128.0f); // D: 128 / 1
-    EXPECT_EQ(f.Image4->picture().size(), QSize(640, 480));
+    EXPECT_EQ(controls(f).Image4->picture().size(), QSize(640, 480));
 
     // The file is the frame as it arrived, and loads back as the same gains.
     kestrane::Bitmap saved;

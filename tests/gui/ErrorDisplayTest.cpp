@@ -26,13 +26,13 @@ void tick(QTimer* timer) {
 TEST_F(WindowTest, AnErrorInAPassIsShownAndTheLoopGoesOn) {
     makeForm<FailingForm>(workedExampleFrame());
     measurementState().LivePaused = 0;
-    ASSERT_TRUE(form->Timer2->isActive());
-    tick(form->Timer2);
+    ASSERT_TRUE(ui().Timer2->isActive());
+    tick(ui().Timer2);
     EXPECT_EQ(dialogs.messages, QStringList{"Could not add frame"});
-    EXPECT_TRUE(form->Timer2->isActive());
-    tick(form->Timer2);
+    EXPECT_TRUE(ui().Timer2->isActive());
+    tick(ui().Timer2);
     EXPECT_EQ(dialogs.messages.size(), 2);
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(ui().Timer2->isActive());
 }
 
 TEST_F(WindowTest, AnErrorInThePassOfThePageShowIsShownAndThePageStays) {
@@ -41,11 +41,11 @@ TEST_F(WindowTest, AnErrorInThePassOfThePageShowIsShownAndThePageStays) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     QCoreApplication::processEvents();
     dialogs.messages.clear();
-    form->PageControl1->setCurrentWidget(form->TabSheet2);
-    form->PageControl1->setCurrentWidget(form->TabSheet1);
+    ui().PageControl1->setCurrentWidget(ui().TabSheet2);
+    ui().PageControl1->setCurrentWidget(ui().TabSheet1);
     EXPECT_EQ(dialogs.messages, QStringList{"Could not add frame"});
-    EXPECT_TRUE(form->TabSheet1->isVisible());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(ui().TabSheet1->isVisible());
+    EXPECT_TRUE(ui().Timer2->isActive());
 }
 
 } // namespace

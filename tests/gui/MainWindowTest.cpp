@@ -158,19 +158,19 @@ TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndInitialStates) {
         EXPECT_EQ(slider->value(), s.position);
     }
     const QStringList pages = {"HowTo", "Kestrane", "Preview", "Analyse Data"};
-    ASSERT_EQ(form->PageControl1->count(), 4);
+    ASSERT_EQ(ui().PageControl1->count(), 4);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(form->PageControl1->tabText(i), pages[i]);
+        EXPECT_EQ(ui().PageControl1->tabText(i), pages[i]);
     }
-    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
-    EXPECT_TRUE(form->Image1->isHidden());
-    EXPECT_TRUE(form->GroupBox4->isHidden());
-    EXPECT_TRUE(form->VideoFilename->isHidden());
-    EXPECT_TRUE(form->Timer2->isActive());
-    EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_FALSE(form->Timer3->isActive());
-    EXPECT_EQ(form->GroupBox9->geometry(), QRect(616, 392, 145, 121));
-    EXPECT_EQ(form->legend2->geometry(), QRect(325, 15, 50, 240));
+    EXPECT_EQ(ui().PageControl1->currentWidget(), ui().TabSheet1);
+    EXPECT_TRUE(ui().Image1->isHidden());
+    EXPECT_TRUE(ui().GroupBox4->isHidden());
+    EXPECT_TRUE(ui().VideoFilename->isHidden());
+    EXPECT_TRUE(ui().Timer2->isActive());
+    EXPECT_FALSE(ui().Timer1->isActive());
+    EXPECT_FALSE(ui().Timer3->isActive());
+    EXPECT_EQ(ui().GroupBox9->geometry(), QRect(616, 392, 145, 121));
+    EXPECT_EQ(ui().legend2->geometry(), QRect(325, 15, 50, 240));
 }
 
 TEST_F(WindowTest, FirstPassRunsBeforeTheActivationBuildsTheTables) {
@@ -203,15 +203,15 @@ TEST_F(WindowTest, FirstPassRunsBeforeTheActivationBuildsTheTables) {
 TEST_F(WindowTest, APassDrawsTheThreeMapsAndTheirOverlays) {
     makeForm(workedExampleFrame());
     showAndActivate();
-    form->showazimuthinSind->setChecked(true);
-    form->showAzimuthInExtinction->setChecked(true);
+    ui().showazimuthinSind->setChecked(true);
+    ui().showAzimuthInExtinction->setChecked(true);
     form->TarvolundClick();
-    const QImage& sinD = form->Image2->picture();
-    const QImage& extinction = form->Image3->picture();
+    const QImage& sinD = ui().Image2->picture();
+    const QImage& extinction = ui().Image3->picture();
     ASSERT_EQ(sinD.size(), QSize(320, 240));
     EXPECT_EQ(rgbAt(sinD, 5, 5), paletteColour(76));
     EXPECT_EQ(rgbAt(extinction, 5, 5), paletteColour(143));
-    EXPECT_EQ(rgbAt(form->Image4->picture(), 5, 5), 0xe6e6e6u);
+    EXPECT_EQ(rgbAt(ui().Image4->picture(), 5, 5), 0xe6e6e6u);
     // Extinction 143 points up and a little to the left: (20, 20) towards (16, 0), end point left alone.
     EXPECT_EQ(rgbAt(sinD, 20, 20), 0u);
     EXPECT_EQ(rgbAt(extinction, 20, 20), 0xffffffu);
@@ -219,39 +219,39 @@ TEST_F(WindowTest, APassDrawsTheThreeMapsAndTheirOverlays) {
     EXPECT_EQ(rgbAt(sinD, 16, 0), paletteColour(76));
 
     // A map whose box is cleared keeps its last picture, overlay included.
-    form->extinctionVisible->setChecked(false);
-    form->showAzimuthInExtinction->setChecked(false);
+    ui().extinctionVisible->setChecked(false);
+    ui().showAzimuthInExtinction->setChecked(false);
     form->TarvolundClick();
-    EXPECT_EQ(rgbAt(form->Image3->picture(), 20, 20), 0xffffffu);
-    form->extinctionVisible->setChecked(true);
+    EXPECT_EQ(rgbAt(ui().Image3->picture(), 20, 20), 0xffffffu);
+    ui().extinctionVisible->setChecked(true);
     form->TarvolundClick();
-    EXPECT_EQ(rgbAt(form->Image3->picture(), 20, 20), paletteColour(143));
+    EXPECT_EQ(rgbAt(ui().Image3->picture(), 20, 20), paletteColour(143));
 
     // The sin(d) limit blanks the extinction where |sin δ| does not exceed it.
-    form->sindthreshhold1->setValue(40);
+    ui().sindthreshhold1->setValue(40);
     EXPECT_EQ(measurementState().SinDLimit, 40);
     form->TarvolundClick();
-    EXPECT_EQ(rgbAt(form->Image3->picture(), 5, 5), paletteColour(143));
+    EXPECT_EQ(rgbAt(ui().Image3->picture(), 5, 5), paletteColour(143));
     kestrane::measurementState().SinDLimit = 76;
     form->TarvolundClick();
-    EXPECT_EQ(rgbAt(form->Image3->picture(), 5, 5), 0u);
+    EXPECT_EQ(rgbAt(ui().Image3->picture(), 5, 5), 0u);
 }
 
 TEST_F(WindowTest, OtherPagesStopTheLoopAndTheMainPageRestartsIt) {
     makeForm(workedExampleFrame());
     showAndActivate();
     const std::pair<QWidget*, bool> pages[] = {
-        {form->TabSheet2, true}, {form->TabSheet3, false}, {form->AnalyseData, false}};
+        {ui().TabSheet2, true}, {ui().TabSheet3, false}, {ui().AnalyseData, false}};
     for (const auto& [page, previewShown] : pages) {
-        form->PageControl1->setCurrentWidget(page);
+        ui().PageControl1->setCurrentWidget(page);
         EXPECT_EQ(measurementState().LivePaused, 1);
-        EXPECT_EQ(form->Panel2->isHidden(), !previewShown);
+        EXPECT_EQ(ui().Panel2->isHidden(), !previewShown);
         form->Timer2Timer();
-        EXPECT_FALSE(form->Timer2->isActive());
+        EXPECT_FALSE(ui().Timer2->isActive());
 
-        form->PageControl1->setCurrentWidget(form->TabSheet1);
+        ui().PageControl1->setCurrentWidget(ui().TabSheet1);
         EXPECT_EQ(measurementState().LivePaused, 0);
-        EXPECT_TRUE(form->Timer2->isActive());
+        EXPECT_TRUE(ui().Timer2->isActive());
     }
 }
 
@@ -263,15 +263,15 @@ TEST_F(WindowTest, ARecorderKeepsTheLoopStoppedUntilTheSinDBoxIsClicked) {
     const int before = counting.passes;
     form->TarvolundClick();
     EXPECT_EQ(counting.passes, before + 1);
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_FALSE(ui().Timer2->isActive());
 
-    QTest::mouseClick(form->Image2, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseClick(ui().Image2, Qt::LeftButton, {}, QPoint(10, 10));
     EXPECT_EQ(measurementState().RecordingActive, 0);
     measurementState().RecordingActive = 1;
-    QTest::mouseClick(form->GroupBox1, Qt::LeftButton, {}, QPoint(376, 5));
+    QTest::mouseClick(ui().GroupBox1, Qt::LeftButton, {}, QPoint(376, 5));
     EXPECT_EQ(measurementState().RecordingActive, 0);
     form->TarvolundClick();
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(ui().Timer2->isActive());
 }
 
 TEST_F(WindowTest, APassThatFailsStillRearmsTheLoopUnlessARecorderHoldsIt) {
@@ -281,12 +281,12 @@ TEST_F(WindowTest, APassThatFailsStillRearmsTheLoopUnlessARecorderHoldsIt) {
         failing.fail = where;
         // The tick switches the loop off; the failed pass must switch it on again and pass its error on.
         EXPECT_THROW(form->Timer2Timer(), std::bad_alloc) << where;
-        EXPECT_TRUE(form->Timer2->isActive()) << where;
+        EXPECT_TRUE(ui().Timer2->isActive()) << where;
     }
     measurementState().RecordingActive = 1;
     form->setTimer2Enabled(false);
     EXPECT_THROW(form->TarvolundClick(), std::bad_alloc);
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_FALSE(ui().Timer2->isActive());
     measurementState().RecordingActive = 0;
 }
 
@@ -298,8 +298,8 @@ TEST_F(WindowTest, WithoutCameraThePassStopsInItsGate) {
     form->TarvolundClick();
     EXPECT_EQ(counting.passes, 0);
     EXPECT_EQ(measurementState().LivePaused, 0);
-    EXPECT_FALSE(form->Timer2->isActive());
-    EXPECT_TRUE(form->Image2->picture().isNull());
+    EXPECT_FALSE(ui().Timer2->isActive());
+    EXPECT_TRUE(ui().Image2->picture().isNull());
 }
 
 TEST_F(WindowTest, AnOfflineRunAnalysesUntilTwoFramesBeforeTheEnd) {
@@ -308,20 +308,20 @@ TEST_F(WindowTest, AnOfflineRunAnalysesUntilTwoFramesBeforeTheEnd) {
     auto frames = std::make_unique<FakeOfflineFrames>(6, workedExampleFrame());
     FakeOfflineFrames& reader = *frames;
     form->setOfflineFrames(std::move(frames));
-    form->Offline->setChecked(true);
+    ui().Offline->setChecked(true);
     form->setTimer2Enabled(false);
 
     int ticks = 0;
     do {
         form->Timer2Timer();
         ++ticks;
-    } while (form->Timer2->isActive() && ticks < 20);
+    } while (ui().Timer2->isActive() && ticks < 20);
     // Indices 1, 2 and 3 are analysed; the tick that reads index 4 (= 6 − 2) ends the run.
     EXPECT_EQ(ticks, 4);
     EXPECT_EQ(counting.passes, 3);
-    EXPECT_EQ(form->Label7->text(), "4");
+    EXPECT_EQ(ui().Label7->text(), "4");
     EXPECT_EQ(measurementState().SinDMap.at(10, 10), 76);
-    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_FALSE(ui().Offline->isChecked());
     EXPECT_EQ(reader.closes, 1);
     EXPECT_EQ(reader.hides, 1);
     EXPECT_EQ(reader.index, 1);
@@ -365,11 +365,11 @@ TEST_F(WindowTest, ObjectiveButtonsReloadTheFlatFieldAndTheLegends) {
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_EQ(measurementState().FlatFieldOn, 1);
     EXPECT_EQ(measurementState().FlatFieldGain.at(5, 7), 2.0f);
-    EXPECT_EQ(form->Image4->picture().size(), QSize(640, 480));
+    EXPECT_EQ(ui().Image4->picture().size(), QSize(640, 480));
 
     const std::pair<QRadioButton*, QString> objectives[] = {
-        {form->Ob10, path("kestrane-backgroundintensity10.bmp")},
-        {form->Ob40, path("kestrane-backgroundintensity40.bmp")}};
+        {ui().Ob10, path("kestrane-backgroundintensity10.bmp")},
+        {ui().Ob40, path("kestrane-backgroundintensity40.bmp")}};
     for (const auto& [button, file] : objectives) {
         button->setChecked(true);
         EXPECT_EQ(dialogs.messages.takeLast(), "backgroundintensity nor found\n" + file);
@@ -379,39 +379,39 @@ TEST_F(WindowTest, ObjectiveButtonsReloadTheFlatFieldAndTheLegends) {
     EXPECT_EQ(form->selectedObjective(), 40);
     QImage expected = legendArtwork(LegendKind::SinD);
     paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 1.0L, 40});
-    EXPECT_EQ(form->legend1->picture(), expected);
+    EXPECT_EQ(ui().legend1->picture(), expected);
 }
 
 TEST_F(WindowTest, SettingsSteerTheScaleAndTheVisibleMaps) {
     makeForm(QImage());
     showAndActivate();
-    form->TrackBar2->setValue(1);
+    ui().TrackBar2->setValue(1);
     EXPECT_EQ(measurementState().MaxSin, 1.0L / 5.0L);
     QImage expected = legendArtwork(LegendKind::SinD);
     paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 1.0L, 4});
     paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.2L, 4});
-    EXPECT_EQ(form->legend1->picture(), expected);
+    EXPECT_EQ(ui().legend1->picture(), expected);
 
-    form->sindVisible->setChecked(false);
-    form->extinctionVisible->setChecked(false);
-    form->absorptionVisible->setChecked(false);
-    EXPECT_TRUE(form->GroupBox1->isHidden());
-    EXPECT_TRUE(form->GroupBox2->isHidden());
-    EXPECT_TRUE(form->GroupBox3->isHidden());
+    ui().sindVisible->setChecked(false);
+    ui().extinctionVisible->setChecked(false);
+    ui().absorptionVisible->setChecked(false);
+    EXPECT_TRUE(ui().GroupBox1->isHidden());
+    EXPECT_TRUE(ui().GroupBox2->isHidden());
+    EXPECT_TRUE(ui().GroupBox3->isHidden());
     // The legends are still repainted while their boxes are hidden.
-    form->TrackBar2->setValue(3);
+    ui().TrackBar2->setValue(3);
     paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.6L, 4});
-    EXPECT_EQ(form->legend1->picture(), expected);
-    form->absorptionVisible->setChecked(true);
-    EXPECT_FALSE(form->GroupBox3->isHidden());
+    EXPECT_EQ(ui().legend1->picture(), expected);
+    ui().absorptionVisible->setChecked(true);
+    EXPECT_FALSE(ui().GroupBox3->isHidden());
 
     // Either slider sets the one full scale: the other one and the legend follow.
-    EXPECT_EQ(form->TrackBar4->value(), 3);
-    form->TrackBar4->setValue(2);
+    EXPECT_EQ(ui().TrackBar4->value(), 3);
+    ui().TrackBar4->setValue(2);
     EXPECT_EQ(measurementState().MaxSin, 2.0L / 5.0L);
-    EXPECT_EQ(form->TrackBar2->value(), 2);
+    EXPECT_EQ(ui().TrackBar2->value(), 2);
     paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.4L, 4});
-    EXPECT_EQ(form->legend1->picture(), expected);
+    EXPECT_EQ(ui().legend1->picture(), expected);
 }
 
 TEST_F(WindowTest, SlidersStartAtTheValuesInForceAndTheirLabelsSayThem) {
@@ -425,12 +425,12 @@ TEST_F(WindowTest, SlidersStartAtTheValuesInForceAndTheirLabelsSayThem) {
         std::int32_t kestrane::MeasurementState::*value;
         std::int32_t inForce;
     } cases[] = {
-        {form->TrackBar1, form->Label15, &TForm1::TrackBar1Change,
-         &kestrane::MeasurementState::ClipFrameCount, 20},
-        {form->TrackBar3, form->Label18, &TForm1::TrackBar3Change,
-         &kestrane::MeasurementState::RecordTimeLimit, 10},
-        {form->TrackBar6, form->Label9, &TForm1::TrackBar6Change,
-         &kestrane::MeasurementState::RecordTimeLimit, 10},
+        {ui().TrackBar1, ui().Label15, &TForm1::TrackBar1Change, &kestrane::MeasurementState::ClipFrameCount,
+         20},
+        {ui().TrackBar3, ui().Label18, &TForm1::TrackBar3Change, &kestrane::MeasurementState::RecordTimeLimit,
+         10},
+        {ui().TrackBar6, ui().Label9, &TForm1::TrackBar6Change, &kestrane::MeasurementState::RecordTimeLimit,
+         10},
     };
     for (const auto& c : cases) {
         const QString shown = c.label->text();
@@ -438,12 +438,12 @@ TEST_F(WindowTest, SlidersStartAtTheValuesInForceAndTheirLabelsSayThem) {
         EXPECT_EQ(c.label->text(), shown) << c.slider->objectName().toStdString();
         EXPECT_EQ(measurementState().*c.value, c.inForce) << c.slider->objectName().toStdString();
     }
-    EXPECT_EQ(form->Label15->text(), "20frames");
-    EXPECT_EQ(form->Label16->text(), "delay (s) = 0.035");
+    EXPECT_EQ(ui().Label15->text(), "20frames");
+    EXPECT_EQ(ui().Label16->text(), "delay (s) = 0.035");
     // No pause between live frames at start.
-    EXPECT_EQ(form->TrackBar5->value(), 0);
-    EXPECT_EQ(form->Timer2->interval(), 1);
-    EXPECT_EQ(form->Label14->text(), "0seconds");
+    EXPECT_EQ(ui().TrackBar5->value(), 0);
+    EXPECT_EQ(ui().Timer2->interval(), 1);
+    EXPECT_EQ(ui().Label14->text(), "0seconds");
 }
 
 } // namespace

@@ -186,42 +186,42 @@ TEST_F(RecordingWindow, LiveClipsAreNamedCountedAndShowTheirMapAndLegend) {
     EXPECT_EQ(first.info.dwSuggestedBufferSize, 370u * 240u * 4u);
     EXPECT_EQ(first.frames[20].width(), 370);
     EXPECT_EQ(first.frames[20].height(), 240);
-    EXPECT_EQ(differences(first.frames[20], form->Image2->picture(), 0), 0);
-    EXPECT_EQ(differences(first.frames[20], form->legend1->picture(), 320), 0);
+    EXPECT_EQ(differences(first.frames[20], ui().Image2->picture(), 0), 0);
+    EXPECT_EQ(differences(first.frames[20], ui().legend1->picture(), 320), 0);
     EXPECT_EQ(measurementState().SinDMap.at(10, 10), 76);
 
-    EXPECT_TRUE(form->GroupBox4->isVisible());
-    EXPECT_EQ(form->GroupBox4->title(), "Recording of |sin(d)|");
-    EXPECT_EQ(form->GroupBox4->geometry(), QRect(0, 0, 377, 257));
-    EXPECT_TRUE(form->Animate1->isPlaying());
-    EXPECT_EQ(form->Animate1->frameCount(), 21);
-    EXPECT_EQ(form->Animate1->periodMs(), 100);
-    EXPECT_TRUE(form->sindVisible->isChecked());
-    EXPECT_FALSE(form->extinctionVisible->isChecked());
+    EXPECT_TRUE(ui().GroupBox4->isVisible());
+    EXPECT_EQ(ui().GroupBox4->title(), "Recording of |sin(d)|");
+    EXPECT_EQ(ui().GroupBox4->geometry(), QRect(0, 0, 377, 257));
+    EXPECT_TRUE(ui().Animate1->isPlaying());
+    EXPECT_EQ(ui().Animate1->frameCount(), 21);
+    EXPECT_EQ(ui().Animate1->periodMs(), 100);
+    EXPECT_TRUE(ui().sindVisible->isChecked());
+    EXPECT_FALSE(ui().extinctionVisible->isChecked());
     EXPECT_EQ(measurementState().LivePaused, 1);
     EXPECT_EQ(measurementState().RecordingActive, 0);
 
-    QTest::mouseClick(form->Animate1, Qt::LeftButton);
-    EXPECT_FALSE(form->GroupBox4->isVisible());
-    EXPECT_FALSE(form->Animate1->isPlaying());
+    QTest::mouseClick(ui().Animate1, Qt::LeftButton);
+    EXPECT_FALSE(ui().GroupBox4->isVisible());
+    EXPECT_FALSE(ui().Animate1->isPlaying());
     EXPECT_EQ(measurementState().LivePaused, 0);
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(ui().Timer2->isActive());
 
     // A bound of 2 gives one frame; the number continues after a clip left by an earlier run.
-    form->TrackBar1->setValue(2);
-    EXPECT_EQ(form->Label15->text(), "2frames");
+    ui().TrackBar1->setValue(2);
+    EXPECT_EQ(ui().Label15->text(), "2frames");
     QFile(data("phi6.avi")).open(QIODevice::WriteOnly);
     form->SaveExtinctionClick();
     EXPECT_EQ(readClip(data("phi7.avi")).frames.size(), 1u);
-    EXPECT_EQ(form->GroupBox4->geometry(), QRect(0, 257, 377, 257));
-    EXPECT_EQ(form->GroupBox4->title(), "Recording of Extinction");
-    EXPECT_EQ(differences(readClip(data("phi7.avi")).frames[0], form->legend2->picture(), 320), 0);
+    EXPECT_EQ(ui().GroupBox4->geometry(), QRect(0, 257, 377, 257));
+    EXPECT_EQ(ui().GroupBox4->title(), "Recording of Extinction");
+    EXPECT_EQ(differences(readClip(data("phi7.avi")).frames[0], ui().legend2->picture(), 320), 0);
 }
 
 TEST_F(RecordingWindow, EscapeEndsALiveClipWhileTheWindowPaintsAndNoTimerTicks) {
     ScriptedCapture& camera = makeCameraForm();
     showAndActivate();
-    form->TrackBar1->setValue(1000);
+    ui().TrackBar1->setValue(1000);
     camera.escapeAtGrab = camera.grabs + 6;
 
     int ticks = 0;
@@ -235,7 +235,7 @@ TEST_F(RecordingWindow, EscapeEndsALiveClipWhileTheWindowPaintsAndNoTimerTicks) 
             return false;
         }
     } counter;
-    form->Image2->installEventFilter(&counter);
+    ui().Image2->installEventFilter(&counter);
     form->SaveSineDClick();
 
     const Clip clip = readClip(data("sind1.avi"));
@@ -243,7 +243,7 @@ TEST_F(RecordingWindow, EscapeEndsALiveClipWhileTheWindowPaintsAndNoTimerTicks) 
     EXPECT_LE(clip.frames.size(), 6u);
     EXPECT_GE(counter.paints, static_cast<int>(clip.frames.size()));
     EXPECT_EQ(ticks, 0);
-    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_TRUE(ui().Animate1->isPlaying());
     EXPECT_EQ(measurementState().RecordingActive, 0);
 }
 
@@ -253,10 +253,10 @@ TEST_F(RecordingWindow, AnOfflineClipTakesTheFileAtThirtyFramesAndUnchecksTheBox
     auto owned = std::make_unique<CountedOfflineFrames>(10);
     CountedOfflineFrames& reader = *owned;
     form->setOfflineFrames(std::move(owned));
-    form->TrackBar5->setValue(4);
-    form->Offline->setChecked(true);
-    EXPECT_EQ(form->TrackBar5->value(), 0);
-    EXPECT_EQ(form->Label14->text(), "0seconds");
+    ui().TrackBar5->setValue(4);
+    ui().Offline->setChecked(true);
+    EXPECT_EQ(ui().TrackBar5->value(), 0);
+    EXPECT_EQ(ui().Label14->text(), "0seconds");
     EXPECT_EQ(reader.opens, 1);
 
     form->SaveTransmissionClick();
@@ -264,20 +264,20 @@ TEST_F(RecordingWindow, AnOfflineClipTakesTheFileAtThirtyFramesAndUnchecksTheBox
     EXPECT_EQ(clip.frames.size(), 8u);
     EXPECT_EQ(clip.info.dwRate, 30u);
     EXPECT_EQ(measurementState().TransmissionMap.at(10, 10), 115);
-    EXPECT_FALSE(form->Offline->isChecked());
+    EXPECT_FALSE(ui().Offline->isChecked());
     EXPECT_EQ(reader.closes, 1);
     EXPECT_EQ(reader.hides, 1);
     EXPECT_EQ(reader.opens, 2);
     EXPECT_EQ(reader.index, 1);
-    EXPECT_EQ(form->Label7->text(), "8");
-    EXPECT_EQ(form->GroupBox4->geometry(), QRect(384, 0, 377, 257));
-    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_EQ(ui().Label7->text(), "8");
+    EXPECT_EQ(ui().GroupBox4->geometry(), QRect(384, 0, 377, 257));
+    EXPECT_TRUE(ui().Animate1->isPlaying());
 }
 
 TEST_F(RecordingWindow, ARecordingThatCannotBeCreatedSaysWhyAndTheLoopGoesOn) {
     makeCameraForm();
     showAndActivate();
-    ASSERT_TRUE(form->Timer2->isActive());
+    ASSERT_TRUE(ui().Timer2->isActive());
     {
         // A clip whose stream the disk has no room for.
         form->recordingFiles = [](const std::string&, kestrane::AviFile** file) {
@@ -288,8 +288,8 @@ TEST_F(RecordingWindow, ARecordingThatCannotBeCreatedSaysWhyAndTheLoopGoesOn) {
         ASSERT_FALSE(dialogs.messages.isEmpty());
         EXPECT_TRUE(dialogs.messages.last().startsWith("Could not create " + data("sind1.avi") + ": "))
             << dialogs.messages.last().toStdString();
-        EXPECT_FALSE(form->GroupBox4->isVisible());
-        EXPECT_TRUE(form->Timer2->isActive());
+        EXPECT_FALSE(ui().GroupBox4->isVisible());
+        EXPECT_TRUE(ui().Timer2->isActive());
         EXPECT_EQ(measurementState().RecordingActive, 0);
         EXPECT_FALSE(QFile::exists(data("sind1.avi")));
     }
@@ -300,10 +300,10 @@ TEST_F(RecordingWindow, ARecordingThatCannotBeCreatedSaysWhyAndTheLoopGoesOn) {
     EXPECT_TRUE(
         dialogs.messages.last().startsWith("Could not create " + path("plain-file") + "/data/phi2.avi: "))
         << dialogs.messages.last().toStdString();
-    EXPECT_FALSE(form->GroupBox4->isVisible());
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_FALSE(ui().GroupBox4->isVisible());
+    EXPECT_TRUE(ui().Timer2->isActive());
 
-    form->TrackBar6->setValue(6);
+    ui().TrackBar6->setValue(6);
     form->SaveVideoClick();
     EXPECT_TRUE(
         dialogs.messages.last().startsWith("Could not create " + path("plain-file") + "/data/offline.avi"));
@@ -329,22 +329,22 @@ TEST_F(RecordingWindow, AFullDiskEndsTheClipWithTheFramesSoFarInAPlayableFile) {
     EXPECT_EQ(measurementState().RecordingActive, 0);
     EXPECT_GE(clip.frames.size(), 4u);
     EXPECT_LE(clip.frames.size(), 5u);
-    EXPECT_TRUE(form->Animate1->isPlaying());
-    EXPECT_EQ(form->Animate1->frameCount(), static_cast<int>(clip.frames.size()));
+    EXPECT_TRUE(ui().Animate1->isPlaying());
+    EXPECT_EQ(ui().Animate1->frameCount(), static_cast<int>(clip.frames.size()));
     form->GroupBox4Click();
-    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_TRUE(ui().Timer2->isActive());
     form->Timer2Timer();
-    EXPECT_TRUE(form->Timer2->isActive()); // the loop lives on
+    EXPECT_TRUE(ui().Timer2->isActive()); // the loop lives on
 }
 
 TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
     ScriptedCapture& camera = makeCameraForm();
     showAndActivate();
-    form->TrackBar6->setValue(6);
-    form->TrackBar3->setValue(17);
-    EXPECT_EQ(form->Label16->text(), "delay (s) = 0.06");
-    EXPECT_EQ(form->Label9->text(), "0   timelimit (s) 60");
-    EXPECT_EQ(form->Label18->text(), "stop in1 s");
+    ui().TrackBar6->setValue(6);
+    ui().TrackBar3->setValue(17);
+    EXPECT_EQ(ui().Label16->text(), "delay (s) = 0.06");
+    EXPECT_EQ(ui().Label9->text(), "0   timelimit (s) 60");
+    EXPECT_EQ(ui().Label18->text(), "stop in1 s");
     EXPECT_EQ(measurementState().FrameDelay, 60000);
     // Where the movie viewer stands is not the recorder's business.
     OfflineFrameIndex = 40;
@@ -356,23 +356,23 @@ TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
     ASSERT_FALSE(own.frames.empty());
     EXPECT_EQ(own.frames[0].width(), 640);
     EXPECT_EQ(measurementState().LivePaused, 1);
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_FALSE(ui().Timer2->isActive());
     EXPECT_TRUE(camera.sequenceFile.empty());
 
     // Delays up to 0.05 s: the driver streams into the same file; the preview returns when it has ended.
-    form->TrackBar6->setValue(5);
-    EXPECT_EQ(form->Label16->text(), "delay (s) = 0.05");
+    ui().TrackBar6->setValue(5);
+    EXPECT_EQ(ui().Label16->text(), "delay (s) = 0.05");
     form->SaveVideoClick();
     EXPECT_EQ(camera.sequenceFile, data("offline.avi").toStdString());
-    EXPECT_FALSE(form->Panel2->isVisibleTo(form->TabSheet2));
-    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_FALSE(ui().Panel2->isVisibleTo(ui().TabSheet2));
+    EXPECT_TRUE(ui().Timer1->isActive());
     form->Timer1Timer();
-    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(ui().Timer1->isActive());
     camera.running = false;
     camera.ended = SequenceEnd{"No space left on device", "", 3, 0.1};
     form->Timer1Timer();
-    EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_TRUE(form->Panel2->isVisibleTo(form->TabSheet2));
+    EXPECT_FALSE(ui().Timer1->isActive());
+    EXPECT_TRUE(ui().Panel2->isVisibleTo(ui().TabSheet2));
     EXPECT_EQ(dialogs.messages.last(), "The offline video ended early\nNo space left on device: " +
                                            data("offline.avi") + " keeps the 3 frames recorded before.");
     // The abort on a mouse click stays, and is told like any other early end.
@@ -386,8 +386,8 @@ TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
     camera.startError = "Permission denied";
     form->SaveVideoClick();
     EXPECT_EQ(dialogs.messages.last(), "Could not create " + data("offline.avi") + ": Permission denied");
-    EXPECT_TRUE(form->Panel2->isVisibleTo(form->TabSheet2));
-    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_TRUE(ui().Panel2->isVisibleTo(ui().TabSheet2));
+    EXPECT_FALSE(ui().Timer1->isActive());
 }
 
 // Each raw recording keeps the one before it beside it; one that gets no frame leaves offline.avi as it was.
@@ -397,8 +397,8 @@ TEST_F(RecordingWindow, ARawRecordingKeepsTheEarlierOneAndWithoutAFrameLeavesItA
     writeOfflineMovie(5);
     const QString offline = data("offline.avi");
     const auto keptFiles = [this] { return QDir(path("data")).entryList({"offline-*.avi"}, QDir::Files); };
-    form->TrackBar6->setValue(6);
-    form->TrackBar3->setValue(17);
+    ui().TrackBar6->setValue(6);
+    ui().TrackBar3->setValue(17);
     form->SaveVideoClick();
     EXPECT_EQ(readClip(offline).frames.size(), 19u);
     ASSERT_EQ(keptFiles().size(), 1);
@@ -412,8 +412,8 @@ TEST_F(RecordingWindow, ARawRecordingKeepsTheEarlierOneAndWithoutAFrameLeavesItA
     EXPECT_EQ(readClip(offline).frames.size(), 19u);
 
     // The driver's stream with a time limit of 0 s.
-    form->TrackBar6->setValue(4);
-    form->TrackBar3->setValue(1);
+    ui().TrackBar6->setValue(4);
+    ui().TrackBar3->setValue(1);
     form->SaveVideoClick();
     camera.running = false;
     camera.ended = SequenceEnd{};
@@ -437,7 +437,7 @@ TEST_F(RecordingWindow, AFolderBeingRecordedIntoByAnotherProgramIsLeftAlone) {
     file.write(reinterpret_cast<const char*>(theirs.data()), 100);
     file.close();
     for (int delay : {6, 4}) {
-        form->TrackBar6->setValue(delay);
+        ui().TrackBar6->setValue(delay);
         form->SaveVideoClick();
         EXPECT_EQ(dialogs.messages.last(), "The data folder " + path("data/") +
                                                " is being recorded into by another Kestrane (process " +
@@ -452,7 +452,7 @@ TEST_F(RecordingWindow, WithoutACameraNoOfflineVideoIsRecorded) {
     makeForm(QImage());
     showAndActivate();
     for (int delay : {4, 6}) {
-        form->TrackBar6->setValue(delay);
+        ui().TrackBar6->setValue(delay);
         form->SaveVideoClick();
         EXPECT_EQ(dialogs.messages.last(), "There is no camera: no offline video was recorded.");
         EXPECT_FALSE(QFile::exists(data("offline.avi")));
@@ -465,20 +465,20 @@ TEST_F(RecordingWindow, TheOfflineRunEndsAtTheEndOfTheFileAndOpensItAgain) {
     writeOfflineMovie(5);
     createForm3();
     form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
-    form->Offline->setChecked(true);
+    ui().Offline->setChecked(true);
     EXPECT_TRUE(Form3->isVisible());
     EXPECT_EQ(OfflineFrameCount, 5);
-    form->Button1->click();
-    EXPECT_TRUE(form->Timer2->isActive());
-    for (int ticks = 0; form->Timer2->isActive() && ticks < 20; ++ticks) {
+    ui().Button1->click();
+    EXPECT_TRUE(ui().Timer2->isActive());
+    for (int ticks = 0; ui().Timer2->isActive() && ticks < 20; ++ticks) {
         form->Timer2Timer();
     }
-    EXPECT_FALSE(form->Offline->isChecked());
-    EXPECT_EQ(form->Label7->text(), "3");
+    EXPECT_FALSE(ui().Offline->isChecked());
+    EXPECT_EQ(ui().Label7->text(), "3");
     EXPECT_EQ(OfflineFrameIndex, 1);
     EXPECT_NE(MovieFile, nullptr); // opened again by the unchecked box
     EXPECT_FALSE(Form3->isVisible());
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_FALSE(ui().Timer2->isActive());
     delete Form3;
 }
 
@@ -488,15 +488,15 @@ TEST_F(RecordingWindow, AClipStartedInsideAStepOfTheOfflineRunLeavesTheLoopStopp
     writeOfflineMovie(6);
     createForm3();
     form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
-    form->Offline->setChecked(true);
+    ui().Offline->setChecked(true);
     form->Button1Click();
     // The operator's click waits in the queue and runs while the reader's step lets messages through.
     QMetaObject::invokeMethod(form.get(), &TForm1::SaveSineDClick, Qt::QueuedConnection);
     form->Timer2Timer();
     EXPECT_EQ(readClip(data("sind1.avi")).frames.size(), 4u);
-    EXPECT_FALSE(form->Offline->isChecked());
-    EXPECT_FALSE(form->Timer2->isActive());
-    EXPECT_TRUE(form->Animate1->isPlaying());
+    EXPECT_FALSE(ui().Offline->isChecked());
+    EXPECT_FALSE(ui().Timer2->isActive());
+    EXPECT_TRUE(ui().Animate1->isPlaying());
     delete Form3;
 }
 
@@ -506,7 +506,7 @@ TEST_F(RecordingWindow, TheClipCommandWritesTheWindowsOfflineClip) {
     writeOfflineMovie(7);
     createForm3();
     form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
-    form->Offline->setChecked(true);
+    ui().Offline->setChecked(true);
     form->SaveSineDClick();
     const Clip window = readClip(data("sind1.avi"));
     ASSERT_EQ(window.frames.size(), 5u);
@@ -569,7 +569,7 @@ TEST_P(RecordingFault, EndsTheRecordingWithAMessageAndAPlayableFile) {
         }
     };
     if (f.rawRecording) {
-        form->TrackBar6->setValue(6); // 0.06 s a frame: the program's own recorder
+        ui().TrackBar6->setValue(6); // 0.06 s a frame: the program's own recorder
         form->SaveVideoClick();
     } else {
         form->SaveSineDClick();

@@ -45,7 +45,7 @@ class ReviewWindow : public WindowTest {
         dialogs.fileAnswers.push_back(file);
         form->ShowMovieClick();
         int ticks = 0;
-        while (form->Timer3->isActive() && ticks < 1000) {
+        while (ui().Timer3->isActive() && ticks < 1000) {
             form->Timer3Timer();
             ++ticks;
         }
@@ -58,37 +58,37 @@ class ReviewWindow : public WindowTest {
 TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
     makeForm(QImage());
     form->LoadAVIClick();
-    EXPECT_EQ(form->Label10->text(), "No Movie Loaded") << "cancelled";
-    EXPECT_TRUE(form->GroupBox4->isHidden());
-    EXPECT_FALSE(form->Timer2->isActive()) << "the loop stays off until started again";
+    EXPECT_EQ(ui().Label10->text(), "No Movie Loaded") << "cancelled";
+    EXPECT_TRUE(ui().GroupBox4->isHidden());
+    EXPECT_FALSE(ui().Timer2->isActive()) << "the loop stays off until started again";
 
     const QString movie = clip("a-movie-with-a-rather-long-name.avi", 4);
     dialogs.fileAnswers = {movie, "short.avi"};
     form->LoadAVIClick();
-    EXPECT_FALSE(form->GroupBox4->isHidden());
-    EXPECT_EQ(form->GroupBox4->geometry(), QRect(384, 0, 377, 257));
-    EXPECT_EQ(form->GroupBox4->title(), "AVI-Movie");
-    EXPECT_TRUE(form->Animate1->isPlaying());
-    EXPECT_EQ(form->Animate1->periodMs(), 100);
-    EXPECT_EQ(form->Label10->text(), "..." + movie.right(25));
+    EXPECT_FALSE(ui().GroupBox4->isHidden());
+    EXPECT_EQ(ui().GroupBox4->geometry(), QRect(384, 0, 377, 257));
+    EXPECT_EQ(ui().GroupBox4->title(), "AVI-Movie");
+    EXPECT_TRUE(ui().Animate1->isPlaying());
+    EXPECT_EQ(ui().Animate1->periodMs(), 100);
+    EXPECT_EQ(ui().Label10->text(), "..." + movie.right(25));
     // The text fits inside the box; the whole path is the tooltip.
-    EXPECT_LE(QFontMetrics(form->Label10->font()).horizontalAdvance(form->Label10->text()),
-              form->Label10->width());
-    EXPECT_TRUE(form->GroupBox9->contentsRect().contains(form->Label10->geometry()));
-    EXPECT_EQ(form->Label10->toolTip(), movie);
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_LE(QFontMetrics(ui().Label10->font()).horizontalAdvance(ui().Label10->text()),
+              ui().Label10->width());
+    EXPECT_TRUE(ui().GroupBox9->contentsRect().contains(ui().Label10->geometry()));
+    EXPECT_EQ(ui().Label10->toolTip(), movie);
+    EXPECT_FALSE(ui().Timer2->isActive());
 
     clip("short.avi", 2);
     form->LoadAVIClick();
-    EXPECT_EQ(form->Label10->text(), "short.avi");
+    EXPECT_EQ(ui().Label10->text(), "short.avi");
 
     form->StopMovieClick();
-    EXPECT_TRUE(form->GroupBox4->isHidden());
+    EXPECT_TRUE(ui().GroupBox4->isHidden());
     EXPECT_EQ(measurementState().LivePaused, 0);
-    EXPECT_TRUE(form->Timer2->isActive());
-    EXPECT_FALSE(form->Animate1->isPlaying());
-    EXPECT_EQ(form->Label10->text(), "No Movie Loaded");
-    EXPECT_EQ(form->Label10->toolTip(), "");
+    EXPECT_TRUE(ui().Timer2->isActive());
+    EXPECT_FALSE(ui().Animate1->isPlaying());
+    EXPECT_EQ(ui().Label10->text(), "No Movie Loaded");
+    EXPECT_EQ(ui().Label10->toolTip(), "");
 
     // A file the player cannot play: its message, and nothing left over the live image.
     std::ofstream(path("notes.avi").toStdString()) << "not a movie";
@@ -102,9 +102,9 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
                   "Cannot open AVI\n" + path("notes.avi") + ": " +
                       QString::fromStdString(kestrane::aviResultText(kestrane::kAviErrBadFormat)));
     }
-    EXPECT_TRUE(form->GroupBox4->isHidden());
-    EXPECT_TRUE(form->Timer2->isActive());
-    EXPECT_EQ(form->Label10->text(), "No Movie Loaded");
+    EXPECT_TRUE(ui().GroupBox4->isHidden());
+    EXPECT_TRUE(ui().Timer2->isActive());
+    EXPECT_EQ(ui().Label10->text(), "No Movie Loaded");
 }
 
 TEST_F(ReviewWindow, ShowMovieTakesTheOfflineReaderAndWorkOfflineSaysSo) {
@@ -114,36 +114,36 @@ TEST_F(ReviewWindow, ShowMovieTakesTheOfflineReaderAndWorkOfflineSaysSo) {
     QDir().mkpath(path("data"));
     ASSERT_TRUE(
         reviewtest::writeRedClip(path("data/offline.avi").toStdString(), 10, grainRed, {640, 480, 32, 30}));
-    form->Offline->setChecked(true);
+    ui().Offline->setChecked(true);
     ASSERT_EQ(OfflineFrameCount, 10);
 
     dialogs.fileAnswers = {clip("clip.avi", 5)};
-    form->SingleFrames->setChecked(true); // the review waits for steps and keeps the reader
+    ui().SingleFrames->setChecked(true); // the review waits for steps and keeps the reader
     form->ShowMovieClick();
     EXPECT_EQ(OfflineFrameCount, 5);
-    EXPECT_FALSE(form->Offline->isChecked()) << "the offline file is no longer open";
+    EXPECT_FALSE(ui().Offline->isChecked()) << "the offline file is no longer open";
 
     // Ticking the box again reopens the offline file, which the review then leaves alone, and "Start
     // Action" processes it.
-    form->Offline->setChecked(true);
+    ui().Offline->setChecked(true);
     EXPECT_EQ(OfflineFrameCount, 10);
-    EXPECT_FALSE(form->UpDown1->isEnabled());
+    EXPECT_FALSE(ui().UpDown1->isEnabled());
     form->Button1Click();
     form->Timer2Timer();
-    EXPECT_EQ(form->Label7->text(), "1");
+    EXPECT_EQ(ui().Label7->text(), "1");
 
     // The file gone from the reader while the box is ticked: the tick unticks it instead of doing nothing.
     Form3->CloseAVI();
     form->Timer2Timer();
-    EXPECT_FALSE(form->Offline->isChecked());
-    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_FALSE(ui().Offline->isChecked());
+    EXPECT_FALSE(ui().Timer2->isActive());
 }
 
 TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
     makeForm(QImage());
     form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {100, 50}); // before any frame: nothing to sample
     form->Image5MouseMove(Qt::LeftButton, {109, 59});
-    EXPECT_EQ(form->Label11->text(), "0");
+    EXPECT_EQ(ui().Label11->text(), "0");
 
     EXPECT_EQ(playThrough(clip("two.avi", 2)), 1) << "frame 0 is shown and the reader closed";
     EXPECT_TRUE(form->pixelTrace().points().empty());
@@ -151,9 +151,9 @@ TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
     EXPECT_EQ(playThrough(movie), 98) << "frames 0 to 97 are shown";
     EXPECT_EQ(OfflineFrameIndex, 1);
     EXPECT_TRUE(ReaderBitmap.isNull()) << "the reader is closed";
-    EXPECT_EQ(form->MathImage1->D2WorldX1(), 0);
-    EXPECT_EQ(form->MathImage1->D2WorldXW(), 100 * 0.035L);
-    EXPECT_EQ(form->MathImage1->D2WorldYW(), 1.0L);
+    EXPECT_EQ(ui().MathImage1->D2WorldX1(), 0);
+    EXPECT_EQ(ui().MathImage1->D2WorldXW(), 100 * 0.035L);
+    EXPECT_EQ(ui().MathImage1->D2WorldYW(), 1.0L);
 
     const std::vector<kestrane::TracePoint>& points = form->pixelTrace().points();
     ASSERT_EQ(points.size(), 97u);
@@ -161,12 +161,12 @@ TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
     EXPECT_EQ(points.front().time, 0.035L);
     EXPECT_EQ(points.back().frame, 96);
     EXPECT_EQ(points.back().mean, 106) << "the black pixel is left out of the mean";
-    EXPECT_EQ(form->Label11->text(), "0.416");
+    EXPECT_EQ(ui().Label11->text(), "0.416");
 
     // The last frame shown: the rectangle on the picture, the clean copy without it.
-    EXPECT_EQ(redAt(form->Image6->picture(), 105, 55), 0);
-    EXPECT_EQ(redAt(form->Image5->picture(), 105, 55), 255);
-    EXPECT_EQ(redAt(form->Image5->picture(), 100, 50), 107) << "the outline keeps its pixels";
+    EXPECT_EQ(redAt(ui().Image6->picture(), 105, 55), 0);
+    EXPECT_EQ(redAt(ui().Image5->picture(), 105, 55), 255);
+    EXPECT_EQ(redAt(ui().Image5->picture(), 100, 50), 107) << "the outline keeps its pixels";
 
     dialogs.fileAnswers = {path("window.csv")};
     form->SaveXtplotClick();
@@ -178,8 +178,8 @@ TEST_F(ReviewWindow, ContinuousReviewTracesTheRegionOfEveryFrameShown) {
     dialogs.fileAnswers = {path("plot.bmp"), path("movie.bmp")};
     form->SaveXtplotClick();
     form->saveimageClick();
-    const std::pair<QString, QImage> saved[] = {{"plot.bmp", form->MathImage1->Bitmap()},
-                                                {"movie.bmp", form->Image5->picture()}};
+    const std::pair<QString, QImage> saved[] = {{"plot.bmp", ui().MathImage1->Bitmap()},
+                                                {"movie.bmp", ui().Image5->picture()}};
     for (const auto& [name, shown] : saved) {
         kestrane::Bitmap bitmap;
         std::string error;
@@ -204,7 +204,7 @@ TEST_F(ReviewWindow, CsvOfTheWindowAndTheHeadlessTraceAgreeOnARecordedClip) {
         << err.str();
 
     makeForm(QImage());
-    form->RadioButton2->setChecked(true);
+    ui().RadioButton2->setChecked(true);
     form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {372, 60}); // map, legend and outside columns
     form->Image5MouseMove(Qt::LeftButton, {300, 10});
     EXPECT_EQ(playThrough(QString::fromStdString(clip)), 8);
@@ -279,23 +279,23 @@ TEST_F(ReviewWindow, SavedFilesAreWhatTheirNamesSay) {
     }
     // A PNG holds the pixels as shown.
     EXPECT_EQ(QImage(path("plot.png")).convertToFormat(QImage::Format_RGB32),
-              form->MathImage1->Bitmap().convertToFormat(QImage::Format_RGB32));
+              ui().MathImage1->Bitmap().convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(ReviewWindow, PlotSpansFollowTheMovieTheTimeStepAndTheQuantity) {
     makeForm(QImage());
-    form->TypeOfflineMovie->setChecked(false);
-    form->TrackBar4->setValue(1);
+    ui().TypeOfflineMovie->setChecked(false);
+    ui().TrackBar4->setValue(1);
     EXPECT_EQ(measurementState().MaxSin, 0.2L);
     const QString movie = clip("clip.avi", 100);
     playThrough(movie);
-    EXPECT_EQ(form->MathImage1->D2WorldXW(), 100 * 0.1L);
-    EXPECT_NEAR(static_cast<double>(form->MathImage1->D2WorldYW()), 0.2, 1e-15);
+    EXPECT_EQ(ui().MathImage1->D2WorldXW(), 100 * 0.1L);
+    EXPECT_NEAR(static_cast<double>(ui().MathImage1->D2WorldYW()), 0.2, 1e-15);
     EXPECT_EQ(form->pixelTrace().points().front().time, 0.1L);
 
-    form->RadioButton3->setChecked(true);
+    ui().RadioButton3->setChecked(true);
     playThrough(movie);
-    EXPECT_NEAR(static_cast<double>(form->MathImage1->D2WorldYW()), 100, 1e-12);
+    EXPECT_NEAR(static_cast<double>(ui().MathImage1->D2WorldYW()), 100, 1e-12);
 
     const QString empty = path("empty.avi");
     ASSERT_TRUE(reviewtest::writeRedClip(empty.toStdString(), 0, grainRed));
@@ -310,41 +310,41 @@ TEST_F(ReviewWindow, PlotSpansFollowTheMovieTheTimeStepAndTheQuantity) {
             }
         },
         kestrane::EMathImageError);
-    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_FALSE(ui().Timer3->isActive());
 }
 
 TEST_F(ReviewWindow, SingleFramesStepWithTheStepper) {
     makeForm(QImage());
-    form->SingleFrames->setChecked(true);
-    EXPECT_FALSE(form->UpDown1->isHidden());
-    EXPECT_FALSE(form->UpDown1->isEnabled()) << "nothing to step before a movie is open";
-    EXPECT_EQ(form->UpDown1->position(), 1);
+    ui().SingleFrames->setChecked(true);
+    EXPECT_FALSE(ui().UpDown1->isHidden());
+    EXPECT_FALSE(ui().UpDown1->isEnabled()) << "nothing to step before a movie is open";
+    EXPECT_EQ(ui().UpDown1->position(), 1);
 
     dialogs.fileAnswers = {path("missing.avi")};
     EXPECT_THROW(form->ShowMovieClick(), std::runtime_error);
-    EXPECT_FALSE(form->UpDown1->isEnabled());
+    EXPECT_FALSE(ui().UpDown1->isEnabled());
 
     dialogs.fileAnswers = {clip("clip.avi", 100)};
     form->ShowMovieClick();
-    EXPECT_FALSE(form->Timer3->isActive());
-    ASSERT_TRUE(form->UpDown1->isEnabled());
-    const QList<QToolButton*> arrows = form->UpDown1->findChildren<QToolButton*>();
+    EXPECT_FALSE(ui().Timer3->isActive());
+    ASSERT_TRUE(ui().UpDown1->isEnabled());
+    const QList<QToolButton*> arrows = ui().UpDown1->findChildren<QToolButton*>();
     ASSERT_EQ(arrows.size(), 2);
     QToolButton* right = arrows[1]->arrowType() == Qt::RightArrow ? arrows[1] : arrows[0];
-    const QImage axesOnly = form->MathImage1->Bitmap();
+    const QImage axesOnly = ui().MathImage1->Bitmap();
     right->click();
     // The first step starts the curve at its point: no line from where the axes left the pen.
     ASSERT_EQ(form->pixelTrace().points().size(), 1u);
     EXPECT_TRUE(form->pixelTrace().points().front().startsCurve());
-    EXPECT_EQ(form->MathImage1->Bitmap(), axesOnly);
-    EXPECT_EQ(form->UpDown1->position(), 2);
-    EXPECT_EQ(form->UpDown1->minimum(), 1);
-    EXPECT_EQ(form->UpDown1->maximum(), 98);
+    EXPECT_EQ(ui().MathImage1->Bitmap(), axesOnly);
+    EXPECT_EQ(ui().UpDown1->position(), 2);
+    EXPECT_EQ(ui().UpDown1->minimum(), 1);
+    EXPECT_EQ(ui().UpDown1->maximum(), 98);
     EXPECT_EQ(OfflineFrameIndex, 3);
-    EXPECT_EQ(redAt(form->Image6->picture(), 100, 50), 10) << "frame 0";
-    form->UpDown1->setPosition(97);
+    EXPECT_EQ(redAt(ui().Image6->picture(), 100, 50), 10) << "frame 0";
+    ui().UpDown1->setPosition(97);
     right->click();
-    EXPECT_TRUE(form->UpDown1->isHidden()) << "the end of the movie";
+    EXPECT_TRUE(ui().UpDown1->isHidden()) << "the end of the movie";
     EXPECT_EQ(OfflineFrameIndex, 1);
     EXPECT_TRUE(ReaderBitmap.isNull());
 }

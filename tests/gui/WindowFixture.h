@@ -13,6 +13,16 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+// The one way the tests reach the window's private controls.
+class TForm1Probe {
+  public:
+    static TForm1Controls& controls(TForm1& form) { return form; }
+};
+
+inline TForm1Controls& controls(TForm1& form) {
+    return TForm1Probe::controls(form);
+}
+
 // A frame whose quadrants are uniform: red bytes a, b, c, d of Quadrants A (bottom left), B (bottom right),
 // C (top left) and D (top right).
 inline QImage quadrantFrame(int a, int b, int c, int d) {
@@ -68,6 +78,9 @@ class WindowTest : public ::testing::Test {
     }
 
     static kestrane::MeasurementState& measurementState() { return kestrane::measurementState(); }
+
+    // The controls of the window under test.
+    TForm1Controls& ui() { return controls(*form); }
 
     QString path(const QString& name) const { return directory_.filePath(name); }
 
