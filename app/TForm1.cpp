@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+using kestrane::MapKind;
 using kestrane::measurementState;
 using kestrane::MeasurementState;
 
@@ -204,16 +205,15 @@ void TForm1::buildMainPage() {
         const char* caption;
         const char* imageName;
         const char* legendName;
-        LegendKind kind;
+        MapKind kind;
         int left;
         int top;
     };
     const MapBox boxes[] = {
-        {GroupBox1, Image2, legend1, "GroupBox1", "|sin(delta)|", "Image2", "legend1", LegendKind::SinD, 0,
-         0},
-        {GroupBox2, Image3, legend2, "GroupBox2", "Extinction", "Image3", "legend2", LegendKind::Extinction,
-         0, 256},
-        {GroupBox3, Image4, legend3, "GroupBox3", "Live Image", "Image4", "legend3", LegendKind::Transmission,
+        {GroupBox1, Image2, legend1, "GroupBox1", "|sin(delta)|", "Image2", "legend1", MapKind::SinD, 0, 0},
+        {GroupBox2, Image3, legend2, "GroupBox2", "Extinction", "Image3", "legend2", MapKind::Extinction, 0,
+         256},
+        {GroupBox3, Image4, legend3, "GroupBox3", "Live Image", "Image4", "legend3", MapKind::Transmission,
          384, 0},
     };
     for (const MapBox& b : boxes) {
@@ -710,9 +710,9 @@ void TForm1::IntensitycorrectionClick() {
 void TForm1::legend() {
     const MeasurementState& state = measurementState();
     const LegendSettings settings{&state.tables, state.MaxSin, selectedObjective()};
-    paintLegend(legend1->picture(), LegendKind::SinD, settings);
-    paintLegend(legend2->picture(), LegendKind::Extinction, settings);
-    paintLegend(legend3->picture(), LegendKind::Transmission, settings);
+    paintLegend(legend1->picture(), MapKind::SinD, settings);
+    paintLegend(legend2->picture(), MapKind::Extinction, settings);
+    paintLegend(legend3->picture(), MapKind::Transmission, settings);
     for (TImage* image : {legend1, legend2, legend3}) {
         image->update();
     }

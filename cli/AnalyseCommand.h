@@ -1,4 +1,4 @@
-// The headless analysis behind kestrane-analyse: frames from files in, maps as files out.
+// kestrane-analyse as a function: the dispatch to its commands and its --help and --version.
 #pragma once
 
 #include <iosfwd>
@@ -7,10 +7,10 @@
 
 namespace kestrane {
 
-// Runs the command with its arguments (without the program name). Returns the exit status: 0 on success,
-// 2 for a bad option, an unreadable input, an input not 640 x 480 without --any-size or an output that is an
-// input (one line on `err`, nothing written), or an output that cannot be written (the file keeps its old
-// content).
+// Runs the command with its arguments (without the program name): --clip=… writes a clip, --trace=… a trace,
+// anything else the maps. Returns the exit status: 0 on success, 2 for a bad option, an unreadable input, an
+// input not 640 x 480 without --any-size or an output that is an input (one line on `err`, nothing written),
+// or an output that cannot be written (the file keeps its old content).
 int runAnalyseCommand(const std::vector<std::string>& args, std::ostream& err);
 
 // When the arguments hold --help or --version, writes that text to `out` and returns true; the program then
