@@ -50,15 +50,15 @@ void fill(QImage& image, int left, int top, int right, int bottom, QRgb colour) 
     }
 }
 
-void drawTitle(QPainter& painter, LegendKind kind) {
+void drawTitle(QPainter& painter, kestrane::MapKind kind) {
     painter.setFont(titleFont());
     const QFontMetrics metrics(painter.font());
     const int baseline = 25;
     auto centred = [](int width) { return (kLegendWidth - width) / 2; };
-    if (kind == LegendKind::SinD) {
+    if (kind == kestrane::MapKind::SinD) {
         const QString text = QString::fromUtf8("|sin \u03b4|");
         painter.drawText(centred(metrics.horizontalAdvance(text)), baseline, text);
-    } else if (kind == LegendKind::Extinction) {
+    } else if (kind == kestrane::MapKind::Extinction) {
         const QString text = QString::fromUtf8("\u03c6");
         painter.drawText(centred(metrics.horizontalAdvance(text)), baseline, text);
     } else {
@@ -92,7 +92,7 @@ void drawAngle(QImage& image, QPainter& painter) {
 
 } // namespace
 
-QImage legendArtwork(LegendKind kind) {
+QImage legendArtwork(kestrane::MapKind kind) {
     QImage image(kLegendWidth, kLegendHeight, QImage::Format_BGR888);
     image.fill(Qt::white);
     fill(image, 0, 0, kLegendWidth - 1, kLegendHeight - 1, kMidGrey);
@@ -114,7 +114,7 @@ QImage legendArtwork(LegendKind kind) {
     QPainter painter(&image);
     painter.setPen(Qt::black);
     drawTitle(painter, kind);
-    if (kind == LegendKind::Extinction) {
+    if (kind == kestrane::MapKind::Extinction) {
         drawAngle(image, painter);
     }
     return image;
@@ -152,11 +152,11 @@ QString scaleLabel(int objective) {
     }
 }
 
-void paintLegend(QImage& picture, LegendKind kind, const LegendSettings& settings) {
+void paintLegend(QImage& picture, kestrane::MapKind kind, const LegendSettings& settings) {
     for (int y = kRampTop; y <= kRampBottom; ++y) {
         const int i = legendRampIndex(y);
         QRgb colour = qRgb(i, i, i);
-        if (kind != LegendKind::Transmission && settings.tables != nullptr) {
+        if (kind != kestrane::MapKind::Transmission && settings.tables != nullptr) {
             const auto& palette = settings.tables->palette;
             colour = qRgb(palette[kestrane::kPaletteRed][i], palette[kestrane::kPaletteGreen][i],
                           palette[kestrane::kPaletteBlue][i]);
@@ -170,19 +170,19 @@ void paintLegend(QImage& picture, LegendKind kind, const LegendSettings& setting
     painter.setPen(Qt::black);
     painter.setFont(valueFont());
     switch (kind) {
-    case LegendKind::SinD:
+    case kestrane::MapKind::SinD:
         drawCellText(painter, 32, 129, "0.0");
         drawCellText(painter, 32, 46, "0.0");
         // Drawn over the "0.0" just placed there: a bare "1" covers only its first cell and reads "1.0".
         drawCellText(painter, 32, 46, fullScaleText(settings.maxSin));
         drawCellText(painter, 32, 87, halfScaleText(settings.maxSin));
         break;
-    case LegendKind::Extinction:
+    case kestrane::MapKind::Extinction:
         drawCellText(painter, 30, 129, " 0.0");
         drawCellText(painter, 30, 46, "180");
         drawCellText(painter, 30, 87, "  90");
         break;
-    case LegendKind::Transmission:
+    case kestrane::MapKind::Transmission:
         drawCellText(painter, 32, 129, "0.0");
         drawCellText(painter, 32, 46, "1.0");
         drawCellText(painter, 32, 87, "0.5");

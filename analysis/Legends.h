@@ -1,20 +1,19 @@
 // The legend pictures beside the three maps: colour ramp, scale values and the objective's scale bar.
 #pragma once
 
+#include "analysis/MapKind.h"
 #include "analysis/Tables.h"
 #include "imaging/Numeric.h"
 
 #include <QImage>
 #include <QString>
 
-enum class LegendKind { SinD, Extinction, Transmission };
-
 constexpr int kLegendWidth = 50;
 constexpr int kLegendHeight = 240;
 
 // The static artwork of a legend picture: a 24-bit 50 × 240 image with frame, title, bar outline, scale bar
 // and, for the extinction legend, the angle drawing.
-QImage legendArtwork(LegendKind kind);
+QImage legendArtwork(kestrane::MapKind kind);
 
 // The palette index shown in ramp row y (47..137): 255 − (y − 48) / 90 × 255 rounded half to even, low byte.
 int legendRampIndex(int y);
@@ -34,4 +33,4 @@ struct LegendSettings {
 };
 
 // Paints ramp and texts onto a legend picture in place, over whatever it holds (normally its artwork).
-void paintLegend(QImage& picture, LegendKind kind, const LegendSettings& settings);
+void paintLegend(QImage& picture, kestrane::MapKind kind, const LegendSettings& settings);

@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <stdexcept>
 
+using kestrane::MapKind;
 using kestrane::measurementState;
 using kestrane::MeasurementState;
 
@@ -426,9 +427,9 @@ void TForm1::IntensitycorrectionClick() {
 void TForm1::legend() {
     const MeasurementState& state = measurementState();
     const LegendSettings settings{&state.tables, state.MaxSin, selectedObjective()};
-    paintLegend(legend1->picture(), LegendKind::SinD, settings);
-    paintLegend(legend2->picture(), LegendKind::Extinction, settings);
-    paintLegend(legend3->picture(), LegendKind::Transmission, settings);
+    paintLegend(legend1->picture(), MapKind::SinD, settings);
+    paintLegend(legend2->picture(), MapKind::Extinction, settings);
+    paintLegend(legend3->picture(), MapKind::Transmission, settings);
     for (TImage* image : {legend1, legend2, legend3}) {
         image->update();
     }

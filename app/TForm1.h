@@ -161,7 +161,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void showMovieName(const QString& text, const QString& fullPath);
     // "Show Movie"'s plot set-up: world bounds from the movie's frame count and the quantity, then a clear.
     void plotSetUp();
-    kestrane::TraceQuantity selectedQuantity() const;
+    kestrane::MapKind selectedQuantity() const;
     kestrane::TraceSettings traceSettings() const;
     void showReviewFrame();
     void traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame);

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <algorithm>
 
+using kestrane::MapKind;
 using kestrane::measurementState;
 using kestrane::MeasurementState;
 
@@ -133,16 +134,16 @@ void TForm1::buildMainPage() {
         const char* caption;
         const char* imageName;
         const char* legendName;
-        LegendKind kind;
+        MapKind kind;
         int left;
         int top;
     };
     const MapBox boxes[] = {
-        {GroupBox1, Image2, legend1, "GroupBox1", "|sin(delta)|", "Image2", "legend1", LegendKind::SinD, 0,
+        {GroupBox1, Image2, legend1, "GroupBox1", "|sin(delta)|", "Image2", "legend1", MapKind::SinD, 0,
          0},
-        {GroupBox2, Image3, legend2, "GroupBox2", "Extinction", "Image3", "legend2", LegendKind::Extinction,
+        {GroupBox2, Image3, legend2, "GroupBox2", "Extinction", "Image3", "legend2", MapKind::Extinction,
          0, 256},
-        {GroupBox3, Image4, legend3, "GroupBox3", "Live Image", "Image4", "legend3", LegendKind::Transmission,
+        {GroupBox3, Image4, legend3, "GroupBox3", "Live Image", "Image4", "legend3", MapKind::Transmission,
          384, 0},
     };
     for (const MapBox& b : boxes) {

@@ -363,15 +363,16 @@ void TForm1::SaveTransmissionClick() {
 
 namespace {
 
-ClipKindView clipKindView(TForm1Controls& form, std::int32_t kind) {
-    switch (kind) {
-    case 2:
+ClipKindView clipKindView(TForm1Controls& form, std::int32_t clipKind) {
+    switch (kestrane::mapKindOfClip(clipKind)) {
+    case kestrane::MapKind::Extinction:
         return {form.Image3, form.legend2, 257, 0, "Recording of Extinction"};
-    case 3:
+    case kestrane::MapKind::Transmission:
         return {form.Image4, form.legend3, 0, 384, "Recording of Transmittance"};
-    default:
-        return {form.Image2, form.legend1, 0, 0, "Recording of |sin(d)|"};
+    case kestrane::MapKind::SinD:
+        break;
     }
+    return {form.Image2, form.legend1, 0, 0, "Recording of |sin(d)|"};
 }
 
 } // namespace
@@ -402,7 +403,8 @@ void TForm1::Save() {
 
     const std::string directory = kestrane::DataDirectory();
     state.ClipNumber = kestrane::nextClipNumber(state.ClipNumber, directory);
-    const std::string fileName = kestrane::clipFileName(directory, state.ClipKind, state.ClipNumber);
+    const std::string fileName =
+        kestrane::clipFileName(directory, kestrane::mapKindOfClip(state.ClipKind), state.ClipNumber);
     if (!dataDirectoryFor(fileName)) {
         return;
     }

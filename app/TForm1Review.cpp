@@ -253,14 +253,14 @@ void TForm1::UpDown1Click() {
 
 // ---- the pixel time trace ---------------------------------------------------------------------------------
 
-kestrane::TraceQuantity TForm1::selectedQuantity() const {
+kestrane::MapKind TForm1::selectedQuantity() const {
     if (RadioButton2->isChecked()) {
-        return kestrane::TraceQuantity::Extinction;
+        return kestrane::MapKind::Extinction;
     }
     if (RadioButton3->isChecked()) {
-        return kestrane::TraceQuantity::Transmission;
+        return kestrane::MapKind::Transmission;
     }
-    return kestrane::TraceQuantity::SinD;
+    return kestrane::MapKind::SinD;
 }
 
 kestrane::TraceSettings TForm1::traceSettings() const {

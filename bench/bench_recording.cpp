@@ -1,9 +1,9 @@
 // kestrane-analyse over a 1000-frame raw recording of the simulated camera, against only reading the file
 // that holds it: frames per second of each (the recording is written once, to a temporary directory).
-#include "app/AnalyseCommand.h"
 #include "capture/AviSequenceSink.h"
 #include "capture/FrameHandoff.h"
 #include "capture/SimulatedCamera.h"
+#include "cli/AnalyseCommand.h"
 
 #include "InstantClock.h"
 

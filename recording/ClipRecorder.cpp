@@ -11,15 +11,16 @@
 
 namespace kestrane {
 
-const char* clipPrefix(std::int32_t kind) {
+const char* clipPrefix(MapKind kind) {
     switch (kind) {
-    case 2:
+    case MapKind::Extinction:
         return "phi";
-    case 3:
+    case MapKind::Transmission:
         return "abs";
-    default:
-        return "sind";
+    case MapKind::SinD:
+        break;
     }
+    return "sind";
 }
 
 namespace {
@@ -63,7 +64,7 @@ std::int32_t nextClipNumber(std::int32_t clipNumber, const std::string& director
         std::min<std::int64_t>(last + 1, std::numeric_limits<std::int32_t>::max()));
 }
 
-std::string clipFileName(const std::string& directory, std::int32_t kind, std::int32_t number) {
+std::string clipFileName(const std::string& directory, MapKind kind, std::int32_t number) {
     return directory + clipPrefix(kind) + std::to_string(number) + ".avi";
 }
 

@@ -2,6 +2,7 @@
 // picture of a map and its legend, and the labels of its two sliders.
 #pragma once
 
+#include "analysis/MapKind.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 
@@ -14,9 +15,8 @@ inline constexpr int kClipWidth = 370;
 inline constexpr int kClipHeight = 240;
 inline constexpr int kClipMapWidth = 320;
 
-// ClipKind: 1 = |sin δ|, 2 = extinction, 3 = transmission.
-// "sind", "phi" or "abs"; "sind" for any other kind.
-const char* clipPrefix(std::int32_t kind);
+// "sind", "phi" or "abs".
+const char* clipPrefix(MapKind kind);
 
 // The highest number n of a file sind<n>.avi, phi<n>.avi or abs<n>.avi in `directory`; 0 when there is none.
 std::int64_t highestClipNumber(const std::string& directory);
@@ -24,7 +24,7 @@ std::int64_t highestClipNumber(const std::string& directory);
 // so that no earlier clip is overwritten.
 std::int32_t nextClipNumber(std::int32_t clipNumber, const std::string& directory);
 // `directory` (ending in '/') + prefix + number + ".avi".
-std::string clipFileName(const std::string& directory, std::int32_t kind, std::int32_t number);
+std::string clipFileName(const std::string& directory, MapKind kind, std::int32_t number);
 
 // N: ClipFrameCount live, the offline file's frame count with "Work Offline" checked.
 std::int64_t clipFrameBound(std::int32_t clipFrameCount, bool offline, std::int32_t offlineFrameCount);

@@ -24,25 +24,25 @@ std::uint8_t redAt(const FrameView& picture, int x, int top) {
 
 } // namespace
 
-QuantityScale traceScale(TraceQuantity quantity, Extended maxSin) {
+QuantityScale traceScale(MapKind quantity, Extended maxSin) {
     switch (quantity) {
-    case TraceQuantity::Extinction:
+    case MapKind::Extinction:
         return {quantity, 180.0L / 255.0L};
-    case TraceQuantity::Transmission:
+    case MapKind::Transmission:
         return {quantity, 100.0L / 255.0L};
-    case TraceQuantity::SinD:
+    case MapKind::SinD:
         break;
     }
     return {quantity, maxSin / 255.0L};
 }
 
-const char* traceAxisLabel(TraceQuantity quantity) {
+const char* traceAxisLabel(MapKind quantity) {
     switch (quantity) {
-    case TraceQuantity::Extinction:
+    case MapKind::Extinction:
         return "extinction (degrees)";
-    case TraceQuantity::Transmission:
+    case MapKind::Transmission:
         return "absorption (%)";
-    case TraceQuantity::SinD:
+    case MapKind::SinD:
         break;
     }
     return "|sin(d)|";
@@ -103,8 +103,8 @@ Extended value(const FrameView& picture, const PickRectangle& region) {
     return fourDecimals(sum / static_cast<Extended>(count));
 }
 
-Extended value(const FrameView& picture, const PickRectangle& region, TraceQuantity quantity) {
-    return quantity == TraceQuantity::Extinction ? axialMean(picture, region) : value(picture, region);
+Extended value(const FrameView& picture, const PickRectangle& region, MapKind quantity) {
+    return quantity == MapKind::Extinction ? axialMean(picture, region) : value(picture, region);
 }
 
 std::string traceLabelText(Extended v, Extended scale, LabelProduct product, char decimalSeparator) {

@@ -2,6 +2,7 @@
 // the points of the time curve, the rectangle that marks the region on the movie picture, and the CSV file.
 #pragma once
 
+#include "analysis/MapKind.h"
 #include "analysis/MeasurementState.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Numeric.h"
@@ -12,21 +13,18 @@
 
 namespace kestrane {
 
-// The quantity a result clip's red byte stands for, as the radio buttons of "Plot Properties" choose it.
-enum class TraceQuantity { SinD, Extinction, Transmission };
-
 // The factor that converts a red value (0–255) into the quantity, together with the quantity itself, since
 // the mean over a region depends on it. It reads as the bare factor wherever a number is wanted.
 struct QuantityScale {
-    TraceQuantity quantity = TraceQuantity::SinD;
+    MapKind quantity = MapKind::SinD;
     Extended factor = 1.0L / 255.0L;
     operator Extended() const { return factor; }
 };
 
 // MaxSin / 255, 180 / 255 or 100 / 255.
-QuantityScale traceScale(TraceQuantity quantity, Extended maxSin);
+QuantityScale traceScale(MapKind quantity, Extended maxSin);
 // The caption of the value axis.
-const char* traceAxisLabel(TraceQuantity quantity);
+const char* traceAxisLabel(MapKind quantity);
 
 // What one trace step needs besides the frame: seconds per frame on the time axis and the scale.
 struct TraceSettings {
@@ -44,7 +42,7 @@ Extended value(const FrameView& picture, const PickRectangle& region);
 // averaged around that circle: the circular mean, given in the bytes 128 ± 41π, so that a region all at
 // one byte reads that byte and one straddling 0°/180° reads near an end rather than 90°. |sin δ| and
 // transmission take the plain mean.
-Extended value(const FrameView& picture, const PickRectangle& region, TraceQuantity quantity);
+Extended value(const FrameView& picture, const PickRectangle& region, MapKind quantity);
 
 // The figure shown in Label11: Round(v × 1000 × scale) / 1000 in the general number format. The pointer
 // refreshes it with the product formed as v × (scale × 1000), the trace step as (v × 1000) × scale.

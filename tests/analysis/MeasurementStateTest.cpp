@@ -1,11 +1,22 @@
 // The shared state's start values, the map layout and the array conversions of bitmaps.
 #include "analysis/MeasurementState.h"
 #include "analysis/FlatField.h"
+#include "analysis/MapKind.h"
 
 #include <gtest/gtest.h>
 
 namespace kestrane {
 namespace {
+
+// The stored clip kinds 1, 2, 3 name the three maps; any other value records the |sin δ| clip.
+TEST(MeasurementState, ClipKindNamesItsMap) {
+    const std::pair<std::int32_t, MapKind> cases[] = {{1, MapKind::SinD},         {2, MapKind::Extinction},
+                                                      {3, MapKind::Transmission}, {0, MapKind::SinD},
+                                                      {4, MapKind::SinD},         {-2, MapKind::SinD}};
+    for (const auto& [stored, map] : cases) {
+        EXPECT_EQ(mapKindOfClip(stored), map) << stored;
+    }
+}
 
 TEST(MeasurementState, StartValues) {
     resetMeasurementState();

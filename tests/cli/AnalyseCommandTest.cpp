@@ -1,9 +1,9 @@
 // kestrane-analyse end to end: maps written upright from a frame file, and clean refusals of bad input.
-#include "app/AnalyseCommand.h"
+#include "cli/AnalyseCommand.h"
 #include "analysis/MeasurementState.h"
+#include "cli/Options.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFile.h"
-#include "recording/CommandOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -364,6 +364,43 @@ TEST_F(AnalyseCommand, ReadsOptionsStrictly) {
     EXPECT_TRUE(fs::exists(dir / "--trace=1,2,3,4" / "sind-00002.pgm"));
     std::ostringstream help;
     EXPECT_FALSE(answerHelpOrVersion({"--", "--help"}, help));
+}
+
+// The one parser refuses the same mistake in the same words whichever command it is made in; only the usage
+// line that follows names the command.
+TEST_F(AnalyseCommand, RefusesTheSameMistakeInTheSameWordsInEveryCommand) {
+    const std::vector<std::string> commands[] = {{}, {"--clip=sind"}, {"--trace=0,0,1,1"}};
+    const struct {
+        std::vector<std::string> mistake;
+        const char* said;
+    } cases[] = {
+        {{"--colour"}, "kestrane-analyse: unknown option '--colour'; usage: kestrane-analyse "},
+        {{"--maxsin=0.3"}, "kestrane-analyse: --maxsin must be 0.2, 0.4, 0.6, 0.8 or 1.0, not '0.3'\n"},
+        {{"--maxsin"}, "kestrane-analyse: --maxsin needs a value (--maxsin=...)\n"},
+        {{"--maxsin=1", "--maxsin="}, "kestrane-analyse: --maxsin needs a value (--maxsin=...)\n"},
+        {{"--help=x", "--colour"}, "kestrane-analyse: unknown option '--help=x'; usage: kestrane-analyse "},
+    };
+    for (const auto& c : cases) {
+        for (const auto& command : commands) {
+            std::vector<std::string> args = command;
+            args.insert(args.end(), c.mistake.begin(), c.mistake.end());
+            args.insert(args.end(), {path("movie.avi"), path("out")});
+            EXPECT_EQ(run(args), 2);
+            EXPECT_TRUE(err.str().starts_with(c.said)) << err.str();
+        }
+    }
+    // A flag given a value is refused as such where the flag exists.
+    for (const auto& command : {std::vector<std::string>{}, std::vector<std::string>{"--clip=sind"}}) {
+        std::vector<std::string> args = command;
+        args.insert(args.end(), {"--any-size=yes", path("movie.avi"), path("out")});
+        EXPECT_EQ(run(args), 2);
+        EXPECT_TRUE(
+            err.str().starts_with("kestrane-analyse: --any-size takes no value, not '--any-size=yes'; "))
+            << err.str();
+    }
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    std::ostringstream help;
+    EXPECT_FALSE(answerHelpOrVersion({"--help=x", path("movie.avi"), path("out")}, help));
 }
 
 // An output that is one of the inputs, by any name, is refused before anything is written.

@@ -1,5 +1,5 @@
 // kestrane-analyse --trace: the points of a region over continuous playback, and clean refusals of bad input.
-#include "app/AnalyseCommand.h"
+#include "cli/AnalyseCommand.h"
 #include "review/ReviewClips.h"
 
 #include <gtest/gtest.h>

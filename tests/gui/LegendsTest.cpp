@@ -8,6 +8,8 @@
 
 namespace {
 
+using kestrane::MapKind;
+
 struct RampRow {
     int y;
     int index;
@@ -50,7 +52,7 @@ class LegendPicture : public ::testing::Test {
         tables = std::make_unique<kestrane::Tables>();
         kestrane::buildTables(*tables);
     }
-    QImage painted(LegendKind kind, kestrane::Extended maxSin, int objective) const {
+    QImage painted(MapKind kind, kestrane::Extended maxSin, int objective) const {
         QImage image = legendArtwork(kind);
         paintLegend(image, kind, {tables.get(), maxSin, objective});
         return image;
@@ -59,8 +61,8 @@ class LegendPicture : public ::testing::Test {
 };
 
 TEST_F(LegendPicture, RampsArePaletteColouredOrGrey) {
-    const QImage sinD = painted(LegendKind::SinD, 1.0L, 4);
-    const QImage transmission = painted(LegendKind::Transmission, 1.0L, 4);
+    const QImage sinD = painted(MapKind::SinD, 1.0L, 4);
+    const QImage transmission = painted(MapKind::Transmission, 1.0L, 4);
     ASSERT_EQ(sinD.size(), QSize(50, 240));
     const auto& p = tables->palette;
     for (int y = 47; y <= 137; ++y) {
@@ -69,12 +71,12 @@ TEST_F(LegendPicture, RampsArePaletteColouredOrGrey) {
             EXPECT_EQ(sinD.pixel(x, y), qRgb(i, p[kestrane::kPaletteGreen][i], p[kestrane::kPaletteBlue][i]));
             EXPECT_EQ(transmission.pixel(x, y), qRgb(i, i, i));
         }
-        EXPECT_EQ(sinD.pixel(23, y), legendArtwork(LegendKind::SinD).pixel(23, y)) << "right edge kept";
+        EXPECT_EQ(sinD.pixel(23, y), legendArtwork(MapKind::SinD).pixel(23, y)) << "right edge kept";
     }
 }
 
 TEST_F(LegendPicture, ArtworkHasFrameBarOutlineAndScaleBar) {
-    const QImage art = legendArtwork(LegendKind::Extinction);
+    const QImage art = legendArtwork(MapKind::Extinction);
     EXPECT_EQ(art.format(), QImage::Format_BGR888);
     EXPECT_EQ(qGray(art.pixel(0, 100)), 128);
     EXPECT_EQ(qGray(art.pixel(1, 100)), 197);
@@ -85,31 +87,31 @@ TEST_F(LegendPicture, ArtworkHasFrameBarOutlineAndScaleBar) {
         EXPECT_EQ(art.pixel(x, y), qRgb(0, 0, 0));
     }
     EXPECT_EQ(art.pixel(20, 214), qRgb(0, 0, 0)) << "base line of the angle drawing";
-    EXPECT_NE(legendArtwork(LegendKind::SinD).pixel(20, 214), qRgb(0, 0, 0));
+    EXPECT_NE(legendArtwork(MapKind::SinD).pixel(20, 214), qRgb(0, 0, 0));
 }
 
 // The bare "1" over "0.0" reads "1.0": the same cell as the transmission legend's "1.0".
 TEST_F(LegendPicture, FullScaleOneKeepsTheRestOfTheZeroBeneath) {
-    const QImage sinD = painted(LegendKind::SinD, 1.0L, 4);
-    const QImage transmission = painted(LegendKind::Transmission, 1.0L, 4);
+    const QImage sinD = painted(MapKind::SinD, 1.0L, 4);
+    const QImage transmission = painted(MapKind::Transmission, 1.0L, 4);
     EXPECT_EQ(sinD.copy(30, 44, 18, 14), transmission.copy(30, 44, 18, 14));
-    EXPECT_NE(sinD.copy(30, 44, 18, 14), painted(LegendKind::SinD, 0.8L, 4).copy(30, 44, 18, 14));
+    EXPECT_NE(sinD.copy(30, 44, 18, 14), painted(MapKind::SinD, 0.8L, 4).copy(30, 44, 18, 14));
 }
 
 TEST_F(LegendPicture, AShorterScaleLabelLeavesNothingOfALongerOne) {
-    QImage switched = painted(LegendKind::Transmission, 1.0L, 40);
-    paintLegend(switched, LegendKind::Transmission, {tables.get(), 1.0L, 4});
-    EXPECT_EQ(switched, painted(LegendKind::Transmission, 1.0L, 4));
-    EXPECT_NE(switched, painted(LegendKind::Transmission, 1.0L, 10));
+    QImage switched = painted(MapKind::Transmission, 1.0L, 40);
+    paintLegend(switched, MapKind::Transmission, {tables.get(), 1.0L, 4});
+    EXPECT_EQ(switched, painted(MapKind::Transmission, 1.0L, 4));
+    EXPECT_NE(switched, painted(MapKind::Transmission, 1.0L, 10));
     EXPECT_EQ(scaleLabel(4), "0.05mm");
     EXPECT_EQ(scaleLabel(10), "0.02mm");
     EXPECT_EQ(scaleLabel(40), "0.005mm");
 }
 
 TEST_F(LegendPicture, RepaintingIsStable) {
-    QImage twice = painted(LegendKind::Extinction, 1.0L, 10);
-    paintLegend(twice, LegendKind::Extinction, {tables.get(), 1.0L, 10});
-    EXPECT_EQ(twice, painted(LegendKind::Extinction, 1.0L, 10));
+    QImage twice = painted(MapKind::Extinction, 1.0L, 10);
+    paintLegend(twice, MapKind::Extinction, {tables.get(), 1.0L, 10});
+    EXPECT_EQ(twice, painted(MapKind::Extinction, 1.0L, 10));
 }
 
 } // namespace

@@ -18,6 +18,8 @@
 
 namespace {
 
+using kestrane::MapKind;
+
 // Counts the passes that get past the gate.
 class CountingForm : public TForm1 {
   public:
@@ -377,8 +379,8 @@ TEST_F(WindowTest, ObjectiveButtonsReloadTheFlatFieldAndTheLegends) {
         EXPECT_EQ(measurementState().FlatFieldOn, 1);
     }
     EXPECT_EQ(form->selectedObjective(), 40);
-    QImage expected = legendArtwork(LegendKind::SinD);
-    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 1.0L, 40});
+    QImage expected = legendArtwork(MapKind::SinD);
+    paintLegend(expected, MapKind::SinD, {&measurementState().tables, 1.0L, 40});
     EXPECT_EQ(ui().legend1->picture(), expected);
 }
 
@@ -387,9 +389,9 @@ TEST_F(WindowTest, SettingsSteerTheScaleAndTheVisibleMaps) {
     showAndActivate();
     ui().TrackBar2->setValue(1);
     EXPECT_EQ(measurementState().MaxSin, 1.0L / 5.0L);
-    QImage expected = legendArtwork(LegendKind::SinD);
-    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 1.0L, 4});
-    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.2L, 4});
+    QImage expected = legendArtwork(MapKind::SinD);
+    paintLegend(expected, MapKind::SinD, {&measurementState().tables, 1.0L, 4});
+    paintLegend(expected, MapKind::SinD, {&measurementState().tables, 0.2L, 4});
     EXPECT_EQ(ui().legend1->picture(), expected);
 
     ui().sindVisible->setChecked(false);
@@ -400,7 +402,7 @@ TEST_F(WindowTest, SettingsSteerTheScaleAndTheVisibleMaps) {
     EXPECT_TRUE(ui().GroupBox3->isHidden());
     // The legends are still repainted while their boxes are hidden.
     ui().TrackBar2->setValue(3);
-    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.6L, 4});
+    paintLegend(expected, MapKind::SinD, {&measurementState().tables, 0.6L, 4});
     EXPECT_EQ(ui().legend1->picture(), expected);
     ui().absorptionVisible->setChecked(true);
     EXPECT_FALSE(ui().GroupBox3->isHidden());
@@ -410,7 +412,7 @@ TEST_F(WindowTest, SettingsSteerTheScaleAndTheVisibleMaps) {
     ui().TrackBar4->setValue(2);
     EXPECT_EQ(measurementState().MaxSin, 2.0L / 5.0L);
     EXPECT_EQ(ui().TrackBar2->value(), 2);
-    paintLegend(expected, LegendKind::SinD, {&measurementState().tables, 0.4L, 4});
+    paintLegend(expected, MapKind::SinD, {&measurementState().tables, 0.4L, 4});
     EXPECT_EQ(ui().legend1->picture(), expected);
 }
 

@@ -2,9 +2,9 @@
 // by the driver, the offline run to the end of its file, every failure the operator must hear about, and
 // kestrane-analyse --clip writing the window's clip.
 #include "WindowFixture.h"
-#include "app/AnalyseCommand.h"
 #include "app/DataDirectory.h"
 #include "app/ImageConversion.h"
+#include "cli/AnalyseCommand.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
 #include "review/AVIToBitmap.h"

@@ -2,9 +2,9 @@
 // Data", the trace on the X - T plot, what "Save x/t plot" and "save image" write, and the window's CSV
 // against kestrane-analyse --trace on a clip made by kestrane-analyse --clip.
 #include "WindowFixture.h"
-#include "app/AnalyseCommand.h"
 #include "app/ImageConversion.h"
 #include "app/OfflineFrames.h"
+#include "cli/AnalyseCommand.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
 #include "review/AVIToBitmap.h"

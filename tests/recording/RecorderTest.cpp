@@ -83,7 +83,7 @@ TEST(ClipNames, NumbersContinueAfterTheClipsAlreadyThere) {
     ScratchDir dir;
     const std::string d = dir.path.string() + "/";
     EXPECT_EQ(nextClipNumber(0, d), 1);
-    EXPECT_EQ(clipFileName(d, 1, 1), d + "sind1.avi");
+    EXPECT_EQ(clipFileName(d, MapKind::SinD, 1), d + "sind1.avi");
     for (const char* name : {"sind7.avi", "phi12.avi", "abs3.avi", "sind.avi", "sindx2.avi", "abs99.bmp",
                              "offline.avi", "phi999999999999.avi.part"}) {
         std::ofstream(dir.file(name)) << "x";
@@ -91,8 +91,8 @@ TEST(ClipNames, NumbersContinueAfterTheClipsAlreadyThere) {
     EXPECT_EQ(highestClipNumber(d), 12);
     EXPECT_EQ(nextClipNumber(0, d), 13);
     EXPECT_EQ(nextClipNumber(40, d), 41);
-    EXPECT_EQ(clipFileName(d, 2, 13), d + "phi13.avi");
-    EXPECT_EQ(clipFileName(d, 3, 14), d + "abs14.avi");
+    EXPECT_EQ(clipFileName(d, MapKind::Extinction, 13), d + "phi13.avi");
+    EXPECT_EQ(clipFileName(d, MapKind::Transmission, 14), d + "abs14.avi");
     EXPECT_EQ(nextClipNumber(0, d + "missing/"), 1);
 }
 

@@ -56,17 +56,17 @@ TEST(PixelTraceValue, MeanOfTheMarkedPixelsWithZerosAndOutsidePositionsLeftOut) 
 
 TEST(PixelTraceValue, LabelFiguresForEachQuantity) {
     const struct {
-        TraceQuantity quantity;
+        MapKind quantity;
         Extended maxSin;
         Extended v;
         const char* text;
         const char* axis;
     } cases[] = {
-        {TraceQuantity::SinD, 1.0L, 127.5L, "0.5", "|sin(d)|"},
-        {TraceQuantity::Extinction, 1.0L, 255, "180", "extinction (degrees)"},
-        {TraceQuantity::Transmission, 1.0L, 51, "20", "absorption (%)"},
-        {TraceQuantity::SinD, 0.2L, 100, "0.078", "|sin(d)|"},
-        {TraceQuantity::Extinction, 0.2L, 1.3333L, "0.941", "extinction (degrees)"},
+        {MapKind::SinD, 1.0L, 127.5L, "0.5", "|sin(d)|"},
+        {MapKind::Extinction, 1.0L, 255, "180", "extinction (degrees)"},
+        {MapKind::Transmission, 1.0L, 51, "20", "absorption (%)"},
+        {MapKind::SinD, 0.2L, 100, "0.078", "|sin(d)|"},
+        {MapKind::Extinction, 0.2L, 1.3333L, "0.941", "extinction (degrees)"},
     };
     for (const auto& c : cases) {
         const Extended scale = traceScale(c.quantity, c.maxSin);
@@ -75,8 +75,7 @@ TEST(PixelTraceValue, LabelFiguresForEachQuantity) {
         }
         EXPECT_STREQ(traceAxisLabel(c.quantity), c.axis);
     }
-    EXPECT_EQ(traceLabelText(127.5L, traceScale(TraceQuantity::SinD, 1.0L), LabelProduct::TraceStep, ','),
-              "0,5");
+    EXPECT_EQ(traceLabelText(127.5L, traceScale(MapKind::SinD, 1.0L), LabelProduct::TraceStep, ','), "0,5");
 }
 
 // Extinction bytes are directions around a circle of 41 · 2π bytes; the other quantities are plain numbers.
@@ -100,21 +99,21 @@ TEST(PixelTraceValue, ExtinctionIsAveragedAroundItsCircle) {
         {"nothing but black", {10, 0, 19, 0}, 0, 0},
     };
     for (const auto& c : cases) {
-        const Extended circular = value(clip.view(), c.region, TraceQuantity::Extinction);
+        const Extended circular = value(clip.view(), c.region, MapKind::Extinction);
         if (c.extinction < 0) {
             EXPECT_TRUE(circular < 10 || circular > 245) << c.name << ": " << static_cast<double>(circular);
         } else {
             EXPECT_EQ(circular, c.extinction) << c.name;
         }
-        for (TraceQuantity plain : {TraceQuantity::SinD, TraceQuantity::Transmission}) {
+        for (MapKind plain : {MapKind::SinD, MapKind::Transmission}) {
             EXPECT_EQ(value(clip.view(), c.region, plain), c.plain) << c.name;
         }
     }
     // The trace step takes the circular mean when the scale is the extinction's.
     PixelTrace trace;
-    const TracePoint& point = trace.step(clip.view(), {0, 0, 1, 0}, 1, 0,
-                                         TraceSettings{0.1L, traceScale(TraceQuantity::Extinction, 1)});
-    EXPECT_EQ(point.mean, value(clip.view(), {0, 0, 1, 0}, TraceQuantity::Extinction));
+    const TracePoint& point =
+        trace.step(clip.view(), {0, 0, 1, 0}, 1, 0, TraceSettings{0.1L, traceScale(MapKind::Extinction, 1)});
+    EXPECT_EQ(point.mean, value(clip.view(), {0, 0, 1, 0}, MapKind::Extinction));
 }
 
 // The first point after a clear starts the curve, whatever the reader's index (single steps begin at 3).

@@ -1,9 +1,10 @@
-// What the commands of kestrane-analyse share: reading their options, guarding their inputs, writing outputs.
+// What the commands of kestrane-analyse share: one parser of their options, guarding their inputs, writing
+// outputs.
 #pragma once
 
 #include "recording/AviFrames.h"
 
-#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <ostream>
 #include <pthread.h>
 #include <random>
@@ -23,102 +25,72 @@
 
 namespace kestrane {
 
-// A bad option or argument; the message is the whole line the tool prints.
+// Every refusal of a command: a bad option or argument, an input that cannot be read, an output that cannot
+// be written. The message is the line the tool prints, its name in front.
 struct CommandError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit CommandError(const std::string& why) : std::runtime_error("kestrane-analyse: " + why) {}
 };
 
-// The arguments split into options and file names: an argument that starts with "-" (a lone "-" aside) is
-// an option until "--", after which every argument is a file name, so that a file "-x.avi" can be named.
-struct CommandArguments {
-    std::vector<std::string> options;
-    std::vector<std::string> files;
+// Reads the value of one option into the command's settings; `option` names it in a refusal.
+using OptionReader = std::function<void(const char* option, const std::string& value)>;
+
+// One option of a command: "--name=value" when it takes a value, "--name" alone when not.
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    OptionReader read;
 };
 
-inline CommandArguments splitArguments(const std::vector<std::string>& args) {
-    CommandArguments split;
-    bool optionsEnded = false;
-    for (const std::string& a : args) {
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            split.options.push_back(a);
-        } else {
-            split.files.push_back(a);
-        }
-    }
-    return split;
-}
+// What a command accepts: its options, what its two file names are (for the refusal of another count) and
+// its usage line, which follows every refusal of its syntax.
+struct CommandSyntax {
+    std::vector<OptionRule> options;
+    const char* files;
+    const char* usage;
+};
 
-// The value of `arg` when it is "<name>=value". An empty value, or the name without one, is refused: no
-// option of the tool means anything by an empty value.
-inline bool optionValue(const std::string& arg, const char* name, std::string& value) {
-    const std::string prefix = std::string(name) + "=";
-    if (arg != name && arg.rfind(prefix, 0) != 0) {
-        return false;
-    }
-    if (arg.size() <= prefix.size()) {
-        throw CommandError(std::string("kestrane-analyse: ") + name + " needs a value (" + prefix + "...)");
-    }
-    value = arg.substr(prefix.size());
-    return true;
-}
+// The options before any "--", whole ("--clip=sind"), as the dispatch and --help look at them.
+std::vector<std::string> optionArguments(const std::vector<std::string>& args);
+// The name of an option: "--clip" of "--clip=sind".
+std::string optionName(const std::string& option);
 
-// The refusal of a wrong number of file names, with the usage line of the command.
-inline CommandError fileCountError(std::size_t given, const char* needed, const char* usage) {
-    return CommandError("kestrane-analyse: " + std::string(needed) + " expected, " + std::to_string(given) +
-                        " given; " + usage);
-}
+// Walks the arguments once, reading each option through its rule, and returns the two file names. An
+// argument that starts with "-" (a lone "-" aside) is an option until "--"; every argument after "--" is a
+// file name, so that a file "-x.avi" can be named. An unknown option, an option without its value or with an
+// empty one (no option means anything by an empty value), a value given to an option that takes none, and
+// another number of file names than two are refused, in the same words for every command; an option given
+// twice keeps the later value.
+std::array<std::string, 2> parseCommandLine(const std::vector<std::string>& args,
+                                            const CommandSyntax& syntax);
 
-// One value out of a fixed list; `option` names the option in the message.
-template <typename T, std::size_t N>
-T chooseOption(const std::string& text, const char* option, const std::pair<const char*, T> (&choices)[N]) {
-    for (const auto& [name, value] : choices) {
-        if (text == name) {
-            return value;
-        }
-    }
-    std::string allowed;
-    for (std::size_t i = 0; i < N; ++i) {
-        allowed += (i == 0 ? "" : i + 1 == N ? " or " : ", ") + std::string(choices[i].first);
-    }
-    throw CommandError(std::string("kestrane-analyse: ") + option + " must be " + allowed + ", not '" + text +
-                       "'");
-}
+// Readers for the rules, refusing a bad value in the same words for every option.
+OptionReader readText(std::string& target);
+OptionReader readFlag(bool& target);
+// A whole number from `low` to `high` written plainly: decimal digits only (no sign, no blanks).
+OptionReader readWholeNumber(int& target, int low, int high);
 
 // A whole number written plainly: decimal digits, led by one minus sign only when `negative` allows it (no
 // plus sign, no blanks). False when the text is not one or lies outside [low, high].
-inline bool plainWholeNumber(const std::string& text, bool negative, std::int64_t low, std::int64_t high,
-                             std::int64_t& value) {
-    const std::size_t first = negative && !text.empty() && text[0] == '-' ? 1 : 0;
-    if (text.size() == first || text.size() - first > 18 ||
-        !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(first), text.end(),
-                     [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
-    std::int64_t v = 0;
-    for (std::size_t i = first; i < text.size(); ++i) {
-        v = v * 10 + (text[i] - '0');
-    }
-    value = first == 1 ? -v : v;
-    return value >= low && value <= high;
-}
+bool plainWholeNumber(const std::string& text, bool negative, std::int64_t low, std::int64_t high,
+                      std::int64_t& value);
 
-// The position 1..5 of the display scale --maxsin names (0.2 to 1.0; "1" stands for 1.0).
-inline int maxSinPosition(const std::string& text) {
-    static const std::pair<const char*, int> kScales[] = {
-        {"0.2", 1}, {"0.4", 2}, {"0.6", 3}, {"0.8", 4}, {"1.0", 5}};
-    return text == "1" ? 5 : chooseOption(text, "--maxsin", kScales);
-}
+// The text listing the allowed values: "a, b or c".
+std::string allowedValues(const std::vector<const char*>& names);
 
-// The |sin δ| limit --sindlimit names: a whole number from 0 to 40.
-inline int sinDLimitOption(const std::string& text) {
-    std::int64_t limit = 0;
-    if (!plainWholeNumber(text, false, 0, 40, limit)) {
-        throw CommandError("kestrane-analyse: --sindlimit must be a whole number from 0 to 40, not '" + text +
-                           "'");
-    }
-    return static_cast<int>(limit);
+// One value out of a fixed list of names.
+template <typename T, std::size_t N>
+OptionReader readChoice(T& target, const std::pair<const char*, T> (&choices)[N]) {
+    return [&target, &choices](const char* option, const std::string& text) {
+        std::vector<const char*> names;
+        for (const auto& [name, value] : choices) {
+            if (text == name) {
+                target = value;
+                return;
+            }
+            names.push_back(name);
+        }
+        throw CommandError(std::string(option) + " must be " + allowedValues(names) + ", not '" + text + "'");
+    };
 }
 
 // Opens a movie to read its frames; a refusal says why in words, the AVI code in brackets. The note of the
@@ -127,7 +99,7 @@ inline void openCommandMovie(AviFrameReader& reader, const std::string& path, st
     std::string why;
     std::string note;
     if (!openMovieToAnalyse(reader, path, why, note)) {
-        throw CommandError("kestrane-analyse: " + why);
+        throw CommandError(why);
     }
     if (!note.empty()) {
         err << "kestrane-analyse: " << note << '\n';
@@ -138,7 +110,7 @@ inline void openCommandMovie(AviFrameReader& reader, const std::string& path, st
 inline void requireCameraFrameSize(int width, int height, const std::string& what, bool anySize) {
     if (!anySize && (width != 640 || height != 480)) {
         throw CommandError(
-            "kestrane-analyse: " + what + " is " + std::to_string(width) + " x " + std::to_string(height) +
+            what + " is " + std::to_string(width) + " x " + std::to_string(height) +
             " pixels, but the analysis takes 640 x 480 frames (--any-size analyses it anyway)");
     }
 }
@@ -167,8 +139,7 @@ class CommandInputs {
             ::close(fd);
         }
         if (!reason.empty()) {
-            throw CommandError(std::string("kestrane-analyse: cannot read ") + role + " '" + path +
-                               "': " + reason);
+            throw CommandError(std::string("cannot read ") + role + " '" + path + "': " + reason);
         }
         inputs_.push_back({st.st_dev, st.st_ino, path, role});
     }
@@ -181,8 +152,8 @@ class CommandInputs {
         }
         for (const Input& in : inputs_) {
             if (in.device == st.st_dev && in.inode == st.st_ino) {
-                throw CommandError("kestrane-analyse: the output '" + output + "' is the " + in.role + " '" +
-                                   in.path + "'; refusing to write over it");
+                throw CommandError("the output '" + output + "' is the " + in.role + " '" + in.path +
+                                   "'; refusing to write over it");
             }
         }
     }
@@ -308,7 +279,7 @@ class PendingOutput {
         return fd < 0 || ::close(fd) == 0;
     }
     [[noreturn]] void fail(int code) const {
-        throw CommandError("kestrane-analyse: cannot write '" + path_ + "': " + std::strerror(code));
+        throw CommandError("cannot write '" + path_ + "': " + std::strerror(code));
     }
 
     std::string path_;

@@ -1,6 +1,6 @@
 // kestrane-analyse: the headless analysis of recorded frames, for scripted and batch work.
-#include "app/AnalyseCommand.h"
-#include "recording/CommandOptions.h"
+#include "cli/AnalyseCommand.h"
+#include "cli/Options.h"
 
 #include <iostream>
 

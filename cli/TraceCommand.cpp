@@ -1,9 +1,8 @@
 // kestrane-analyse --trace: continuous playback of a movie without a window, sampled over one region.
-#include "review/TraceCommand.h"
+#include "cli/Commands.h"
 
 #include "analysis/MeasurementState.h"
 #include "recording/AviFrames.h"
-#include "recording/CommandOptions.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
@@ -16,7 +15,7 @@ namespace {
 
 struct TraceOptions {
     PickRectangle region;
-    TraceQuantity quantity = TraceQuantity::SinD;
+    MapKind quantity = MapKind::SinD;
     int maxSinPosition = 5;
     bool offlineMovie = true;
     std::string movie;
@@ -27,8 +26,7 @@ struct TraceOptions {
 std::int32_t parseEdge(const std::string& text, const std::string& whole) {
     std::int64_t v = 0;
     if (!plainWholeNumber(text, true, INT32_MIN, INT32_MAX, v)) {
-        throw CommandError("kestrane-analyse: --trace needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" +
-                           whole + "'");
+        throw CommandError("--trace needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" + whole + "'");
     }
     return static_cast<std::int32_t>(v);
 }
@@ -48,55 +46,25 @@ PickRectangle parseRegion(const std::string& text) {
 }
 
 TraceOptions parseTraceOptions(const std::vector<std::string>& args) {
-    static const std::pair<const char*, TraceQuantity> kQuantities[] = {
-        {"sind", TraceQuantity::SinD},
-        {"extinction", TraceQuantity::Extinction},
-        {"transmission", TraceQuantity::Transmission}};
     static const std::pair<const char*, bool> kTimeSteps[] = {{"0.035", true}, {"0.1", false}};
-
     TraceOptions o;
-    bool haveRegion = false;
-    const CommandArguments split = splitArguments(args);
-    for (const std::string& a : split.options) {
-        std::string v;
-        if (optionValue(a, "--trace", v)) {
-            o.region = parseRegion(v);
-            haveRegion = true;
-        } else if (optionValue(a, "--quantity", v)) {
-            o.quantity = chooseOption(v, "--quantity", kQuantities);
-        } else if (optionValue(a, "--maxsin", v)) {
-            o.maxSinPosition = maxSinPosition(v);
-        } else if (optionValue(a, "--timestep", v)) {
-            o.offlineMovie = chooseOption(v, "--timestep", kTimeSteps);
-        } else {
-            throw CommandError("kestrane-analyse: unknown option '" + a + "' with --trace; " + kTraceUsage);
-        }
-    }
-    if (!haveRegion) {
-        throw CommandError(std::string("kestrane-analyse: --trace=LEFT,TOP,RIGHT,BOTTOM is missing; ") +
-                           kTraceUsage);
-    }
-    if (split.files.size() != 2) {
-        throw fileCountError(split.files.size(), "a movie and a CSV file", kTraceUsage);
-    }
-    o.movie = split.files[0];
-    o.out = split.files[1];
+    const CommandSyntax syntax{
+        {{"--trace", true, [&o](const char*, const std::string& text) { o.region = parseRegion(text); }},
+         {"--quantity", true, readMapKind(o.quantity)},
+         maxSinRule(o.maxSinPosition),
+         {"--timestep", true, readChoice(o.offlineMovie, kTimeSteps)}},
+        "a movie and a CSV file",
+        kTraceUsage};
+    const auto [movie, out] = parseCommandLine(args, syntax);
+    o.movie = movie;
+    o.out = out;
     return o;
 }
 
 } // namespace
 
-bool isTraceCommand(const std::vector<std::string>& args) {
-    for (const std::string& a : splitArguments(args).options) {
-        if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
-    try {
+    {
         const TraceOptions o = parseTraceOptions(args);
         CommandInputs inputs;
         inputs.add(o.movie, "movie");
@@ -123,12 +91,7 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
         const std::string csv = traceCsv(trace.points());
         writeOutputFile(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()));
         return 0;
-    } catch (const CommandError& e) {
-        err << e.what() << '\n';
-    } catch (const std::exception& e) {
-        err << "kestrane-analyse: " << e.what() << '\n';
     }
-    return 2;
 }
 
 } // namespace kestrane

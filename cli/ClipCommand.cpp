@@ -1,8 +1,7 @@
 // kestrane-analyse --clip: the result clip of a recorded movie, written headless as "Work Offline" and a clip
 // button write it in the window.
-#include "recording/ClipCommand.h"
+#include "cli/Commands.h"
 
-#include "analysis/FlatField.h"
 #include "analysis/FrameAnalysis.h"
 #include "analysis/Legends.h"
 #include "analysis/MapRendering.h"
@@ -10,10 +9,8 @@
 #include "app/ImageConversion.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
-#include "recording/CommandOptions.h"
 
 #include <QGuiApplication>
-#include <algorithm>
 #include <memory>
 #include <ostream>
 
@@ -22,50 +19,22 @@ namespace kestrane {
 namespace {
 
 struct ClipOptions {
-    std::int32_t kind = 1;
-    int maxSinPosition = 5;
-    int sinDLimit = 15;
+    MapKind kind = MapKind::SinD;
+    AnalysisOptions analysis;
     int objective = 4;
-    bool anySize = false;
-    std::string flatField;
     std::string movie;
     std::string clip;
 };
 
 ClipOptions parseClipOptions(const std::vector<std::string>& args) {
-    static const std::pair<const char*, std::int32_t> kKinds[] = {
-        {"sind", 1}, {"extinction", 2}, {"transmission", 3}};
     static const std::pair<const char*, int> kObjectives[] = {{"4", 4}, {"10", 10}, {"40", 40}};
     ClipOptions o;
-    const CommandArguments split = splitArguments(args);
-    bool kindGiven = false;
-    for (const std::string& a : split.options) {
-        std::string v;
-        if (optionValue(a, "--clip", v)) {
-            o.kind = chooseOption(v, "--clip", kKinds);
-            kindGiven = true;
-        } else if (optionValue(a, "--maxsin", v)) {
-            o.maxSinPosition = maxSinPosition(v);
-        } else if (optionValue(a, "--sindlimit", v)) {
-            o.sinDLimit = sinDLimitOption(v);
-        } else if (optionValue(a, "--objective", v)) {
-            o.objective = chooseOption(v, "--objective", kObjectives);
-        } else if (optionValue(a, "--flatfield", v)) {
-            o.flatField = v;
-        } else if (a == "--any-size") {
-            o.anySize = true;
-        } else {
-            throw CommandError("kestrane-analyse: unknown option '" + a + "'; " + kClipUsage);
-        }
-    }
-    if (!kindGiven) {
-        throw CommandError(std::string("kestrane-analyse: --clip=KIND is missing; ") + kClipUsage);
-    }
-    if (split.files.size() != 2) {
-        throw fileCountError(split.files.size(), "a movie and a clip file", kClipUsage);
-    }
-    o.movie = split.files[0];
-    o.clip = split.files[1];
+    CommandSyntax syntax{analysisRules(o.analysis), "a movie and a clip file", kClipUsage};
+    syntax.options.push_back({"--clip", true, readMapKind(o.kind)});
+    syntax.options.push_back({"--objective", true, readChoice(o.objective, kObjectives)});
+    const auto [movie, clip] = parseCommandLine(args, syntax);
+    o.movie = movie;
+    o.clip = clip;
     return o;
 }
 
@@ -103,11 +72,9 @@ class MovieClipFrames : public RecordingFrames {
   public:
     MovieClipFrames(AviFrameReader& reader, const ClipOptions& options, std::ostream& err)
         : reader_(reader), options_(options), err_(err) {
-        const LegendKind kinds[] = {LegendKind::SinD, LegendKind::Extinction, LegendKind::Transmission};
-        const LegendKind kind = kinds[options.kind - 1];
-        QImage picture = legendArtwork(kind);
+        QImage picture = legendArtwork(options.kind);
         const MeasurementState& state = measurementState();
-        paintLegend(picture, kind, LegendSettings{&state.tables, state.MaxSin, options.objective});
+        paintLegend(picture, options.kind, LegendSettings{&state.tables, state.MaxSin, options.objective});
         copyToBitmap(picture, legend_);
     }
 
@@ -127,13 +94,13 @@ class MovieClipFrames : public RecordingFrames {
         analyseFrame(frame_.view(), state);
         state.FramePixels = nullptr;
         switch (options_.kind) {
-        case 2:
+        case MapKind::Extinction:
             renderExtinction(state, map_);
             break;
-        case 3:
+        case MapKind::Transmission:
             renderTransmission(state, map_);
             break;
-        default:
+        case MapKind::SinD:
             renderSinD(state, map_);
             break;
         }
@@ -156,19 +123,13 @@ class MovieClipFrames : public RecordingFrames {
 int writeClip(const ClipOptions& options, std::ostream& err) {
     CommandInputs inputs;
     inputs.add(options.movie, "movie");
-    inputs.add(options.flatField, "flat field");
+    inputs.add(options.analysis.flatField, "flat field");
     inputs.refuseAsOutput(options.clip);
-    MeasurementState& state = measurementState();
-    state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
-    state.SinDLimit = options.sinDLimit;
-    buildTables(state.tables);
-    std::string why;
-    if (!options.flatField.empty() && !useFlatFieldFile(options.flatField, state, why)) {
-        throw CommandError("kestrane-analyse: " + why);
-    }
+    applyAnalysisOptions(options.analysis);
     AviFrameReader reader;
     openCommandMovie(reader, options.movie, err);
-    requireCameraFrameSize(reader.width(), reader.height(), "movie '" + options.movie + "'", options.anySize);
+    requireCameraFrameSize(reader.width(), reader.height(), "movie '" + options.movie + "'",
+                           options.analysis.anySize);
 
     const std::unique_ptr<QGuiApplication> app = ensureGuiApplication();
     MovieClipFrames frames(reader, options, err);
@@ -177,7 +138,7 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
     const RecordingResult result =
         recordAvi(clipPlan(clip.temporaryPath(), true, reader.frameCount()), frames, aviFileCreator());
     if (result.end != RecordingEnd::Finished) {
-        throw CommandError("kestrane-analyse: cannot write clip '" + options.clip + "': " + result.reason);
+        throw CommandError("cannot write clip '" + options.clip + "': " + result.reason);
     }
     clip.commit();
     err << "kestrane-analyse: " << result.frames << (result.frames == 1 ? " clip frame" : " clip frames")
@@ -187,21 +148,8 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
 
 } // namespace
 
-bool isClipCommand(const std::vector<std::string>& args) {
-    const std::vector<std::string> options = splitArguments(args).options;
-    return std::any_of(options.begin(), options.end(),
-                       [](const std::string& a) { return a.rfind("--clip", 0) == 0; });
-}
-
 int runClipCommand(const std::vector<std::string>& args, std::ostream& err) {
-    try {
-        return writeClip(parseClipOptions(args), err);
-    } catch (const CommandError& e) {
-        err << e.what() << '\n';
-    } catch (const std::exception& e) {
-        err << "kestrane-analyse: " << e.what() << '\n';
-    }
-    return 2;
+    return writeClip(parseClipOptions(args), err);
 }
 
 } // namespace kestrane

@@ -1,0 +1,65 @@
+// The three commands of kestrane-analyse (maps, clip, trace), their usage lines, and the analysis settings
+// the maps and the clip share.
+#pragma once
+
+#include "analysis/MapKind.h"
+#include "cli/Options.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+inline constexpr const char* kMapsUsage =
+    "usage: kestrane-analyse [--maxsin=0.2|0.4|0.6|0.8|1.0] [--sindlimit=0..40] "
+    "[--flatfield=BACKGROUND.bmp] [--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR";
+
+inline constexpr const char* kClipUsage =
+    "usage: kestrane-analyse --clip=sind|extinction|transmission [--maxsin=0.2|0.4|0.6|0.8|1.0] "
+    "[--sindlimit=0..40] [--flatfield=BACKGROUND.bmp] [--objective=4|10|40] [--any-size] [--] MOVIE.avi "
+    "CLIP.avi";
+
+inline constexpr const char* kTraceUsage =
+    "usage: kestrane-analyse --trace=LEFT,TOP,RIGHT,BOTTOM [--quantity=sind|extinction|transmission] "
+    "[--maxsin=0.2|0.4|0.6|0.8|1.0] [--timestep=0.035|0.1] [--] MOVIE.avi OUT.csv";
+
+// Each command reads its own options with the one parser, and refuses with a CommandError that the dispatch
+// prints; it returns 0 when done.
+
+// [--maxsin=…] [--sindlimit=0..40] [--flatfield=BG.bmp] [--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR: the
+// maps of a frame, or of every frame of a movie, into OUTDIR. Nothing is written when the input is
+// unreadable, not 640 x 480 without --any-size, or when a map would land on an input; a map that cannot be
+// written keeps its old content.
+int runMapsCommand(const std::vector<std::string>& args, std::ostream& err);
+
+// --clip=sind|extinction|transmission [--maxsin=…] [--sindlimit=0..40] [--flatfield=BG.bmp]
+// [--objective=4|10|40] [--any-size] [--] MOVIE.avi CLIP.avi: the result clip of a movie. A refusal leaves
+// CLIP.avi as it was before.
+int runClipCommand(const std::vector<std::string>& args, std::ostream& err);
+
+// --trace=LEFT,TOP,RIGHT,BOTTOM [--quantity=sind|extinction|transmission] [--maxsin=…] [--timestep=0.035|0.1]
+// [--] MOVIE.avi OUT.csv: the points continuous playback plots for that region. A refusal leaves OUT.csv as
+// it was before.
+int runTraceCommand(const std::vector<std::string>& args, std::ostream& err);
+
+// What the analysis of the maps and the clip is set with.
+struct AnalysisOptions {
+    int maxSinPosition = 5;
+    int sinDLimit = 15;
+    bool anySize = false;
+    std::string flatField;
+};
+
+// The rule of --maxsin: the position 1..5 of the display scale it names (0.2 to 1.0; "1" stands for 1.0).
+OptionRule maxSinRule(int& position);
+// The rules of --maxsin, --sindlimit, --flatfield and --any-size.
+std::vector<OptionRule> analysisRules(AnalysisOptions& options);
+// The map a --clip or --quantity names.
+OptionReader readMapKind(MapKind& kind);
+
+// Sets the measurement state for an analysis with these options: display scale, |sin δ| limit, tables and the
+// flat field (a flat field that cannot be used is refused).
+void applyAnalysisOptions(const AnalysisOptions& options);
+
+} // namespace kestrane

@@ -1,0 +1,205 @@
+// kestrane-analyse's maps: frames from files in, maps as files out; and the analysis settings the clip
+// shares.
+#include "cli/Commands.h"
+
+#include "analysis/FlatField.h"
+#include "analysis/FrameAnalysis.h"
+#include "analysis/MapRendering.h"
+#include "analysis/MeasurementState.h"
+#include "imaging/Bmp.h"
+#include "recording/AviFrames.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <stdexcept>
+
+namespace kestrane {
+
+namespace {
+
+struct MapsOptions {
+    AnalysisOptions analysis;
+    std::string input;
+    std::string outDir;
+};
+
+MapsOptions parseMapsOptions(const std::vector<std::string>& args) {
+    MapsOptions o;
+    const CommandSyntax syntax{analysisRules(o.analysis), "an input file and an output folder", kMapsUsage};
+    const auto [input, outDir] = parseCommandLine(args, syntax);
+    o.input = input;
+    o.outDir = outDir;
+    return o;
+}
+
+// Map element [x][y] shown upright: image row r from the top holds y = 239 − r.
+std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
+    const std::string header = "P5\n320 240\n255\n";
+    std::vector<std::uint8_t> out(header.begin(), header.end());
+    out.reserve(header.size() + kMapWidth * kMapHeight);
+    for (int r = 0; r < kMapHeight; ++r) {
+        for (int x = 0; x < kMapWidth; ++x) {
+            out.push_back(map.at(x, kMapHeight - 1 - r));
+        }
+    }
+    return out;
+}
+
+// One of the rendered map pictures, as the window shows it without overlays.
+void writePicture(const std::filesystem::path& path, void (*render)(const MeasurementState&, Bitmap&),
+                  const MeasurementState& state) {
+    Bitmap picture;
+    render(state, picture);
+    writeOutputFile(path.string(), encodeBmp(picture));
+}
+
+bool isAviFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[12] = {};
+    in.read(head, sizeof head);
+    return in.gcount() == 12 && std::string(head, 4) == "RIFF" && std::string(head + 8, 4) == "AVI ";
+}
+
+std::string numbered(const char* name, std::int32_t index) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s-%05d.pgm", name, static_cast<int>(index));
+    return text;
+}
+
+// Every frame of a recording, each into its own numbered maps, with progress for long files.
+void analyseMovie(AviFrameReader& reader, const std::string& path, const std::filesystem::path& dir,
+                  MeasurementState& state, std::ostream& err) {
+    Bitmap frame;
+    const std::int32_t count = reader.frameCount();
+    for (std::int32_t n = 0; n < count; ++n) {
+        if (!reader.frame(n, frame)) {
+            err << "kestrane-analyse: frame " << n << " of '" << path
+                << "' cannot be read; analysed as black\n";
+        }
+        state.FramePixels = BmpToArray(frame);
+        analyseFrame(frame.view(), state);
+        writeOutputFile((dir / numbered("sind", n)).string(), pgmImage(state.SinDMap));
+        writeOutputFile((dir / numbered("extinction", n)).string(), pgmImage(state.ExtinctionMap));
+        writeOutputFile((dir / numbered("transmission", n)).string(), pgmImage(state.TransmissionMap));
+        if ((n + 1) % 100 == 0 || n + 1 == count) {
+            err << "kestrane-analyse: " << (n + 1) << " of " << count << " frames\n";
+        }
+    }
+}
+
+Bitmap readFrame(const std::string& path, const char* what) {
+    Bitmap bitmap;
+    std::string error;
+    if (!readBmpFile(path, bitmap, error)) {
+        throw CommandError(std::string(what) + " '" + path + "': " + error);
+    }
+    return bitmap;
+}
+
+// Refuses a run whose maps would land on one of its inputs: a file in OUTDIR under a map's name that is the
+// input or the flat field. A folder still to be made holds none of them.
+void refuseInputsAsMaps(const CommandInputs& inputs, const std::filesystem::path& dir, bool movie,
+                        std::int32_t frames) {
+    if (!std::filesystem::is_directory(dir)) {
+        return;
+    }
+    for (const char* map : {"sind", "extinction", "transmission"}) {
+        if (!movie) {
+            inputs.refuseAsOutput((dir / (std::string(map) + ".pgm")).string());
+            inputs.refuseAsOutput((dir / (std::string(map) + ".bmp")).string());
+        }
+        for (std::int32_t n = 0; movie && n < frames; ++n) {
+            inputs.refuseAsOutput((dir / numbered(map, n)).string());
+        }
+    }
+}
+
+} // namespace
+
+OptionRule maxSinRule(int& position) {
+    static const std::pair<const char*, int> kScales[] = {
+        {"0.2", 1}, {"0.4", 2}, {"0.6", 3}, {"0.8", 4}, {"1.0", 5}};
+    const OptionReader choose = readChoice(position, kScales);
+    return {"--maxsin", true, [&position, choose](const char* option, const std::string& text) {
+                if (text == "1") {
+                    position = 5;
+                } else {
+                    choose(option, text);
+                }
+            }};
+}
+
+std::vector<OptionRule> analysisRules(AnalysisOptions& options) {
+    return {maxSinRule(options.maxSinPosition),
+            {"--sindlimit", true, readWholeNumber(options.sinDLimit, 0, 40)},
+            {"--flatfield", true, readText(options.flatField)},
+            {"--any-size", false, readFlag(options.anySize)}};
+}
+
+OptionReader readMapKind(MapKind& kind) {
+    static const std::pair<const char*, MapKind> kMaps[] = {{"sind", MapKind::SinD},
+                                                            {"extinction", MapKind::Extinction},
+                                                            {"transmission", MapKind::Transmission}};
+    return readChoice(kind, kMaps);
+}
+
+void applyAnalysisOptions(const AnalysisOptions& options) {
+    MeasurementState& state = measurementState();
+    state.MaxSin = static_cast<Extended>(options.maxSinPosition) / 5.0L;
+    state.SinDLimit = options.sinDLimit;
+    buildTables(state.tables);
+    if (std::string why; !options.flatField.empty() && !useFlatFieldFile(options.flatField, state, why)) {
+        throw CommandError(why);
+    }
+}
+
+int runMapsCommand(const std::vector<std::string>& args, std::ostream& err) {
+    const MapsOptions options = parseMapsOptions(args);
+    CommandInputs inputs;
+    inputs.add(options.input, "input");
+    inputs.add(options.analysis.flatField, "flat field");
+    const bool movie = isAviFile(options.input);
+    Bitmap frame;
+    if (!movie) {
+        frame = readFrame(options.input, "cannot read frame");
+        requireCameraFrameSize(frame.width(), frame.height(), "frame '" + options.input + "'",
+                               options.analysis.anySize);
+    }
+    applyAnalysisOptions(options.analysis);
+    MeasurementState& state = measurementState();
+    // The movie is opened before the output directory is made, so a bad file leaves nothing behind.
+    AviFrameReader reader;
+    if (movie) {
+        openCommandMovie(reader, options.input, err);
+        requireCameraFrameSize(reader.width(), reader.height(), "movie '" + options.input + "'",
+                               options.analysis.anySize);
+    }
+    const std::filesystem::path dir(options.outDir);
+    refuseInputsAsMaps(inputs, dir, movie, reader.frameCount());
+
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!std::filesystem::is_directory(dir)) {
+        throw CommandError("cannot create output directory '" + options.outDir + "'" +
+                           (ec ? ": " + ec.message() : std::string()));
+    }
+    if (movie) {
+        analyseMovie(reader, options.input, dir, state, err);
+        return 0;
+    }
+
+    state.FramePixels = BmpToArray(frame);
+    analyseFrame(frame.view(), state);
+    writeOutputFile((dir / "sind.pgm").string(), pgmImage(state.SinDMap));
+    writeOutputFile((dir / "extinction.pgm").string(), pgmImage(state.ExtinctionMap));
+    writeOutputFile((dir / "transmission.pgm").string(), pgmImage(state.TransmissionMap));
+    writePicture(dir / "sind.bmp", renderSinD, state);
+    writePicture(dir / "extinction.bmp", renderExtinction, state);
+    writePicture(dir / "transmission.bmp", renderTransmission, state);
+    return 0;
+}
+
+} // namespace kestrane
