@@ -3,10 +3,10 @@
 
 #include "app/CaptureSeam.h"
 #include "app/Controls.h"
-#include "app/OfflineFrames.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
+#include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
@@ -42,8 +42,8 @@ class TForm1 : public QMainWindow {
 
     // The camera, for the handlers that grab or record.
     CaptureSeam& capture() { return *capture_; }
-    // The reader the loop steps while "Work Offline" is checked.
-    void setOfflineFrames(std::unique_ptr<OfflineFrames> frames);
+    // The movie the loop steps while "Work Offline" is checked (none when null).
+    void setOfflineSource(std::unique_ptr<kestrane::FrameSource> source);
 
     // Handlers, named after control and event.
     void FormCreate();
@@ -205,7 +205,7 @@ class TForm1 : public QMainWindow {
     void offlineLost();
 
     std::unique_ptr<CaptureSeam> capture_;
-    std::unique_ptr<OfflineFrames> offline_;
+    std::unique_ptr<kestrane::FrameSource> offline_;
     // The pass's scratch copy of the frame (WorkBitmap), kept between passes so that a pass allocates
     // nothing.
     kestrane::Bitmap work_;
@@ -278,7 +278,7 @@ class TForm1 : public QMainWindow {
     void showReviewFrame();
     void traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame);
 
-    std::unique_ptr<kestrane::ReviewSource> reviewSource_;
+    std::unique_ptr<kestrane::FrameSource> reviewSource_;
     std::unique_ptr<kestrane::MovieViewer> viewer_;
     kestrane::PixelTrace trace_;
     kestrane::RegionPicker picker_;

@@ -120,8 +120,8 @@ struct ClipKindView {
 // The analysis pass and the clip picture of one map, once per frame, live or from the offline file.
 class ClipFrames : public kestrane::RecordingFrames {
   public:
-    ClipFrames(TForm1& form, OfflineFrames& offline, RecordingSession& session, const ClipKindView& view,
-               bool fromFile)
+    ClipFrames(TForm1& form, kestrane::FrameSource& offline, RecordingSession& session,
+               const ClipKindView& view, bool fromFile)
         : form_(form), offline_(offline), session_(session), view_(view), fromFile_(fromFile) {}
 
     void formatPicture(kestrane::Bitmap& picture) override {
@@ -137,9 +137,9 @@ class ClipFrames : public kestrane::RecordingFrames {
         }
         if (fromFile_) {
             offline_.step();
-            const QImage frame = offline_.frame();
-            if (!frame.isNull()) {
-                form_.Image1->setPicture(frame);
+            if (const kestrane::FrameView frame = offline_.frame(); frame.pixels != nullptr) {
+                copyToImage(frame, form_.Image1->picture());
+                form_.Image1->update();
             }
             form_.Label7->setText(QString::number(offline_.frameIndex()));
         } else if (!session_.pause(std::int64_t{form_.TrackBar5->value()} * 200)) {
@@ -166,7 +166,7 @@ class ClipFrames : public kestrane::RecordingFrames {
     }
 
     TForm1& form_;
-    OfflineFrames& offline_;
+    kestrane::FrameSource& offline_;
     RecordingSession& session_;
     ClipKindView view_;
     bool fromFile_;

@@ -1,54 +1,62 @@
-// The frame reader as the acquisition loop sees it while "Work Offline" processes a recorded file.
-#include "app/OfflineFrames.h"
+// The frame reader's window TForm3, with the reader's process-wide state, as a frame source.
+#include "review/ReaderFrameSource.h"
 
 #include "review/AVIToBitmap.h"
 
-void ReaderOfflineFrames::step() {
-    if (Form3 != nullptr) {
-        Form3->IterateAVI();
-    }
+void ReaderFrameSource::open(const std::string& fileName) {
+    createForm3()->HeadAVI(fileName.c_str());
 }
 
-QImage ReaderOfflineFrames::frame() const {
-    return ReaderBitmap;
+bool ReaderFrameSource::isOpen() const {
+    return Form3 != nullptr && MovieFile != nullptr && FrameDecoder != nullptr;
 }
 
-int ReaderOfflineFrames::frameIndex() const {
-    return OfflineFrameIndex;
-}
-
-void ReaderOfflineFrames::setFrameIndex(int index) {
-    OfflineFrameIndex = index;
-}
-
-int ReaderOfflineFrames::frameCount() const {
-    return OfflineFrameCount;
-}
-
-void ReaderOfflineFrames::close() {
+void ReaderFrameSource::close() {
     if (Form3 != nullptr) {
         Form3->CloseAVI();
     }
 }
 
-void ReaderOfflineFrames::hideWindow() {
-    if (Form3 != nullptr) {
-        Form3->hide();
+std::int32_t ReaderFrameSource::frameCount() const {
+    return OfflineFrameCount;
+}
+
+std::int32_t ReaderFrameSource::frameIndex() const {
+    return OfflineFrameIndex;
+}
+
+void ReaderFrameSource::setFrameIndex(std::int32_t index) {
+    OfflineFrameIndex = index;
+}
+
+bool ReaderFrameSource::step() {
+    if (!isOpen()) {
+        return false;
     }
+    Form3->IterateAVI();
+    // The pixels of the frame handed out; none when it came out black, or when a command closed the movie.
+    return CurrentFramePixels != nullptr;
 }
 
-void ReaderOfflineFrames::open(const std::string& fileName) {
-    if (Form3 != nullptr) {
-        Form3->HeadAVI(fileName.c_str());
+kestrane::FrameView ReaderFrameSource::frame() const {
+    if (ReaderBitmap.isNull()) {
+        return kestrane::FrameView{};
     }
+    // Read through the constant scan line, so that the bitmap is not detached from the pictures sharing it.
+    const int h = ReaderBitmap.height();
+    return kestrane::FrameView{const_cast<std::uint8_t*>(ReaderBitmap.constScanLine(h - 1)),
+                               ReaderBitmap.width(), h,
+                               -static_cast<std::ptrdiff_t>(ReaderBitmap.bytesPerLine())};
 }
 
-bool ReaderOfflineFrames::isOpen() const {
-    return Form3 != nullptr && MovieFile != nullptr && FrameDecoder != nullptr;
-}
-
-void ReaderOfflineFrames::showWindow() {
+void ReaderFrameSource::showWindow() {
     if (Form3 != nullptr) {
         Form3->show();
+    }
+}
+
+void ReaderFrameSource::hideWindow() {
+    if (Form3 != nullptr) {
+        Form3->hide();
     }
 }
