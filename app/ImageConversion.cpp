@@ -38,6 +38,20 @@ void copyToImage(const kestrane::Bitmap& bitmap, QImage& image) {
     }
 }
 
+void copyToImage(const kestrane::FrameView& frame, QImage& image) {
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) {
+        image = QImage();
+        return;
+    }
+    if (image.width() != frame.width || image.height() != frame.height ||
+        image.format() != QImage::Format_RGB32) {
+        image = QImage(frame.width, frame.height, QImage::Format_RGB32);
+    }
+    for (int y = 0; y < frame.height; ++y) {
+        kestrane::widenRow(frame.pixel(0, y), 32, image.scanLine(frame.height - 1 - y), frame.width, 0xff);
+    }
+}
+
 void copyToBitmap(const QImage& image, kestrane::Bitmap& out) {
     if (image.isNull()) {
         out = kestrane::Bitmap();

@@ -12,6 +12,10 @@ QImage toQImage(const kestrane::Bitmap& bitmap);
 // The same into an existing image, whose memory is reused when it is an unshared RGB32 image of that size.
 void copyToImage(const kestrane::Bitmap& bitmap, QImage& image);
 
+// A view's 32-bit pixels into an RGB32 image (alpha byte set), whose memory is reused when it is an unshared
+// RGB32 image of that size; an empty view gives a null image.
+void copyToImage(const kestrane::FrameView& frame, QImage& image);
+
 // Any image as a 32-bit bottom-up bitmap with the same picture; a null image gives an empty bitmap.
 kestrane::Bitmap toBitmap(const QImage& image);
 // The same into an existing bitmap, whose memory is reused when the size already fits.

@@ -1,6 +1,8 @@
 // What a clip recording asks of the window that runs it, so that the recorders never reach into its controls.
 #pragma once
 
+#include "imaging/Bitmap.h"
+
 #include <QImage>
 #include <cstdint>
 
@@ -15,9 +17,9 @@ class RecordingHost {
     // them.
     virtual const QImage& mapPicture(std::int32_t kind) = 0;
     virtual const QImage& legendPicture(std::int32_t kind) = 0;
-    // A frame read from the offline movie, shown and taken by the next pass (a null frame leaves the last
+    // A frame read from the offline movie, shown and taken by the next pass (an empty frame leaves the last
     // one), and the reader's index after it.
-    virtual void showOfflineFrame(const QImage& frame, std::int32_t index) = 0;
+    virtual void showOfflineFrame(const kestrane::FrameView& frame, std::int32_t index) = 0;
     // Paints the window at once, so that each recorded frame is seen as it is written.
     virtual void repaintNow() = 0;
 };

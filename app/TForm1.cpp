@@ -59,11 +59,28 @@ class RearmAfterPass {
     TForm1& form_;
 };
 
+// No movie to step: "Work Offline" finds nothing open, so a run ends at its first tick and a clip is refused.
+class NoFrameSource : public kestrane::FrameSource {
+  public:
+    void open(const std::string&) override {}
+    bool isOpen() const override { return false; }
+    void close() override {}
+    std::int32_t frameCount() const override { return 0; }
+    std::int32_t frameIndex() const override { return index_; }
+    void setFrameIndex(std::int32_t index) override { index_ = index; }
+    bool step() override { return false; }
+    kestrane::FrameView frame() const override { return kestrane::FrameView{}; }
+
+  private:
+    // Kept, because the live clip's end test reads the reader's index.
+    std::int32_t index_ = 0;
+};
+
 } // namespace
 
 TForm1::TForm1(std::unique_ptr<CaptureSeam> capture, QWidget* parent)
     : QMainWindow(parent), capture_(capture ? std::move(capture) : std::make_unique<NoCapture>()),
-      offline_(std::make_unique<NoOfflineFrames>()) {
+      offline_(std::make_unique<NoFrameSource>()) {
     setObjectName("Form1");
     setWindowTitle("Kestrane - quantitative polarisation microscopy");
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
@@ -91,8 +108,8 @@ TForm1::~TForm1() {
     }
 }
 
-void TForm1::setOfflineFrames(std::unique_ptr<OfflineFrames> frames) {
-    offline_ = frames ? std::move(frames) : std::make_unique<NoOfflineFrames>();
+void TForm1::setOfflineSource(std::unique_ptr<kestrane::FrameSource> source) {
+    offline_ = source ? std::move(source) : std::make_unique<NoFrameSource>();
 }
 
 void TForm1::connectHandlers() {
@@ -225,12 +242,13 @@ void TForm1::Timer2Timer() {
             return;
         }
         offline_->step();
-        const QImage frame = offline_->frame();
-        if (frame.isNull()) {
+        const kestrane::FrameView frame = offline_->frame();
+        if (frame.pixels == nullptr) {
             offlineLost();
             return;
         }
-        Image1->setPicture(frame);
+        copyToImage(frame, Image1->picture());
+        Image1->update();
         Label7->setText(QString::number(offline_->frameIndex()));
         if (offline_->frameIndex() < offline_->frameCount() - 2) {
             TarvolundClick();

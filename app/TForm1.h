@@ -3,12 +3,12 @@
 
 #include "app/CaptureSeam.h"
 #include "app/Controls.h"
-#include "app/OfflineFrames.h"
 #include "app/RecordingHost.h"
 #include "app/TForm1Controls.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
+#include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
@@ -28,8 +28,8 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
 
     // The camera, for the handlers that grab or record.
     CaptureSeam& capture() { return *capture_; }
-    // The reader the loop steps while "Work Offline" is checked.
-    void setOfflineFrames(std::unique_ptr<OfflineFrames> frames);
+    // The movie the loop steps while "Work Offline" is checked (none when null).
+    void setOfflineSource(std::unique_ptr<kestrane::FrameSource> source);
 
     // Handlers, named after control and event.
     void FormCreate();
@@ -88,7 +88,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void offlineLost();
 
     std::unique_ptr<CaptureSeam> capture_;
-    std::unique_ptr<OfflineFrames> offline_;
+    std::unique_ptr<kestrane::FrameSource> offline_;
     // The pass's scratch copy of the frame (WorkBitmap), kept between passes so that a pass allocates
     // nothing.
     kestrane::Bitmap work_;
@@ -128,7 +128,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void runPass() override;
     const QImage& mapPicture(std::int32_t kind) override;
     const QImage& legendPicture(std::int32_t kind) override;
-    void showOfflineFrame(const QImage& frame, std::int32_t index) override;
+    void showOfflineFrame(const kestrane::FrameView& frame, std::int32_t index) override;
     void repaintNow() override;
     void clipButton(int kind);
     // Shows the clip in GroupBox4; false (and no box) when it cannot be played.
@@ -166,7 +166,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void showReviewFrame();
     void traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame);
 
-    std::unique_ptr<kestrane::ReviewSource> reviewSource_;
+    std::unique_ptr<kestrane::FrameSource> reviewSource_;
     std::unique_ptr<kestrane::MovieViewer> viewer_;
     kestrane::PixelTrace trace_;
     kestrane::RegionPicker picker_;

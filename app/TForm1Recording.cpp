@@ -121,7 +121,7 @@ struct ClipKindView {
 class ClipFrames : public kestrane::RecordingFrames {
   public:
     // `pauseMs` is the wait before each live frame; `kind` the stored ClipKind of the map recorded.
-    ClipFrames(RecordingHost& host, OfflineFrames& offline, RecordingSession& session, std::int32_t kind,
+    ClipFrames(RecordingHost& host, kestrane::FrameSource& offline, RecordingSession& session, std::int32_t kind,
                std::int64_t pauseMs, bool fromFile)
         : host_(host), offline_(offline), session_(session), kind_(kind), pauseMs_(pauseMs),
           fromFile_(fromFile) {}
@@ -164,7 +164,7 @@ class ClipFrames : public kestrane::RecordingFrames {
     }
 
     RecordingHost& host_;
-    OfflineFrames& offline_;
+    kestrane::FrameSource& offline_;
     RecordingSession& session_;
     std::int32_t kind_;
     std::int64_t pauseMs_;
@@ -462,9 +462,10 @@ const QImage& TForm1::legendPicture(std::int32_t kind) {
     return clipKindView(*this, kind).legend->picture();
 }
 
-void TForm1::showOfflineFrame(const QImage& frame, std::int32_t index) {
-    if (!frame.isNull()) {
-        Image1->setPicture(frame);
+void TForm1::showOfflineFrame(const kestrane::FrameView& frame, std::int32_t index) {
+    if (frame.pixels != nullptr) {
+        copyToImage(frame, Image1->picture());
+        Image1->update();
     }
     Label7->setText(QString::number(index));
 }

@@ -8,8 +8,8 @@
 #include "app/ImageConversion.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
-#include "review/AVIToBitmap.h"
 #include "review/AviPlayer.h"
+#include "review/ReaderFrameSource.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -27,26 +27,6 @@
 using kestrane::measurementState;
 
 namespace {
-
-// The frame reader and its window Form3, stepped by the movie viewer.
-class ReaderReviewSource : public kestrane::ReviewSource {
-  public:
-    void step() override {
-        if (Form3 != nullptr) {
-            Form3->IterateAVI();
-        }
-    }
-    std::int32_t frameIndex() const override { return OfflineFrameIndex; }
-    void setFrameIndex(std::int32_t index) override { OfflineFrameIndex = index; }
-    std::int32_t frameCount() const override { return OfflineFrameCount; }
-    bool isOpen() const override { return MovieFile != nullptr; }
-    void close() override {
-        if (Form3 != nullptr) {
-            Form3->CloseAVI();
-            Form3->hide();
-        }
-    }
-};
 
 // A read-only bottom-up view of a 32-bit picture; an empty view for anything else (nothing to sample).
 kestrane::FrameView readView(const QImage& image) {
@@ -114,7 +94,7 @@ std::vector<std::uint8_t> encodePicture(const QImage& picture, SaveFormat format
 } // namespace
 
 void TForm1::connectReviewHandlers() {
-    reviewSource_ = std::make_unique<ReaderReviewSource>();
+    reviewSource_ = std::make_unique<ReaderFrameSource>();
     viewer_ = std::make_unique<kestrane::MovieViewer>(*reviewSource_);
     connect(LoadAVI, &QPushButton::clicked, this, &TForm1::LoadAVIClick);
     connect(StopMovie, &QPushButton::clicked, this, &TForm1::StopMovieClick);
@@ -199,9 +179,9 @@ void TForm1::ShowMovieClick() {
     }
     // The review takes the reader that "Work Offline" steps.
     offlineLost();
-    OfflineFrameIndex = 0;
-    createForm3()->hide();
-    Form3->HeadAVI(file.toLocal8Bit().constData());
+    reviewSource_->setFrameIndex(0);
+    reviewSource_->hideWindow();
+    reviewSource_->open(file.toLocal8Bit().toStdString());
     viewer_->opened();
     UpDown1->setEnabled(true);
     plotSetUp();
@@ -217,8 +197,9 @@ void TForm1::SingleFramesClick() {
 }
 
 void TForm1::showReviewFrame() {
-    Image6->setPicture(ReaderBitmap);
-    Image5->setPicture(ReaderBitmap);
+    copyToImage(reviewSource_->frame(), Image6->picture());
+    Image6->update();
+    Image5->setPicture(Image6->picture());
     // The picture gets its own pixels here, so the rectangle never reaches the clean copy.
     picker_.frameReplaced(frameViewOf(Image5->picture()), measurementState());
 }
@@ -236,7 +217,7 @@ void TForm1::Timer3Timer() {
 
 void TForm1::UpDown1Click() {
     Timer3->stop();
-    const kestrane::StepperRange range = kestrane::MovieViewer::stepperRange(OfflineFrameCount);
+    const kestrane::StepperRange range = kestrane::MovieViewer::stepperRange(reviewSource_->frameCount());
     UpDown1->setRange(range.minimum, range.maximum);
     const int position = UpDown1->position();
     const kestrane::TraceSettings settings = traceSettings();
@@ -273,7 +254,8 @@ kestrane::TraceSettings TForm1::traceSettings() const {
 void TForm1::plotSetUp() {
     const kestrane::TraceSettings settings = traceSettings();
     MathImage1->setD2WorldX1(0);
-    MathImage1->setD2WorldXW(static_cast<kestrane::Extended>(OfflineFrameCount) * settings.timeStep);
+    MathImage1->setD2WorldXW(static_cast<kestrane::Extended>(reviewSource_->frameCount()) *
+                             settings.timeStep);
     MathImage1->setD2WorldY1(0);
     MathImage1->setD2WorldYW(settings.scale * 255.0L);
     ClearGraphClick();
@@ -281,7 +263,7 @@ void TForm1::plotSetUp() {
 
 void TForm1::traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame) {
     const kestrane::TracePoint& point = trace_.step(readView(Image6->picture()), measurementState().PickRect,
-                                                    OfflineFrameIndex, shownFrame, settings);
+                                                    reviewSource_->frameIndex(), shownFrame, settings);
     Label11->setText(QString::fromStdString(kestrane::traceLabelText(
         point.mean, settings.scale, kestrane::LabelProduct::TraceStep, kestrane::localeDecimalSeparator())));
     Label11->adjustSize();

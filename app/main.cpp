@@ -2,10 +2,10 @@
 #include "app/CaptureSeam.h"
 #include "app/CommandLine.h"
 #include "app/ErrorDisplay.h"
-#include "app/OfflineFrames.h"
 #include "app/TForm1.h"
 #include "capture/GrabCounters.h"
 #include "review/AVIToBitmap.h"
+#include "review/ReaderFrameSource.h"
 
 #include <QIcon>
 #include <QImage>
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
 
     TForm1 form(captureFor(commandLine.camera));
     createForm3();
-    form.setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form.setOfflineSource(std::make_unique<ReaderFrameSource>());
 
     if (const QScreen* screen = app.primaryScreen(); screen != nullptr) {
         QRect frame = form.frameGeometry();

@@ -9,6 +9,7 @@
 #include "app/ImageConversion.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
+#include "review/FrameSource.h"
 
 #include <QGuiApplication>
 #include <memory>
@@ -66,12 +67,11 @@ std::unique_ptr<QGuiApplication> ensureGuiApplication() {
     return std::make_unique<QGuiApplication>(argc, argv);
 }
 
-// The frames the window's offline clip takes: each step hands out the frame read before and reads the next,
-// so the reader's index runs one ahead of the frame analysed, as in the window.
+// The frames the window's offline clip takes, stepped as the window steps its reader.
 class MovieClipFrames : public RecordingFrames {
   public:
-    MovieClipFrames(AviFrameReader& reader, const ClipOptions& options, std::ostream& err)
-        : reader_(reader), options_(options), err_(err) {
+    MovieClipFrames(AviFrameSource& source, const ClipOptions& options, std::ostream& err)
+        : source_(source), options_(options), err_(err) {
         QImage picture = legendArtwork(options.kind);
         const MeasurementState& state = measurementState();
         paintLegend(picture, options.kind, LegendSettings{&state.tables, state.MaxSin, options.objective});
@@ -84,14 +84,15 @@ class MovieClipFrames : public RecordingFrames {
         if (i > 0 && i % 100 == 0) {
             err_ << "kestrane-analyse: " << i << " clip frames written\n";
         }
-        if (!reader_.frame(index_, frame_)) {
-            err_ << "kestrane-analyse: frame " << index_ << " of '" << options_.movie
+        const std::int32_t handedOut = source_.frameIndex();
+        if (!source_.step()) {
+            err_ << "kestrane-analyse: frame " << handedOut << " of '" << options_.movie
                  << "' cannot be read; analysed as black\n";
         }
-        ++index_;
+        Bitmap& frame = source_.bitmap();
         MeasurementState& state = measurementState();
-        state.FramePixels = BmpToArray(frame_);
-        analyseFrame(frame_.view(), state);
+        state.FramePixels = BmpToArray(frame);
+        analyseFrame(frame.view(), state);
         state.FramePixels = nullptr;
         switch (options_.kind) {
         case MapKind::Extinction:
@@ -108,16 +109,14 @@ class MovieClipFrames : public RecordingFrames {
         return true;
     }
 
-    std::int32_t readerIndex() const override { return index_; }
+    std::int32_t readerIndex() const override { return source_.frameIndex(); }
 
   private:
-    AviFrameReader& reader_;
+    AviFrameSource& source_;
     const ClipOptions& options_;
     std::ostream& err_;
-    Bitmap frame_;
     Bitmap map_;
     Bitmap legend_;
-    std::int32_t index_ = 0;
 };
 
 int writeClip(const ClipOptions& options, std::ostream& err) {
@@ -132,7 +131,8 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
                            options.analysis.anySize);
 
     const std::unique_ptr<QGuiApplication> app = ensureGuiApplication();
-    MovieClipFrames frames(reader, options, err);
+    AviFrameSource source(reader);
+    MovieClipFrames frames(source, options, err);
     // The recorder writes the temporary file; the clip's name is given to it only when it is complete.
     PendingOutput clip(options.clip);
     const RecordingResult result =

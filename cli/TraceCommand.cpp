@@ -3,6 +3,7 @@
 
 #include "analysis/MeasurementState.h"
 #include "recording/AviFrames.h"
+#include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
@@ -77,7 +78,7 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
         const Extended maxSin = static_cast<Extended>(o.maxSinPosition) / 5.0L;
         const TraceSettings settings{o.offlineMovie ? state.OfflineFrameSeconds : state.ClipFrameSeconds,
                                      traceScale(o.quantity, maxSin)};
-        AviReviewSource source(reader);
+        AviFrameSource source(reader);
         MovieViewer viewer(source);
         viewer.opened();
         PixelTrace trace;
@@ -86,7 +87,7 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
             if (!step.traced) {
                 break;
             }
-            trace.step(source.frame().view(), o.region, source.frameIndex(), step.shownFrame, settings);
+            trace.step(source.frame(), o.region, source.frameIndex(), step.shownFrame, settings);
         }
         const std::string csv = traceCsv(trace.points());
         writeOutputFile(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()));

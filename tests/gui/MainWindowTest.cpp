@@ -51,27 +51,6 @@ class FailingForm : public TForm1 {
     }
 };
 
-// A recorded file of `count` frames, all the same.
-class FakeOfflineFrames : public OfflineFrames {
-  public:
-    FakeOfflineFrames(int count, QImage frame) : count_(count), frame_(std::move(frame)) {}
-    void step() override { ++index; }
-    QImage frame() const override { return frame_; }
-    int frameIndex() const override { return index; }
-    void setFrameIndex(int i) override { index = i; }
-    int frameCount() const override { return count_; }
-    void close() override { ++closes; }
-    void hideWindow() override { ++hides; }
-
-    int index = 0;
-    int closes = 0;
-    int hides = 0;
-
-  private:
-    int count_;
-    QImage frame_;
-};
-
 QRgb paletteColour(int v) {
     const auto& p = kestrane::measurementState().tables.palette;
     return qRgb(v, p[kestrane::kPaletteGreen][v], p[kestrane::kPaletteBlue][v]) & 0xffffff;
@@ -307,9 +286,9 @@ TEST_F(WindowTest, WithoutCameraThePassStopsInItsGate) {
 TEST_F(WindowTest, AnOfflineRunAnalysesUntilTwoFramesBeforeTheEnd) {
     auto& counting = makeForm<CountingForm>(QImage());
     showAndActivate();
-    auto frames = std::make_unique<FakeOfflineFrames>(6, workedExampleFrame());
-    FakeOfflineFrames& reader = *frames;
-    form->setOfflineFrames(std::move(frames));
+    auto frames = std::make_unique<StillFrameSource>(6, workedExampleFrame());
+    StillFrameSource& reader = *frames;
+    form->setOfflineSource(std::move(frames));
     ui().Offline->setChecked(true);
     form->setTimer2Enabled(false);
 

@@ -9,6 +9,7 @@
 #include "recording/ClipRecorder.h"
 #include "review/AVIToBitmap.h"
 #include "review/AviPlayer.h"
+#include "review/ReaderFrameSource.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -75,28 +76,6 @@ class ScriptedCapture : public StillFrameCapture {
                                         new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
         }
     }
-};
-
-// A recorded file of `count` frames as the loop and the clip recorder see it.
-class CountedOfflineFrames : public OfflineFrames {
-  public:
-    explicit CountedOfflineFrames(int count) : count_(count) {}
-    void step() override { ++index; }
-    QImage frame() const override { return workedExampleFrame(); }
-    int frameIndex() const override { return index; }
-    void setFrameIndex(int i) override { index = i; }
-    int frameCount() const override { return count_; }
-    void close() override { ++closes; }
-    void hideWindow() override { ++hides; }
-    void open(const std::string&) override { ++opens; }
-
-    int index = 0;
-    int closes = 0;
-    int hides = 0;
-    int opens = 0;
-
-  private:
-    int count_;
 };
 
 // A disk of `limit` bytes under a real file, so that the window can play what was written before it filled.
@@ -250,9 +229,9 @@ TEST_F(RecordingWindow, EscapeEndsALiveClipWhileTheWindowPaintsAndNoTimerTicks) 
 TEST_F(RecordingWindow, AnOfflineClipTakesTheFileAtThirtyFramesAndUnchecksTheBox) {
     makeForm(QImage());
     showAndActivate();
-    auto owned = std::make_unique<CountedOfflineFrames>(10);
-    CountedOfflineFrames& reader = *owned;
-    form->setOfflineFrames(std::move(owned));
+    auto owned = std::make_unique<StillFrameSource>(10, workedExampleFrame());
+    StillFrameSource& reader = *owned;
+    form->setOfflineSource(std::move(owned));
     ui().TrackBar5->setValue(4);
     ui().Offline->setChecked(true);
     EXPECT_EQ(ui().TrackBar5->value(), 0);
@@ -464,7 +443,7 @@ TEST_F(RecordingWindow, TheOfflineRunEndsAtTheEndOfTheFileAndOpensItAgain) {
     showAndActivate();
     writeOfflineMovie(5);
     createForm3();
-    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->setOfflineSource(std::make_unique<ReaderFrameSource>());
     ui().Offline->setChecked(true);
     EXPECT_TRUE(Form3->isVisible());
     EXPECT_EQ(OfflineFrameCount, 5);
@@ -487,7 +466,7 @@ TEST_F(RecordingWindow, AClipStartedInsideAStepOfTheOfflineRunLeavesTheLoopStopp
     showAndActivate();
     writeOfflineMovie(6);
     createForm3();
-    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->setOfflineSource(std::make_unique<ReaderFrameSource>());
     ui().Offline->setChecked(true);
     form->Button1Click();
     // The operator's click waits in the queue and runs while the reader's step lets messages through.
@@ -505,7 +484,7 @@ TEST_F(RecordingWindow, TheClipCommandWritesTheWindowsOfflineClip) {
     showAndActivate();
     writeOfflineMovie(7);
     createForm3();
-    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->setOfflineSource(std::make_unique<ReaderFrameSource>());
     ui().Offline->setChecked(true);
     form->SaveSineDClick();
     const Clip window = readClip(data("sind1.avi"));

@@ -3,12 +3,12 @@
 // against kestrane-analyse --trace on a clip made by kestrane-analyse --clip.
 #include "WindowFixture.h"
 #include "app/ImageConversion.h"
-#include "app/OfflineFrames.h"
 #include "cli/AnalyseCommand.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
 #include "review/AVIToBitmap.h"
 #include "review/AviPlayer.h"
+#include "review/ReaderFrameSource.h"
 #include "review/ReviewClips.h"
 
 #include <QCheckBox>
@@ -110,7 +110,7 @@ TEST_F(ReviewWindow, AviViewerBoxPlaysTheChosenFileInALoopAndStops) {
 TEST_F(ReviewWindow, ShowMovieTakesTheOfflineReaderAndWorkOfflineSaysSo) {
     makeForm(QImage());
     createForm3();
-    form->setOfflineFrames(std::make_unique<ReaderOfflineFrames>());
+    form->setOfflineSource(std::make_unique<ReaderFrameSource>());
     QDir().mkpath(path("data"));
     ASSERT_TRUE(
         reviewtest::writeRedClip(path("data/offline.avi").toStdString(), 10, grainRed, {640, 480, 32, 30}));

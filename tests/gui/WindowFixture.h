@@ -4,7 +4,9 @@
 
 #include "FakeDialogs.h"
 #include "analysis/MeasurementState.h"
+#include "app/ImageConversion.h"
 #include "app/TForm1.h"
+#include "review/FrameSource.h"
 
 #include <QDir>
 #include <QImage>
@@ -42,6 +44,39 @@ inline QImage quadrantFrame(int a, int b, int c, int d) {
 inline QImage workedExampleFrame() {
     return quadrantFrame(120, 100, 90, 130);
 }
+
+// A recorded movie of `count` frames that all show `frame`, as "Work Offline" and the offline clip step it;
+// it counts what the window does to it.
+class StillFrameSource : public kestrane::FrameSource {
+  public:
+    StillFrameSource(int count, QImage frame)
+        : count_(count), frame_(std::move(frame)), view_(frameViewOf(frame_)) {}
+    StillFrameSource(const StillFrameSource&) = delete;
+    StillFrameSource& operator=(const StillFrameSource&) = delete;
+
+    void open(const std::string&) override { ++opens; }
+    bool isOpen() const override { return true; }
+    void close() override { ++closes; }
+    std::int32_t frameCount() const override { return count_; }
+    std::int32_t frameIndex() const override { return index; }
+    void setFrameIndex(std::int32_t i) override { index = i; }
+    bool step() override {
+        ++index;
+        return true;
+    }
+    kestrane::FrameView frame() const override { return view_; }
+    void hideWindow() override { ++hides; }
+
+    std::int32_t index = 0;
+    int closes = 0;
+    int hides = 0;
+    int opens = 0;
+
+  private:
+    std::int32_t count_;
+    QImage frame_;
+    kestrane::FrameView view_;
+};
 
 class WindowTest : public ::testing::Test {
   protected:

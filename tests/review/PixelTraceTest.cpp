@@ -174,26 +174,31 @@ TEST(PickRectangleDrawing, NewFramesCarryTheCurrentRectangleAndErasingLeavesNoSt
 }
 
 // Counts like the frame reader: a step hands out the frame fetched before it.
-class FakeSource : public ReviewSource {
+class FakeSource : public FrameSource {
   public:
     explicit FakeSource(int count) : count_(count) {}
-    void step() override {
+    void open(const std::string&) override {}
+    bool step() override {
         handedOut.push_back(fetched_);
         fetched_ = ++index_;
         if (duringStep) {
             std::exchange(duringStep, nullptr)();
         }
+        return true;
     }
+    FrameView frame() const override { return FrameView{}; }
     std::int32_t frameIndex() const override { return index_; }
     void setFrameIndex(std::int32_t index) override { index_ = index; }
     std::int32_t frameCount() const override { return count_; }
     bool isOpen() const override { return closed == 0; }
     void close() override { ++closed; }
+    void hideWindow() override { ++hidden; }
 
     // A command the step runs, as the reader runs window messages inside its step.
     std::function<void()> duringStep;
     std::vector<int> handedOut;
     int closed = 0;
+    int hidden = 0;
 
   private:
     std::int32_t count_;
@@ -228,6 +233,7 @@ TEST(MovieViewerRules, SingleStepsShowTheFrameFetchedBeforeAndEndAtCountMinusOne
         EXPECT_EQ(source.frameIndex(), s.index) << s.position;
     }
     EXPECT_EQ(source.closed, 1);
+    EXPECT_EQ(source.hidden, 1) << "the end test hides the reader's window too";
 }
 
 TEST(MovieViewerRules, AStepEndsWhereACommandInsideItClosedOrReplacedTheMovie) {
