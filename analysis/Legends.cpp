@@ -1,6 +1,6 @@
 // The legend pictures beside the three maps: colour ramp, scale values and the objective's scale bar.
 #include "analysis/Legends.h"
-#include "imaging/DecimalSeparator.h"
+#include "ui/DecimalSeparator.h"
 
 #include <QFont>
 #include <QFontMetrics>

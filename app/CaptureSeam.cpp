@@ -2,10 +2,10 @@
 #include "app/CaptureSeam.h"
 
 #include "analysis/MeasurementState.h"
-#include "app/ImageConversion.h"
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureWindow.h"
 #include "recording/AviFile.h"
+#include "ui/ImageConversion.h"
 
 #include <cstring>
 

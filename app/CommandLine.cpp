@@ -1,7 +1,7 @@
 // The program's command line: which camera to use and on which device, or a request for help or the version.
 #include "app/CommandLine.h"
 
-#include "app/Version.h"
+#include "Version.h"
 
 #include <algorithm>
 #include <string_view>

@@ -2,7 +2,7 @@
 // goes on with the next event.
 #include "app/ErrorDisplay.h"
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 KestraneApplication::KestraneApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

@@ -6,9 +6,9 @@
 #include "analysis/Legends.h"
 #include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
-#include "app/Dialogs.h"
-#include "app/ImageConversion.h"
 #include "imaging/Bmp.h"
+#include "ui/Dialogs.h"
+#include "ui/ImageConversion.h"
 
 #include <QApplication>
 #include <QCheckBox>

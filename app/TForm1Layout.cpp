@@ -3,11 +3,11 @@
 
 #include "analysis/Legends.h"
 #include "analysis/MeasurementState.h"
-#include "imaging/DecimalSeparator.h"
 #include "plot/MathImge.h"
 #include "recording/ClipRecorder.h"
 #include "recording/OfflineRecorder.h"
 #include "review/AviPlayer.h"
+#include "ui/DecimalSeparator.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -139,10 +139,9 @@ void TForm1::buildMainPage() {
         int top;
     };
     const MapBox boxes[] = {
-        {GroupBox1, Image2, legend1, "GroupBox1", "|sin(delta)|", "Image2", "legend1", MapKind::SinD, 0,
-         0},
-        {GroupBox2, Image3, legend2, "GroupBox2", "Extinction", "Image3", "legend2", MapKind::Extinction,
-         0, 256},
+        {GroupBox1, Image2, legend1, "GroupBox1", "|sin(delta)|", "Image2", "legend1", MapKind::SinD, 0, 0},
+        {GroupBox2, Image3, legend2, "GroupBox2", "Extinction", "Image3", "legend2", MapKind::Extinction, 0,
+         256},
         {GroupBox3, Image4, legend3, "GroupBox3", "Live Image", "Image4", "legend3", MapKind::Transmission,
          384, 0},
     };

@@ -3,12 +3,12 @@
 
 #include "analysis/MeasurementState.h"
 #include "app/DataDirectory.h"
-#include "app/Dialogs.h"
-#include "app/ImageConversion.h"
-#include "imaging/DecimalSeparator.h"
 #include "recording/ClipRecorder.h"
 #include "recording/OfflineRecorder.h"
 #include "review/AviPlayer.h"
+#include "ui/DecimalSeparator.h"
+#include "ui/Dialogs.h"
+#include "ui/ImageConversion.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -121,8 +121,8 @@ struct ClipKindView {
 class ClipFrames : public kestrane::RecordingFrames {
   public:
     // `pauseMs` is the wait before each live frame; `kind` the stored ClipKind of the map recorded.
-    ClipFrames(RecordingHost& host, kestrane::FrameSource& offline, RecordingSession& session, std::int32_t kind,
-               std::int64_t pauseMs, bool fromFile)
+    ClipFrames(RecordingHost& host, kestrane::FrameSource& offline, RecordingSession& session,
+               std::int32_t kind, std::int64_t pauseMs, bool fromFile)
         : host_(host), offline_(offline), session_(session), kind_(kind), pauseMs_(pauseMs),
           fromFile_(fromFile) {}
 

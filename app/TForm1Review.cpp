@@ -1,15 +1,15 @@
 // The main window's movie review: the "AVI-Viewer" box, the movie on the "Analyse Data" page and the pixel
 // time trace drawn on the X - T plot.
 #include "app/TForm1.h"
-#include "imaging/DecimalSeparator.h"
+#include "ui/DecimalSeparator.h"
 
 #include "analysis/MeasurementState.h"
-#include "app/Dialogs.h"
-#include "app/ImageConversion.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
 #include "review/AviPlayer.h"
 #include "review/ReaderFrameSource.h"
+#include "ui/Dialogs.h"
+#include "ui/ImageConversion.h"
 
 #include <QBuffer>
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 // and --version.
 #include "cli/AnalyseCommand.h"
 
-#include "app/Version.h"
+#include "Version.h"
 #include "cli/Commands.h"
 
 #include <algorithm>

@@ -6,10 +6,10 @@
 #include "analysis/Legends.h"
 #include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
-#include "app/ImageConversion.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
 #include "review/FrameSource.h"
+#include "ui/ImageConversion.h"
 
 #include <QGuiApplication>
 #include <memory>

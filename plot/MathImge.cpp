@@ -1,6 +1,6 @@
 // TMathImage: a drawing surface with world coordinates, labelled axes, a 3D view and metafile mirroring.
 #include "plot/MathImge.h"
-#include "imaging/DecimalSeparator.h"
+#include "ui/DecimalSeparator.h"
 
 #include <QLocale>
 #include <QPaintEvent>

@@ -2,9 +2,9 @@
 // ReaderBitmap and the reader window Form3, CloseAVI closes it.
 #include "review/AVIToBitmap.h"
 
-#include "app/Dialogs.h"
 #include "imaging/Numeric.h"
 #include "recording/AviFrames.h"
+#include "ui/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QPainter>

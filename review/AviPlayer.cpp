@@ -1,8 +1,8 @@
 // A small AVI player: shows the frames of one file in a loop at the file's own frame rate.
 #include "review/AviPlayer.h"
 
-#include "app/ImageConversion.h"
 #include "recording/AviFile.h"
+#include "ui/ImageConversion.h"
 
 #include <QPainter>
 #include <algorithm>

@@ -1,5 +1,5 @@
 // --help and --version of both programs as a shell runs them: text on stdout, exit 0, nothing else done.
-#include "app/Version.h"
+#include "Version.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Scripted dialogs for window tests: answers queued in advance, every message recorded.
 #pragma once
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 #include <QString>
 #include <QStringList>

@@ -3,13 +3,13 @@
 // kestrane-analyse --clip writing the window's clip.
 #include "WindowFixture.h"
 #include "app/DataDirectory.h"
-#include "app/ImageConversion.h"
 #include "cli/AnalyseCommand.h"
 #include "recording/AviFrames.h"
 #include "recording/ClipRecorder.h"
 #include "review/AVIToBitmap.h"
 #include "review/AviPlayer.h"
 #include "review/ReaderFrameSource.h"
+#include "ui/ImageConversion.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -2,7 +2,6 @@
 // Data", the trace on the X - T plot, what "Save x/t plot" and "save image" write, and the window's CSV
 // against kestrane-analyse --trace on a clip made by kestrane-analyse --clip.
 #include "WindowFixture.h"
-#include "app/ImageConversion.h"
 #include "cli/AnalyseCommand.h"
 #include "imaging/Bmp.h"
 #include "plot/MathImge.h"
@@ -10,6 +9,7 @@
 #include "review/AviPlayer.h"
 #include "review/ReaderFrameSource.h"
 #include "review/ReviewClips.h"
+#include "ui/ImageConversion.h"
 
 #include <QCheckBox>
 #include <QDir>

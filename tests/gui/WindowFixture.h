@@ -4,9 +4,9 @@
 
 #include "FakeDialogs.h"
 #include "analysis/MeasurementState.h"
-#include "app/ImageConversion.h"
 #include "app/TForm1.h"
 #include "review/FrameSource.h"
+#include "ui/ImageConversion.h"
 
 #include <QDir>
 #include <QImage>

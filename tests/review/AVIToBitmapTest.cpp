@@ -2,10 +2,10 @@
 // message of a failed open, and the reader kept sound when a command inside a step closes or reopens it.
 #include "review/AVIToBitmap.h"
 
-#include "app/ImageConversion.h"
 #include "gui/FakeDialogs.h"
 #include "recording/AviFrames.h"
 #include "recording/AviTestSupport.h"
+#include "ui/ImageConversion.h"
 
 #include <QTimer>
 #include <gtest/gtest.h>

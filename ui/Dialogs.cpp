@@ -1,6 +1,6 @@
 // Every message box, confirmation and file dialog of the program goes through this seam, so tests never
 // block.
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,5 +1,5 @@
 // Pictures between the core's bottom-up DIB rasters and Qt's images, pixel for pixel.
-#include "app/ImageConversion.h"
+#include "ui/ImageConversion.h"
 
 #include <cstring>
 
