@@ -18,8 +18,8 @@ namespace kestrane {
 // scratch block, which is then transposed into the column-major maps.
 //
 // The helpers below are plain code defined out of line in analysis/FrameAnalysis.cpp: a kernel file defines
-// no inline function that the plain code could also use, so the linker never picks a copy built for an
-// instruction set the processor may lack.
+// no function that the plain code could also use, so the linker never keeps a copy built for an instruction
+// set the processor may lack (the kernel_symbols test checks the objects).
 
 struct Registration {
     std::array<std::uint8_t, kMapWidth> rowShift{};     // round(x / 40)
