@@ -4,46 +4,8 @@
 #include "imaging/Numeric.h"
 
 #include <atomic>
-#include <cmath>
 
 namespace kestrane {
-
-#if defined(__x86_64__) || defined(__i386__)
-// The table values are defined by the x87 instructions themselves, so use them rather than the libm versions.
-long double x87Sin(long double v) {
-    long double r;
-    asm("fsin" : "=t"(r) : "0"(v));
-    return r;
-}
-long double x87Cos(long double v) {
-    long double r;
-    asm("fcos" : "=t"(r) : "0"(v));
-    return r;
-}
-long double x87Atan2(long double y, long double x) {
-    long double r;
-    asm("fpatan" : "=t"(r) : "0"(x), "u"(y) : "st(1)");
-    return r;
-}
-long double x87Sqrt(long double v) {
-    long double r;
-    asm("fsqrt" : "=t"(r) : "0"(v));
-    return r;
-}
-#else
-long double x87Sin(long double v) {
-    return std::sin(v);
-}
-long double x87Cos(long double v) {
-    return std::cos(v);
-}
-long double x87Atan2(long double y, long double x) {
-    return std::atan2(y, x);
-}
-long double x87Sqrt(long double v) {
-    return std::sqrt(v);
-}
-#endif
 
 namespace {
 

@@ -189,6 +189,7 @@ void AVIFileExit();
 // Opens a file for reading (mode kOfRead) or creates it for writing (kOfWrite | kOfCreate), replacing an
 // existing file unless the options forbid it (FILEOPEN with errno EEXIST then). Errors: FILEOPEN (cannot open
 // or create), BADFORMAT (not AVI), FILEREAD.
+// The file itself is read and written through recording/AviFileIo.h.
 AviResult AVIFileOpen(AviFile** file, const std::string& fileName, std::uint32_t mode,
                       const AviWriterOptions& options = AviWriterOptions());
 // The same over another byte source or sink.
