@@ -51,4 +51,43 @@ bool useFlatFieldFile(const std::string& path, MeasurementState& state, std::str
     return true;
 }
 
+bool FrameAverager::add(const Bitmap& frame) {
+    if (count_ == 0) {
+        width_ = frame.width();
+        height_ = frame.height();
+        bitsPerPixel_ = frame.bitsPerPixel();
+        sums_.assign(frame.sizeBytes(), 0);
+    } else if (frame.width() != width_ || frame.height() != height_ ||
+               frame.bitsPerPixel() != bitsPerPixel_) {
+        return false;
+    }
+    const std::uint8_t* bytes = frame.bits();
+    for (std::size_t i = 0; i < sums_.size(); ++i) {
+        sums_[i] += bytes[i];
+    }
+    ++count_;
+    return true;
+}
+
+Bitmap FrameAverager::mean() const {
+    if (count_ == 0) {
+        return {};
+    }
+    Bitmap out(width_, height_, bitsPerPixel_);
+    std::uint8_t* bytes = out.bits();
+    const auto n = static_cast<std::uint32_t>(count_);
+    for (std::size_t i = 0; i < sums_.size(); ++i) {
+        // Half to even, as the gains are applied: with 16 frames one sum in 16 lies halfway, and rounding all
+        // of those up would brighten the whole background by 1/32 of a level and so bias every gain
+        // downwards.
+        std::uint32_t q = sums_[i] / n;
+        const std::uint32_t twiceRest = 2 * (sums_[i] % n);
+        if (twiceRest > n || (twiceRest == n && (q & 1U) != 0)) {
+            ++q;
+        }
+        bytes[i] = static_cast<std::uint8_t>(q);
+    }
+    return out;
+}
+
 } // namespace kestrane

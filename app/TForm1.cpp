@@ -12,9 +12,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
@@ -420,19 +422,76 @@ void TForm1::LoadIntensitycorrection() {
     state.FlatFieldOn = 1;
 }
 
+namespace {
+
+// While the background frames are grabbed: a wait cursor, the button off and the caption counting the frames.
+// Only paint events are let through between grabs; no click can start anything and no timer can take a frame
+// from the camera in between, so the frames are consecutive.
+class BackgroundGrabProgress {
+  public:
+    BackgroundGrabProgress(QWidget& window, QWidget& button)
+        : window_(window), button_(button), caption_(window.windowTitle()) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        button_.setEnabled(false);
+    }
+    BackgroundGrabProgress(const BackgroundGrabProgress&) = delete;
+    BackgroundGrabProgress& operator=(const BackgroundGrabProgress&) = delete;
+    ~BackgroundGrabProgress() {
+        window_.setWindowTitle(caption_);
+        button_.setEnabled(true);
+        QApplication::restoreOverrideCursor();
+    }
+
+    void show(int grabbed) {
+        window_.setWindowTitle(caption_ + QStringLiteral(" - recording the background: frame %1 of %2")
+                                              .arg(grabbed + 1)
+                                              .arg(kestrane::kBackgroundFrames));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::X11ExcludeTimers);
+    }
+
+  private:
+    QWidget& window_;
+    QWidget& button_;
+    QString caption_;
+};
+
+// The mean of consecutive camera frames; throws, saying how far it came, when the camera fails on the way.
+kestrane::Bitmap grabBackground(CaptureSeam& camera, QWidget& window, QWidget& button) {
+    // One frame's noise would stay in every gain for the rest of the session; the mean of 16 has a quarter.
+    kestrane::FrameAverager averager;
+    kestrane::Bitmap frame;
+    BackgroundGrabProgress progress(window, button);
+    for (int grabbed = 0; grabbed < kestrane::kBackgroundFrames; ++grabbed) {
+        progress.show(grabbed);
+        if (!camera.grabRaw(frame)) {
+            const std::string said =
+                grabbed == 0 ? "No picture from the camera"
+                             : "The camera stopped delivering after " + std::to_string(grabbed) + " of " +
+                                   std::to_string(kestrane::kBackgroundFrames) + " frames";
+            throw std::runtime_error(said + ": no background was recorded; the previous one stays in force.");
+        }
+        if (!averager.add(frame)) {
+            throw std::runtime_error(
+                "The camera changed its picture format while the background was "
+                "recorded: no background was recorded; the previous one stays in force.");
+        }
+    }
+    return averager.mean();
+}
+
+} // namespace
+
 void TForm1::IntensitycorrectionClick() {
     dialogs().message("romove all optical components and sample");
     MeasurementState& state = measurementState();
     state.LivePaused = 0;
-    kestrane::Bitmap background;
-    if (!capture_->grabRaw(background)) {
-        throw std::runtime_error("No picture from the camera: no background was recorded.");
-    }
+    kestrane::Bitmap background = grabBackground(*capture_, *this, *Intensitycorrection);
     Image4->setPicture(toQImage(background));
     if (background.width() != kestrane::kFrameWidth || background.height() != kestrane::kFrameHeight) {
         // A background of another size could never be loaded again; keep the old file and gains instead.
         throw std::runtime_error("The camera picture is not 640 x 480: no background was recorded.");
     }
+    // Written under a temporary name and renamed: a failed write leaves the previous background as it was.
     std::string error;
     if (!kestrane::writeBmpFile(kestrane::backgroundFileName(selectedObjective()), background, error)) {
         throw std::runtime_error(error);

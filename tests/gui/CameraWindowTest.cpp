@@ -4,13 +4,16 @@
 #include "capture/CameraSelection.h"
 #include "imaging/Bmp.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 
 namespace {
 
@@ -20,8 +23,57 @@ kestrane::CameraOptions simulatedCamera() {
     return options;
 }
 
+// A camera whose grab k (from 1) shows red 64 + 4·(−1)^k in even columns, 128 + 4·(−1)^k in odd ones and
+// green 10·k: sixteen grabs average to red 64 and 128 and green 85. From grab `lostAtGrab` on it delivers
+// nothing, as an unplugged camera. It notes what the window showed while it was grabbing.
+class SeriesCapture : public CaptureSeam {
+  public:
+    bool startUp(QWidget&) override { return true; }
+    void grabFrame(QImage& frame) override { frame = frameOf(grabs + 1); }
+    bool grabRaw(kestrane::Bitmap& frame) override {
+        ++grabs;
+        captions << Form1->windowTitle();
+        buttonEnabled = buttonEnabled || controls(*Form1).Intensitycorrection->isEnabled();
+        waitCursor = waitCursor && QApplication::overrideCursor() != nullptr &&
+                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        if (lostAtGrab > 0 && grabs >= lostAtGrab) {
+            kestrane::measurementState().CaptureReady = 0;
+            return false;
+        }
+        copyToBitmap(frameOf(grabs), frame);
+        return true;
+    }
+    void formatDialog() override {}
+    void sourceDialog() override {}
+
+    static QImage frameOf(int k) {
+        const int wobble = k % 2 == 0 ? 4 : -4;
+        QImage frame(640, 480, QImage::Format_RGB32);
+        for (int r = 0; r < 480; ++r) {
+            auto* line = reinterpret_cast<QRgb*>(frame.scanLine(r));
+            for (int x = 0; x < 640; ++x) {
+                line[x] = qRgb((x % 2 == 0 ? 64 : 128) + wobble, 10 * k, 0);
+            }
+        }
+        return frame;
+    }
+
+    int grabs = 0;
+    int lostAtGrab = 0;
+    QStringList captions;
+    bool buttonEnabled = false;
+    bool waitCursor = true;
+};
+
 class CameraWindowTest : public WindowTest {
   protected:
+    SeriesCapture& makeSeriesForm() {
+        auto camera = std::make_unique<SeriesCapture>();
+        SeriesCapture& made = *camera;
+        form = std::make_unique<TForm1>(std::move(camera));
+        return made;
+    }
+
     TForm1& makeSimulatedForm() {
         form = std::make_unique<TForm1>(createCapture(simulatedCamera()));
         return *form;
@@ -160,6 +212,66 @@ TEST_F(CameraWindowTest, ACameraPictureOfAnotherSizeIsNotRecorded) {
     showAndActivate();
     EXPECT_THROW(f.IntensitycorrectionClick(), std::runtime_error);
     EXPECT_FALSE(QFile::exists(path("kestrane-backgroundintensity4.bmp")));
+}
+
+TEST_F(CameraWindowTest, TheBackgroundIsTheMeanOfSixteenGrabbedFrames) {
+    SeriesCapture& camera = makeSeriesForm();
+    showAndActivate();
+    const QString caption = form->windowTitle();
+    form->IntensitycorrectionClick();
+
+    ASSERT_EQ(camera.grabs, 16);
+    EXPECT_EQ(camera.captions.first(), caption + " - recording the background: frame 1 of 16");
+    EXPECT_EQ(camera.captions.last(), caption + " - recording the background: frame 16 of 16");
+    EXPECT_TRUE(camera.waitCursor);
+    EXPECT_FALSE(camera.buttonEnabled) << "a second click must not start a second recording inside the first";
+    EXPECT_EQ(form->windowTitle(), caption);
+    EXPECT_TRUE(ui().Intensitycorrection->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    kestrane::Bitmap saved;
+    std::string error;
+    ASSERT_TRUE(kestrane::readBmpFile(path("kestrane-backgroundintensity4.bmp").toStdString(), saved, error));
+    ASSERT_EQ(saved.bitsPerPixel(), 32) << "saved in the format the camera delivered";
+    for (const auto& [x, y, red] : {std::tuple{0, 0, 64}, {1, 0, 128}, {638, 479, 64}, {639, 479, 128}}) {
+        EXPECT_EQ(saved.view().pixel(x, y)[2], red) << x << ", " << y;
+        EXPECT_EQ(saved.view().pixel(x, y)[1], 85) << x << ", " << y;
+    }
+    EXPECT_EQ(measurementState().FlatFieldGain.at(0, 0), 2.0f);
+    EXPECT_EQ(measurementState().FlatFieldGain.at(1, 0), 1.0f);
+    EXPECT_EQ(measurementState().FlatFieldOn, 1);
+}
+
+TEST_F(CameraWindowTest, ACameraLostWhileTheBackgroundIsGrabbedLeavesThePreviousOne) {
+    SeriesCapture& camera = makeSeriesForm();
+    showAndActivate();
+    form->IntensitycorrectionClick();
+    QFile file(path("kestrane-backgroundintensity4.bmp"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const float gain = measurementState().FlatFieldGain.at(0, 0);
+    const QString caption = form->windowTitle();
+
+    camera.grabs = 0;
+    camera.lostAtGrab = 9;
+    try {
+        form->IntensitycorrectionClick();
+        FAIL() << "a lost camera must be reported";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "The camera stopped delivering after 8 of 16 frames: no background was "
+                  "recorded; the previous one stays in force.");
+    }
+    EXPECT_EQ(camera.grabs, 9);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    EXPECT_EQ(QDir(path(".")).entryList(QDir::Files),
+              QStringList{"kestrane-backgroundintensity4.bmp"}); // no half-written file beside it
+    EXPECT_EQ(measurementState().FlatFieldGain.at(0, 0), gain);
+    EXPECT_EQ(form->windowTitle(), caption);
+    EXPECT_TRUE(ui().Intensitycorrection->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 } // namespace
