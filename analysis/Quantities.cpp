@@ -21,10 +21,6 @@ double orientationDegrees(int x, int y) {
     return degrees >= 180.0 ? degrees - 180.0 : degrees;
 }
 
-double retardanceNm(double sinD, double wavelengthNm) {
-    return std::asin(sinD) * wavelengthNm / (2.0 * std::numbers::pi);
-}
-
 double transmissionPercent(int sum) {
     return 100.0 * sum / 255.0;
 }
@@ -76,7 +72,8 @@ void computeQuantities(const FrameView& frame, const MeasurementState& state, do
     kernel.computeCombinations(frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, combinations);
 
     const float* orientation = orientationOrigin();
-    // In single precision, which the maps are stored in; the arcsine is most of the time per pixel.
+    // Retardance arcsin(v) × λ / 2π in single precision, which the maps are stored in: the arcsine is most of
+    // the time per pixel.
     const auto nmPerRadian = static_cast<float>(wavelengthNm / (2.0 * std::numbers::pi));
     out.width = kMapWidth;
     out.height = kMapHeight;

@@ -24,9 +24,6 @@ struct QuantityMaps {
 // for the zero vector, which has no direction.
 double orientationDegrees(int x, int y);
 
-// Retardance in nm for |sin δ| (0..1) at a wavelength in nm.
-double retardanceNm(double sinD, double wavelengthNm);
-
 // Transmission in % for s, the floor of the mean of the gained channels.
 double transmissionPercent(int sum);
 
@@ -35,6 +32,8 @@ bool wavelengthInRange(double wavelengthNm);
 
 // The quantities of a Frame with the flat field, registration and gains of the analysis pass (the state's
 // tables, flat field when FlatFieldOn); the frame and the state are not changed, and MaxSin plays no part.
+// It prepares the process-wide analysis kernel for the state's tables: once one pass or call has done so,
+// several threads may compute at once.
 void computeQuantities(const FrameView& frame, const MeasurementState& state, double wavelengthNm,
                        QuantityMaps& out);
 
