@@ -121,19 +121,25 @@ void AnalysisKernel::prepare(const Tables& tables) {
 
 namespace {
 
-struct Combination {
-    int vector; // (X << 8) + Y
-    int transmission;
+// The integer combinations of the channels in full-width integers, which the map sweep keeps in registers.
+struct Combined {
+    int x, y, sum;
 };
 
-inline Combination combine(const std::array<std::uint16_t, 256>& gainA,
-                           const std::array<std::uint16_t, 256>& gainD, int a, int b, int c, int d) {
+// The combinations from the four red samples, the gains taken from their tables.
+inline Combined combine(const std::array<std::uint16_t, 256>& gainA,
+                        const std::array<std::uint16_t, 256>& gainD, int a, int b, int c, int d) {
     const int aGain = gainA[static_cast<std::size_t>(a)];
     const int dGain = gainD[static_cast<std::size_t>(d)];
-    const int x = (aGain - c) / 2;
-    const int y = (b - dGain) / 2;
-    const int sum = (b + aGain + dGain + c) / 4;
-    return Combination{x * AnalysisKernel::kRowEntries + y, std::clamp(sum, 1, 127)};
+    return Combined{(aGain - c) / 2, (b - dGain) / 2, (b + aGain + dGain + c) / 4};
+}
+
+inline int vectorIndex(const Combined& k) {
+    return k.x * AnalysisKernel::kRowEntries + k.y;
+}
+
+inline int transmissionByte(int sum) {
+    return std::clamp(sum, 1, kMaxTransmission);
 }
 
 inline MapPixel mapPixel(std::uint64_t entry, int transmission, double scale) {
@@ -141,22 +147,11 @@ inline MapPixel mapPixel(std::uint64_t entry, int transmission, double scale) {
                     sinDByte(entryProduct(entry), transmission, scale)};
 }
 
-} // namespace
-
-MapPixel AnalysisKernel::pixel(Extended maxSin, int a, int b, int c, int d) const {
-    const Combination k = combine(gainA_, gainD_, a, b, c, d);
-    return mapPixel(vectorOrigin()[k.vector], k.transmission, sinDScale(maxSin));
-}
-
-MapPixel AnalysisKernel::pixelFromCombination(Extended maxSin, int x, int y, int sum) const {
-    return mapPixel(vectorOrigin()[x * kRowEntries + y], std::clamp(sum, 1, 127), sinDScale(maxSin));
-}
-
-template <bool kFlat, bool kPacked>
-void AnalysisKernel::sweep(const FrameView& frame, const FlatFieldGains* gains, double scale,
-                           const ResultMaps& maps) const {
+// Calls fn(x, y, a, b, c, d) for every map pixel with the red samples of the four quadrants there: C and D
+// registered onto A, the flat field applied when on. Only frames of another size need the bounds check.
+template <bool kFlat, bool kPacked, class Fn>
+inline void forEachPixel(const FrameView& frame, const FlatFieldGains* gains, Fn&& fn) {
     const Registration& reg = registration();
-    // Reads one red sample, with the flat field when on; only frames of another size need the bounds check.
     auto sample = [&](int x, int y) -> int {
         int red;
         if constexpr (kPacked) {
@@ -171,25 +166,52 @@ void AnalysisKernel::sweep(const FrameView& frame, const FlatFieldGains* gains, 
         }
         return red;
     };
-    const std::uint64_t* origin = vectorOrigin();
-    std::uint8_t* sinD = maps.sinD->data();
-    std::uint8_t* extinction = maps.extinction->data();
-    std::uint8_t* transmission = maps.transmission->data();
     for (int y = 0; y < kMapHeight; ++y) {
         const int columnShift = reg.columnShift[static_cast<std::size_t>(y)];
         for (int x = 0; x < kMapWidth; ++x) {
             const int row =
                 std::min(y + reg.rowShift[static_cast<std::size_t>(x)], kMapHeight - 1) + kMapHeight;
             const int column = std::max(x - columnShift, 0);
-            const Combination k = combine(gainA_, gainD_, sample(x, y), sample(x + kMapWidth, y),
-                                          sample(column, row), sample(column + kMapWidth, row));
-            const MapPixel p = mapPixel(origin[k.vector], k.transmission, scale);
-            const std::size_t at = static_cast<std::size_t>(x * ResultMap::kRows + y);
-            extinction[at] = p.extinction;
-            transmission[at] = p.transmission;
-            sinD[at] = p.sinD;
+            fn(x, y, sample(x, y), sample(x + kMapWidth, y), sample(column, row),
+               sample(column + kMapWidth, row));
         }
     }
+}
+
+// forEachPixel with the variant for this frame and flat field.
+template <class Fn> void forEachPixelOf(const FrameView& frame, const FlatFieldGains* gains, Fn&& fn) {
+    const bool fullFrame = frame.width == kFrameWidth && frame.height == kFrameHeight;
+    if (gains != nullptr) {
+        fullFrame ? forEachPixel<true, true>(frame, gains, fn) : forEachPixel<true, false>(frame, gains, fn);
+    } else {
+        fullFrame ? forEachPixel<false, true>(frame, gains, fn)
+                  : forEachPixel<false, false>(frame, gains, fn);
+    }
+}
+
+} // namespace
+
+MapPixel AnalysisKernel::pixel(Extended maxSin, int a, int b, int c, int d) const {
+    const Combined k = combine(gainA_, gainD_, a, b, c, d);
+    return mapPixel(vectorOrigin()[vectorIndex(k)], transmissionByte(k.sum), sinDScale(maxSin));
+}
+
+MapPixel AnalysisKernel::pixelFromCombination(Extended maxSin, int x, int y, int sum) const {
+    return mapPixel(vectorOrigin()[x * kRowEntries + y], transmissionByte(sum), sinDScale(maxSin));
+}
+
+double AnalysisKernel::sinD(int x, int y, int sum) const {
+    return std::min(entryProduct(vectorOrigin()[x * kRowEntries + y]) / transmissionByte(sum), 1.0);
+}
+
+void AnalysisKernel::computeCombinations(const FrameView& frame, const FlatFieldGains* gains,
+                                         std::vector<ChannelCombination>& out) const {
+    out.resize(static_cast<std::size_t>(kMapWidth) * kMapHeight);
+    forEachPixelOf(frame, gains, [&](int x, int y, int a, int b, int c, int d) {
+        const Combined k = combine(gainA_, gainD_, a, b, c, d);
+        out[static_cast<std::size_t>(y * kMapWidth + x)] = ChannelCombination{
+            static_cast<std::int16_t>(k.x), static_cast<std::int16_t>(k.y), static_cast<std::int16_t>(k.sum)};
+    });
 }
 
 FrameRows frameRows(const SweepInput& in, int y) {
@@ -297,13 +319,18 @@ void AnalysisKernel::computeMaps(const FrameView& frame, const FlatFieldGains* g
         set_ == InstructionSet::kAvx512 ? sweepAvx512(in) : sweepAvx2(in);
         return;
     }
-    if (gains != nullptr) {
-        fullFrame ? sweep<true, true>(frame, gains, scale, maps)
-                  : sweep<true, false>(frame, gains, scale, maps);
-    } else {
-        fullFrame ? sweep<false, true>(frame, gains, scale, maps)
-                  : sweep<false, false>(frame, gains, scale, maps);
-    }
+    const std::uint64_t* origin = vectorOrigin();
+    std::uint8_t* sinD = maps.sinD->data();
+    std::uint8_t* extinction = maps.extinction->data();
+    std::uint8_t* transmission = maps.transmission->data();
+    forEachPixelOf(frame, gains, [&](int x, int y, int a, int b, int c, int d) {
+        const Combined k = combine(gainA_, gainD_, a, b, c, d);
+        const MapPixel p = mapPixel(origin[vectorIndex(k)], transmissionByte(k.sum), scale);
+        const std::size_t at = static_cast<std::size_t>(x * ResultMap::kRows + y);
+        extinction[at] = p.extinction;
+        transmission[at] = p.transmission;
+        sinD[at] = p.sinD;
+    });
 }
 
 AnalysisKernel& analysisKernel() {

@@ -20,6 +20,14 @@ struct MapPixel {
     bool operator==(const MapPixel&) const = default;
 };
 
+// The integer combinations of the four channels at one map pixel: the difference vector (X, Y) and s, the
+// floor of the mean of the gained channels (0..266, before the transmission byte limits it).
+struct ChannelCombination {
+    std::int16_t x = 0;
+    std::int16_t y = 0;
+    std::int16_t sum = 0;
+};
+
 struct ResultMaps {
     ResultMap* sinD;
     ResultMap* extinction;
@@ -81,6 +89,16 @@ class AnalysisKernel {
     void computeMaps(const FrameView& frame, const FlatFieldGains* gains, Extended maxSin,
                      const ResultMaps& maps) const;
 
+    // The channel combinations of every map pixel of a Frame at index y × 320 + x (y counted upwards, as in
+    // the maps), read with the flat field, registration and gains of computeMaps; for the numbers handed out,
+    // which are computed on demand rather than in every pass.
+    void computeCombinations(const FrameView& frame, const FlatFieldGains* gains,
+                             std::vector<ChannelCombination>& out) const;
+
+    // |sin δ| of a combination before the display scale: the length times its correction over the
+    // transmission byte, at most 1.
+    double sinD(int x, int y, int sum) const;
+
     // Whether this processor runs the instruction set.
     static bool supports(InstructionSet set);
     // Chooses the instruction set (tests and benchmarks compare them); false, and no change, when the
@@ -97,9 +115,6 @@ class AnalysisKernel {
     static constexpr int kVectors = (kMaxX - kMinX + 1) * kRowEntries;
 
   private:
-    template <bool kFlat, bool kPacked>
-    void sweep(const FrameView& frame, const FlatFieldGains* gains, double scale,
-               const ResultMaps& maps) const;
     // The entry of vector (0, 0).
     const std::uint64_t* vectorOrigin() const { return vectors_.data() - kMinX * kRowEntries - kMinY; }
     std::uint64_t* vectorOrigin() { return vectors_.data() - kMinX * kRowEntries - kMinY; }

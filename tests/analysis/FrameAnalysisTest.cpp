@@ -2,6 +2,7 @@
 #include "analysis/FrameAnalysis.h"
 #include "analysis/PlainAnalysis.h"
 
+#include "QuadrantFrames.h"
 #include "TestTables.h"
 
 #include <gtest/gtest.h>
@@ -117,20 +118,7 @@ TEST(Registration, ShiftsAndLimits) {
     }
 }
 
-Bitmap frameWithQuadrants(int a, int b, int c, int d) {
-    Bitmap frame(kFrameWidth, kFrameHeight, 32);
-    FrameView v = frame.view();
-    for (int y = 0; y < kFrameHeight; ++y) {
-        for (int x = 0; x < kFrameWidth; ++x) {
-            const bool top = y >= kMapHeight;
-            const bool right = x >= kMapWidth;
-            v.pixel(x, y)[2] = static_cast<std::uint8_t>(top ? (right ? d : c) : (right ? b : a));
-            v.pixel(x, y)[0] = 77; // blue and green must not matter
-            v.pixel(x, y)[1] = 99;
-        }
-    }
-    return frame;
-}
+using test::frameWithQuadrants;
 
 TEST(ComputeMaps, UniformQuadrantsFillTheMapAndLeaveTheMarginsZero) {
     Bitmap frame = frameWithQuadrants(120, 100, 90, 130);
