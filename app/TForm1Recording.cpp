@@ -113,8 +113,8 @@ void setLabel(QLabel* label, const std::string& caption) {
 }
 
 // How a recording the session ended early is told in its settings file.
-std::string stoppedTextOf(RecordingSession& session) {
-    return session.cameraLost() ? "stopped: the camera was disconnected" : "stopped by the operator (Escape)";
+std::string stoppedTextOf(const RecordingSession& session) {
+    return session.lostCamera() ? "stopped: the camera was disconnected" : "stopped by the operator (Escape)";
 }
 
 // What the operator had set for a recording of `kind` ("clip" or "raw"), from the window's state; `source`

@@ -564,6 +564,7 @@ struct MidRecordingFault {
     bool rawRecording;        // the program's own raw recorder, else a live |sin(d)| clip
     bool removeDataDirectory; // else the camera is unplugged
     const char* message;
+    const char* settingsEnded; // how the settings file says it ended
 };
 
 class RecordingFault : public RecordingWindow, public ::testing::WithParamInterface<MidRecordingFault> {};
@@ -603,19 +604,32 @@ TEST_P(RecordingFault, EndsTheRecordingWithAMessageAndAPlayableFile) {
     EXPECT_TRUE(said == ended || (said.startsWith(ended + "\n") && said.contains("taken late")))
         << said.toStdString();
     EXPECT_EQ(measurementState().RecordingActive, 0);
+    std::ifstream in(kestrane::settingsFileName(file.toStdString()));
+    const nlohmann::json settings = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(settings.is_object());
+    EXPECT_EQ(settings["ended"], f.settingsEnded);
+    EXPECT_EQ(settings["frames"], clip.frames.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, RecordingFault,
     ::testing::Values(
-        MidRecordingFault{"UnpluggedDuringAClip", false, false,
-                          "The camera was disconnected during the recording: "},
-        MidRecordingFault{"UnpluggedDuringARawRecording", true, false,
-                          "The camera was disconnected during the recording: "},
-        MidRecordingFault{"DataDirectoryRemovedDuringAClip", false, true,
-                          "Could not add frame\nthe file or its folder was removed during the recording: "},
-        MidRecordingFault{"DataDirectoryRemovedDuringARawRecording", true, true,
-                          "Could not add frame\nthe file or its folder was removed during the recording: "}),
+        MidRecordingFault{
+            "UnpluggedDuringAClip", false, false,
+            "The camera was disconnected during the recording: ", "stopped: the camera was disconnected"},
+        MidRecordingFault{
+            "UnpluggedDuringARawRecording", true, false,
+            "The camera was disconnected during the recording: ", "stopped: the camera was disconnected"},
+        MidRecordingFault{
+            "DataDirectoryRemovedDuringAClip", false, true,
+            "Could not add frame\nthe file or its folder was removed during the recording: ",
+            "failed: a frame could not be written (the file or its folder was removed during the "
+            "recording)"},
+        MidRecordingFault{
+            "DataDirectoryRemovedDuringARawRecording", true, true,
+            "Could not add frame\nthe file or its folder was removed during the recording: ",
+            "failed: a frame could not be written (the file or its folder was removed during the "
+            "recording)"}),
     [](const ::testing::TestParamInfo<MidRecordingFault>& info) { return std::string(info.param.name); });
 
 } // namespace
