@@ -8,8 +8,25 @@
 #include "ui/ImageConversion.h"
 
 #include <cstring>
+#include <memory>
+#include <optional>
 
 namespace {
+
+struct FrameShape {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+};
+
+// ", 24-bit RGB, 640 x 480"; nothing before the first frame.
+std::string frameText(const FrameShape& shape) {
+    if (shape.width == 0) {
+        return {};
+    }
+    return ", " + std::to_string(shape.bitsPerPixel) + "-bit RGB, " + std::to_string(shape.width) + " x " +
+           std::to_string(shape.height);
+}
 
 // The capture connection of the main window: the capture window in Panel2 and the backend behind driver 0.
 class LiveCapture : public CaptureSeam {
@@ -18,8 +35,10 @@ class LiveCapture : public CaptureSeam {
         : selection_(std::move(selection)), connection_(kestrane::measurementState()) {}
 
     bool startUp(QWidget& previewPanel) override {
-        connection_.FormCreate(
-            kestrane::captureWindowFactory(&previewPanel, kestrane::driverFactory(selection_)));
+        // The capture window makes the sink when a capture starts: it takes the settings handed in just then.
+        connection_.FormCreate(kestrane::captureWindowFactory(
+            &previewPanel, kestrane::driverFactory(selection_),
+            kestrane::aviSequenceSinks([pending = sequenceSettings_] { return *pending; })));
         return kestrane::measurementState().CaptureReady == 1;
     }
 
@@ -32,12 +51,25 @@ class LiveCapture : public CaptureSeam {
 
     bool grabRaw(kestrane::Bitmap& frame) override {
         std::string error;
-        return connection_.grabFrame(frame, error);
+        const bool grabbed = connection_.grabFrame(frame, error);
+        if (grabbed) {
+            lastFrame_ = {frame.width(), frame.height(), frame.bitsPerPixel()};
+        }
+        return grabbed;
     }
 
-    bool startSequence(const std::string& fileName, std::string& error) override {
+    std::string cameraText() const override {
+        const std::string backend =
+            selection_.simulated() ? "simulated camera" : "V4L2 camera " + selection_.device;
+        return backend + frameText(lastFrame_);
+    }
+
+    bool startSequence(const std::string& fileName, const kestrane::RecordingSettings& settings,
+                       std::string& error) override {
         connection_.SetCaptureFile(fileName);
+        *sequenceSettings_ = settings;
         connection_.StartSequence();
+        sequenceSettings_->reset();
         const kestrane::CaptureStatus& status = connection_.CaptureStatus;
         if (status.capturingNow == 0 && status.lastError != 0) {
             error = reasonOf(status.lastError);
@@ -83,13 +115,20 @@ class LiveCapture : public CaptureSeam {
     }
 
     kestrane::CameraSelection selection_;
+    std::shared_ptr<std::optional<kestrane::RecordingSettings>> sequenceSettings_ =
+        std::make_shared<std::optional<kestrane::RecordingSettings>>();
     kestrane::CaptureConnection connection_;
     kestrane::Bitmap grabbed_;
+    FrameShape lastFrame_;
 };
 
 } // namespace
 
-bool CaptureSeam::startSequence(const std::string&, std::string& error) {
+std::string CaptureSeam::cameraText() const {
+    return isSimulated() ? "simulated camera" : "camera";
+}
+
+bool CaptureSeam::startSequence(const std::string&, const kestrane::RecordingSettings&, std::string& error) {
     error = "this camera cannot stream to a file";
     return false;
 }
@@ -100,6 +139,11 @@ bool CaptureSeam::sequenceRunning(SequenceEnd& end) {
 }
 
 void CaptureSeam::setCaptureFile(const std::string&) {}
+
+std::string StillFrameCapture::cameraText() const {
+    return "still picture" + (source_.empty() ? std::string() : " " + source_) +
+           frameText({frame_.width(), frame_.height(), frame_.depth() == 32 ? 32 : 24});
+}
 
 bool StillFrameCapture::grabRaw(kestrane::Bitmap& frame) {
     if (frame_.isNull()) {

@@ -3,6 +3,7 @@
 
 #include "app/CommandLine.h"
 #include "imaging/Bitmap.h"
+#include "recording/RecordingSettings.h"
 
 #include <QImage>
 #include <cstdint>
@@ -33,6 +34,8 @@ class CaptureSeam {
     virtual void grabFrame(QImage& frame) = 0;
     // Grabs one frame in the pixel format in which the camera delivered it; false when none arrived.
     virtual bool grabRaw(kestrane::Bitmap& frame) = 0;
+    // The camera in words for a recording's settings: backend, pixel format and frame size of the last frame.
+    virtual std::string cameraText() const;
     // True when the pictures come from the built-in simulated sample rather than a camera.
     virtual bool isSimulated() const { return false; }
     // Why the start-up found no camera, naming the device; empty when nobody asked for one.
@@ -43,8 +46,10 @@ class CaptureSeam {
     // The main window has moved (a preview drawn by the driver may have to follow).
     virtual void windowMoved() {}
     // The driver's streaming capture into `fileName`: 35 ms per frame for RecordTimeLimit seconds, Escape or
-    // a mouse button ending it early. Returns at once; false with the reason when nothing was started.
-    virtual bool startSequence(const std::string& fileName, std::string& error);
+    // a mouse button ending it early; `settings` go into the settings file beside it. Returns at once; false
+    // with the reason when nothing was started.
+    virtual bool startSequence(const std::string& fileName, const kestrane::RecordingSettings& settings,
+                               std::string& error);
     // True while a streaming capture runs. Once it has ended, `end` says how.
     virtual bool sequenceRunning(SequenceEnd& end);
     // Sets the file streaming captures write to.
@@ -73,6 +78,7 @@ class StillFrameCapture : public CaptureSeam {
     }
     void grabFrame(QImage& frame) override { frame = frame_; }
     bool grabRaw(kestrane::Bitmap& frame) override;
+    std::string cameraText() const override;
     void formatDialog() override {}
     void sourceDialog() override {}
 

@@ -1,6 +1,8 @@
 // The main window's recording handlers: result clips, raw recording and the start of offline processing.
 #include "app/TForm1.h"
 
+#include "analysis/Calibration.h"
+#include "analysis/FlatField.h"
 #include "analysis/MeasurementState.h"
 #include "app/DataDirectory.h"
 #include "recording/ClipRecorder.h"
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <thread>
 
 using kestrane::measurementState;
@@ -109,6 +112,41 @@ void setLabel(QLabel* label, const std::string& caption) {
     label->adjustSize();
 }
 
+// How a recording the session ended early is told in its settings file.
+std::string stoppedTextOf(const RecordingSession& session) {
+    return session.lostCamera() ? "stopped: the camera was disconnected" : "stopped by the operator (Escape)";
+}
+
+// What the operator had set for a recording of `kind` ("clip" or "raw"), from the window's state; `source`
+// names where the pictures come from.
+kestrane::RecordingSettings recordingSettings(const TForm1& form, const char* kind,
+                                              std::optional<kestrane::MapKind> map, std::string source) {
+    const MeasurementState& state = measurementState();
+    kestrane::RecordingSettings settings;
+    settings.kind = kind;
+    settings.map = map;
+    settings.camera = std::move(source);
+    settings.objective = form.selectedObjective();
+    settings.pixelSizeUm = kestrane::scaleBarPixelSizeUm(settings.objective);
+    settings.maxSin = static_cast<double>(state.MaxSin);
+    settings.sindLimit = state.SinDLimit;
+    if (state.FlatFieldOn != 0) {
+        std::error_code error;
+        const std::filesystem::path background =
+            std::filesystem::absolute(kestrane::backgroundFileName(settings.objective), error);
+        settings.flatField = kestrane::flatFieldFileOf(background.string());
+    }
+    return settings;
+}
+
+// A settings file that could not be written costs no recording, but the operator must know it is missing.
+void reportSettingsFile(const kestrane::RecordingSettingsFile& settings) {
+    if (!settings.error().empty()) {
+        dialogs().message(QStringLiteral("Could not write the settings file %1: %2")
+                              .arg(text(settings.fileName()), text(settings.error())));
+    }
+}
+
 struct ClipKindView {
     TImage* map;
     TImage* legend;
@@ -155,6 +193,7 @@ class ClipFrames : public kestrane::RecordingFrames {
     }
 
     std::int32_t readerIndex() const override { return offline_.frameIndex(); }
+    std::string stoppedText() const override { return stoppedTextOf(session_); }
 
   private:
     void compose(kestrane::Bitmap& picture) {
@@ -207,6 +246,7 @@ class RawFrames : public kestrane::RecordingFrames {
     // The raw recorder reads no movie: where the movie viewer or the offline run stand is none of its
     // business, so that test never ends it.
     std::int32_t readerIndex() const override { return 0; }
+    std::string stoppedText() const override { return stoppedTextOf(session_); }
 
     std::int64_t lateFrames() const { return schedule_.late(); }
 
@@ -228,9 +268,10 @@ class RawFrames : public kestrane::RecordingFrames {
 
 // Runs a recording; an error thrown by a pass inside it ends it like a frame that could not be written.
 kestrane::RecordingResult runRecording(const kestrane::RecordingPlan& plan, kestrane::RecordingFrames& frames,
-                                       const kestrane::AviFileOpener& open) {
+                                       const kestrane::AviFileOpener& open,
+                                       kestrane::RecordingSettingsFile& settings) {
     try {
-        return kestrane::recordAvi(plan, frames, open);
+        return kestrane::recordAvi(plan, frames, open, &settings);
     } catch (const std::exception& e) {
         kestrane::RecordingResult failed;
         failed.end = kestrane::RecordingEnd::FrameNotWritten;
@@ -326,6 +367,17 @@ QString streamedRecordingMessage(const std::string& fileName, const SequenceEnd&
                                 : kestrane::framesKeptText(fileName, end.frames));
 }
 
+// How a streamed recording ended, in the words of its settings file.
+std::string streamedEndedText(const SequenceEnd& end) {
+    if (!end.error.empty()) {
+        return "failed: " + end.error;
+    }
+    if (!end.stoppedBy.empty()) {
+        return "stopped by the operator (" + end.stoppedBy + ")";
+    }
+    return "completed";
+}
+
 } // namespace
 
 void TForm1::connectRecordingHandlers() {
@@ -417,14 +469,20 @@ void TForm1::Save() {
     state.RecordingActive = 1;
     kestrane::RecordingResult result;
     bool cameraLost = false;
+    kestrane::RecordingSettingsFile settings(
+        fileName, recordingSettings(*this, "clip", kestrane::mapKindOfClip(state.ClipKind),
+                                    fromFile ? "offline movie " + kestrane::offlineFileName(directory)
+                                             : capture_->cameraText()));
     {
         RecordingSession session;
         ClipFrames frames(*this, *offline_, session, state.ClipKind, std::int64_t{TrackBar5->value()} * 200,
                           fromFile);
-        result = runRecording(kestrane::clipPlan(fileName, fromFile, frameBound), frames, recordingFiles);
+        result = runRecording(kestrane::clipPlan(fileName, fromFile, frameBound), frames, recordingFiles,
+                              settings);
         cameraLost = session.lostCamera();
     }
     state.RecordingActive = 0;
+    reportSettingsFile(settings);
 
     if (!reportRecordingEnd(fileName, result, cameraLost)) {
         setTimer2Enabled(loopWasArmed);
@@ -527,7 +585,8 @@ void TForm1::SaveVideoClick() {
         dialogs().message(text(error));
         return;
     }
-    if (!capture_->startSequence(fileName, error)) {
+    if (!capture_->startSequence(
+            fileName, recordingSettings(*this, "raw", std::nullopt, capture_->cameraText()), error)) {
         // Nothing of ours is there: a capture that could not start removes what it had made.
         hold->finish(0, false);
         dialogs().message(notCreatedMessage(fileName, error));
@@ -562,15 +621,18 @@ void TForm1::SaveOffline() {
     kestrane::RecordingResult result;
     bool cameraLost = false;
     std::int64_t late = 0;
+    kestrane::RecordingSettingsFile settings(
+        fileName, recordingSettings(*this, "raw", std::nullopt, capture_->cameraText()));
     {
         RecordingSession session;
         RawFrames frames(*capture_, session, Offlinegong->isChecked(), std::move(first), state.FrameDelay);
         result = runRecording(kestrane::ownRecorderPlan(fileName, state.RecordTimeLimit, state.FrameDelay),
-                              frames, recordingFiles);
+                              frames, recordingFiles, settings);
         cameraLost = session.lostCamera();
         late = frames.lateFrames();
     }
     state.RecordingActive = 0;
+    reportSettingsFile(settings);
     state.LivePaused = 1;
     // A file that could not be made is not there any more; one with frames stays.
     hold.finish(result.frames, result.end != kestrane::RecordingEnd::NotCreated);
@@ -607,6 +669,11 @@ void TForm1::Timer1Timer() {
     }
     const std::string fileName =
         streamedFile_ ? streamedFile_->fileName() : kestrane::offlineFileName(kestrane::DataDirectory());
+    // The capture thread has completed the settings file; the window alone knows what ended the capture.
+    if (end.frames > 0) {
+        std::string ignored;
+        kestrane::setRecordingEnded(kestrane::settingsFileName(fileName), streamedEndedText(end), ignored);
+    }
     if (streamedFile_) {
         streamedFile_->finish(end.frames, true);
         streamedFile_.reset();

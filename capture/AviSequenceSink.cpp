@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace kestrane {
 
@@ -17,7 +18,12 @@ constexpr std::uint32_t kMicroSecondsPerSecond = 1'000'000;
 
 class AviSequenceSink : public SequenceSink {
   public:
-    explicit AviSequenceSink(std::string fileName) : fileName_(std::move(fileName)) {}
+    AviSequenceSink(std::string fileName, std::optional<RecordingSettings> settings)
+        : fileName_(std::move(fileName)) {
+        if (settings) {
+            settings_.emplace(fileName_, std::move(*settings));
+        }
+    }
     ~AviSequenceSink() override { release(); }
 
     int begin(const std::vector<std::uint8_t>& dibHeader, std::uint32_t microSecPerFrame) override {
@@ -41,6 +47,8 @@ class AviSequenceSink : public SequenceSink {
             // A file without a stream is no movie; it was ours, so it goes.
             release();
             std::remove(fileName_.c_str());
+        } else if (settings_) {
+            settings_->start(microSecPerFrame / static_cast<double>(kMicroSecondsPerSecond));
         }
         return begun;
     }
@@ -54,6 +62,9 @@ class AviSequenceSink : public SequenceSink {
             AVIStreamWrite(stream_, frames_, 1, pixels, static_cast<std::int32_t>(bytes), kAviIfKeyframe);
         if (result == kAviOk) {
             ++frames_;
+            if (settings_) {
+                settings_->frameWritten();
+            }
         }
         return codeOf(result);
     }
@@ -61,8 +72,18 @@ class AviSequenceSink : public SequenceSink {
     // A file that cannot be completed would read back without its frames: that is a failed write too.
     int finish() override {
         errno = 0;
-        const int completed = file_ != nullptr ? codeOf(aviFileComplete(file_)) : 0;
+        const bool open = file_ != nullptr;
+        const int completed = open ? codeOf(aviFileComplete(file_)) : 0;
         release();
+        if (settings_ && open) {
+            settings_->finish(completed == 0
+                                  ? std::string(kCaptureEnded)
+                                  : "failed: the file could not be completed (" +
+                                        std::string(completed < 0
+                                                        ? std::strerror(-completed)
+                                                        : aviResultText(static_cast<AviResult>(completed))) +
+                                        ")");
+        }
         return completed;
     }
 
@@ -112,16 +133,20 @@ class AviSequenceSink : public SequenceSink {
     AviStream* stream_ = nullptr;
     bool initialised_ = false;
     std::int32_t frames_ = 0;
+    std::optional<RecordingSettingsFile> settings_;
 };
 
 } // namespace
 
-std::unique_ptr<SequenceSink> makeAviSequenceSink(const std::string& fileName) {
-    return std::make_unique<AviSequenceSink>(fileName);
+std::unique_ptr<SequenceSink> makeAviSequenceSink(const std::string& fileName,
+                                                  std::optional<RecordingSettings> settings) {
+    return std::make_unique<AviSequenceSink>(fileName, std::move(settings));
 }
 
-SequenceSinkFactory aviSequenceSinks() {
-    return [](const std::string& fileName) { return makeAviSequenceSink(fileName); };
+SequenceSinkFactory aviSequenceSinks(CaptureSettingsSource settings) {
+    return [settings = std::move(settings)](const std::string& fileName) {
+        return makeAviSequenceSink(fileName, settings ? settings() : std::nullopt);
+    };
 }
 
 } // namespace kestrane

@@ -23,6 +23,7 @@ struct ClipOptions {
     MapKind kind = MapKind::SinD;
     AnalysisOptions analysis;
     int objective = 4;
+    bool objectiveGiven = false; // --objective says otherwise than the movie's settings file
     std::string movie;
     std::string clip;
 };
@@ -32,7 +33,12 @@ ClipOptions parseClipOptions(const std::vector<std::string>& args) {
     ClipOptions o;
     CommandSyntax syntax{analysisRules(o.analysis), "a movie and a clip file", kClipUsage};
     syntax.options.push_back({"--clip", true, readMapKind(o.kind)});
-    syntax.options.push_back({"--objective", true, readChoice(o.objective, kObjectives)});
+    syntax.options.push_back(
+        {"--objective", true,
+         [&o, objective = readChoice(o.objective, kObjectives)](const char* option, const std::string& text) {
+             objective(option, text);
+             o.objectiveGiven = true;
+         }});
     const auto [movie, clip] = parseCommandLine(args, syntax);
     o.movie = movie;
     o.clip = clip;
@@ -119,7 +125,19 @@ class MovieClipFrames : public RecordingFrames {
     Bitmap legend_;
 };
 
-int writeClip(const ClipOptions& options, std::ostream& err) {
+// The legend's scale bar follows the objective the movie was recorded with, unless --objective names one.
+void takeObjective(ClipOptions& options, std::ostream& err) {
+    if (options.objectiveGiven) {
+        return;
+    }
+    const std::optional<RecordedSettings> settings = readMovieSettings(options.movie, err);
+    if (settings && settings->objective) {
+        options.objective = *settings->objective;
+        reportTakenSettings(options.movie, {"objective " + std::to_string(options.objective)}, err);
+    }
+}
+
+int writeClip(ClipOptions options, std::ostream& err) {
     CommandInputs inputs;
     inputs.add(options.movie, "movie");
     inputs.add(options.analysis.flatField, "flat field");
@@ -129,6 +147,7 @@ int writeClip(const ClipOptions& options, std::ostream& err) {
     openCommandMovie(reader, options.movie, err);
     requireCameraFrameSize(reader.width(), reader.height(), "movie '" + options.movie + "'",
                            options.analysis.anySize);
+    takeObjective(options, err);
 
     const std::unique_ptr<QGuiApplication> app = ensureGuiApplication();
     AviFrameSource source(reader);

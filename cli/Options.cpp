@@ -2,6 +2,7 @@
 #include "cli/Options.h"
 
 #include <algorithm>
+#include <ostream>
 
 namespace kestrane {
 
@@ -102,6 +103,27 @@ bool plainWholeNumber(const std::string& text, bool negative, std::int64_t low, 
     }
     value = first == 1 ? -v : v;
     return value >= low && value <= high;
+}
+
+std::optional<RecordedSettings> readMovieSettings(const std::string& movie, std::ostream& err) {
+    std::optional<RecordedSettings> settings;
+    std::string error;
+    if (!readRecordedSettings(movie, settings, error)) {
+        err << "kestrane-analyse: settings ignored: " << error << '\n';
+        return std::nullopt;
+    }
+    return settings;
+}
+
+void reportTakenSettings(const std::string& movie, const std::vector<std::string>& taken, std::ostream& err) {
+    if (taken.empty()) {
+        return;
+    }
+    err << "kestrane-analyse: from '" << settingsFileName(movie) << "': ";
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        err << (i == 0 ? "" : ", ") << taken[i];
+    }
+    err << '\n';
 }
 
 std::string allowedValues(const std::vector<const char*>& names) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "recording/AviFrames.h"
+#include "recording/RecordingSettings.h"
 
 #include <array>
 #include <cerrno>
@@ -105,6 +106,13 @@ inline void openCommandMovie(AviFrameReader& reader, const std::string& path, st
         err << "kestrane-analyse: " << note << '\n';
     }
 }
+
+// The settings file beside `movie` (MOVIE.json), when there is one. A damaged one is left aside with one
+// line on `err`: the movie is still whole without it.
+std::optional<RecordedSettings> readMovieSettings(const std::string& movie, std::ostream& err);
+// Says in one line on `err` what a command took from the settings file beside `movie`, e.g. "objective 10,
+// frame times (21)"; nothing when it took nothing.
+void reportTakenSettings(const std::string& movie, const std::vector<std::string>& taken, std::ostream& err);
 
 // The analysis takes whole camera frames; anything else is refused unless --any-size asked for it.
 inline void requireCameraFrameSize(int width, int height, const std::string& what, bool anySize) {

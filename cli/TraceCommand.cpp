@@ -7,6 +7,8 @@
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
+#include <algorithm>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -19,6 +21,7 @@ struct TraceOptions {
     MapKind quantity = MapKind::SinD;
     int maxSinPosition = 5;
     bool offlineMovie = true;
+    bool timeStepGiven = false; // --timestep says otherwise than the movie's frame times
     std::string movie;
     std::string out;
 };
@@ -53,13 +56,37 @@ TraceOptions parseTraceOptions(const std::vector<std::string>& args) {
         {{"--trace", true, [&o](const char*, const std::string& text) { o.region = parseRegion(text); }},
          {"--quantity", true, readMapKind(o.quantity)},
          maxSinRule(o.maxSinPosition),
-         {"--timestep", true, readChoice(o.offlineMovie, kTimeSteps)}},
+         {"--timestep", true,
+          [&o, step = readChoice(o.offlineMovie, kTimeSteps)](const char* option, const std::string& text) {
+              step(option, text);
+              o.timeStepGiven = true;
+          }}},
         "a movie and a CSV file",
         kTraceUsage};
     const auto [movie, out] = parseCommandLine(args, syntax);
     o.movie = movie;
     o.out = out;
     return o;
+}
+
+// With the movie's own frame times, each point is at the time its frame was taken (seconds since the first
+// frame) rather than at a step counted from the frame's place; only times for every frame are taken.
+void takeFrameTimes(const TraceOptions& o, std::int32_t frameCount, std::vector<TracePoint>& points,
+                    std::ostream& err) {
+    if (o.timeStepGiven) {
+        return;
+    }
+    const std::optional<RecordedSettings> settings = readMovieSettings(o.movie, err);
+    if (!settings || settings->frameTimesS.size() < static_cast<std::size_t>(std::max(frameCount, 0)) ||
+        settings->frameTimesS.empty()) {
+        return;
+    }
+    for (TracePoint& p : points) {
+        if (p.frame >= 0 && static_cast<std::size_t>(p.frame) < settings->frameTimesS.size()) {
+            p.time = static_cast<Extended>(settings->frameTimesS[static_cast<std::size_t>(p.frame)]);
+        }
+    }
+    reportTakenSettings(o.movie, {"frame times (" + std::to_string(settings->frameTimesS.size()) + ")"}, err);
 }
 
 } // namespace
@@ -72,6 +99,8 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
         inputs.refuseAsOutput(o.out);
         AviFrameReader reader;
         openCommandMovie(reader, o.movie, err);
+        // The source takes the reader over; the count is the file's.
+        const std::int32_t frameCount = reader.frameCount();
 
         const MeasurementState& state = measurementState();
         // The same extended values the window computes from its controls.
@@ -89,7 +118,9 @@ int runTraceCommand(const std::vector<std::string>& args, std::ostream& err) {
             }
             trace.step(source.frame(), o.region, source.frameIndex(), step.shownFrame, settings);
         }
-        const std::string csv = traceCsv(trace.points());
+        std::vector<TracePoint> points = trace.points();
+        takeFrameTimes(o, frameCount, points, err);
+        const std::string csv = traceCsv(points);
         writeOutputFile(o.out, std::vector<std::uint8_t>(csv.begin(), csv.end()));
         return 0;
     }

@@ -4,10 +4,12 @@
 
 #include "imaging/Bmp.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 namespace kestrane {
 
@@ -80,7 +82,7 @@ std::vector<std::uint8_t> dibHeaderOf(const Bitmap& picture) {
 namespace {
 
 RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open,
-                             bool& fileCreated) {
+                             RecordingSettingsFile* settings, bool& fileCreated) {
     RecordingResult result;
     const auto fail = [&result](RecordingEnd end, AviResult code, int error) {
         result.end = end;
@@ -124,6 +126,11 @@ RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames,
         formatted != kAviOk) {
         return fail(RecordingEnd::NotCreated, formatted, errno);
     }
+    // A settings file that cannot be written does not cost the recording: the movie is what was asked for.
+    if (settings != nullptr) {
+        settings->start(static_cast<double>(plan.scale) /
+                        static_cast<double>(std::max<std::uint32_t>(plan.rate, 1)));
+    }
 
     for (std::int64_t i = 0;;) {
         if (!frames.makeFrame(i, picture)) {
@@ -143,6 +150,9 @@ RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames,
         if (written != kAviOk) {
             return fail(RecordingEnd::FrameNotWritten, written, errno);
         }
+        if (settings != nullptr) {
+            settings->frameWritten();
+        }
         ++i;
         result.frames = i;
         if (recordingLoopEnds(i, plan.frameBound, frames.readerIndex())) {
@@ -153,12 +163,43 @@ RecordingResult runRecording(const RecordingPlan& plan, RecordingFrames& frames,
 
 } // namespace
 
-RecordingResult recordAvi(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open) {
+std::string recordingEndedText(const RecordingResult& result, const std::string& stopped) {
+    switch (result.end) {
+    case RecordingEnd::Finished:
+        return "completed";
+    case RecordingEnd::Stopped:
+        return stopped;
+    case RecordingEnd::NotCreated:
+        return "the movie could not be created: " + result.reason;
+    case RecordingEnd::FrameNotWritten:
+        break;
+    }
+    return "failed: a frame could not be written (" + result.reason + ")";
+}
+
+RecordingResult recordAvi(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open,
+                          RecordingSettingsFile* settings) {
     bool fileCreated = false;
-    const RecordingResult result = runRecording(plan, frames, open, fileCreated);
-    if (result.end == RecordingEnd::NotCreated && fileCreated) {
-        // A file without a stream is no movie; nothing may take it for one.
-        std::remove(plan.fileName.c_str());
+    RecordingResult result;
+    try {
+        result = runRecording(plan, frames, open, settings, fileCreated);
+    } catch (const std::exception& e) {
+        // The movie holds the frames so far; its settings file says so before the error goes on up.
+        if (settings != nullptr) {
+            settings->finish(std::string("failed: ") + e.what());
+        }
+        throw;
+    }
+    if (result.end == RecordingEnd::NotCreated) {
+        if (fileCreated) {
+            // A file without a stream is no movie; nothing may take it for one.
+            std::remove(plan.fileName.c_str());
+        }
+        if (settings != nullptr) {
+            settings->discard();
+        }
+    } else if (settings != nullptr) {
+        settings->finish(recordingEndedText(result, frames.stoppedText()));
     }
     return result;
 }

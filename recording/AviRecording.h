@@ -4,6 +4,7 @@
 
 #include "imaging/Bitmap.h"
 #include "recording/AviFile.h"
+#include "recording/RecordingSettings.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,6 +32,8 @@ class RecordingFrames {
     virtual bool makeFrame(std::int64_t i, Bitmap& picture) = 0;
     // The frame reader's index (OfflineFrameIndex), which the loop's second end test reads.
     virtual std::int32_t readerIndex() const = 0;
+    // How an early end by the source (makeFrame false) is told in the settings file.
+    virtual std::string stoppedText() const { return "stopped by the operator"; }
 };
 
 struct RecordingPlan {
@@ -64,8 +67,14 @@ inline bool recordingLoopEnds(std::int64_t i, std::int64_t frameBound, std::int3
 // The 40-byte BITMAPINFOHEADER of a 24- or 32-bit bottom-up picture.
 std::vector<std::uint8_t> dibHeaderOf(const Bitmap& picture);
 
+// How a recording ended, in the words of its settings file; `stopped` tells an early end by the source.
+std::string recordingEndedText(const RecordingResult& result, const std::string& stopped);
+
 // Runs one recording from start to end. Every way out (done, stopped, failed) releases stream and file, so
-// whatever was written is a complete AVI file.
-RecordingResult recordAvi(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open);
+// whatever was written is a complete AVI file. With `settings`, the settings file is written once the stream
+// is made, gets the time of every frame written and is completed however the recording ends (an error thrown
+// by the source included); a recording whose file could not be made leaves none.
+RecordingResult recordAvi(const RecordingPlan& plan, RecordingFrames& frames, const AviFileOpener& open,
+                          RecordingSettingsFile* settings = nullptr);
 
 } // namespace kestrane

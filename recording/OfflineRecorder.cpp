@@ -3,6 +3,7 @@
 #include "recording/OfflineRecorder.h"
 
 #include "imaging/Numeric.h"
+#include "recording/RecordingSettings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -166,17 +167,29 @@ bool OfflineRecordingFile::claim(const std::string& directory, std::string& refu
         return false;
     }
     keptName_ = kept;
+    // The settings file goes with its movie; one that cannot follow stays, to be replaced by the new one.
+    const std::string settings = settingsFileName(fileName_);
+    if (exists(settings) && std::rename(settings.c_str(), settingsFileName(kept).c_str()) != 0) {
+        // Nothing is lost: the movie kept aside is whole without it.
+    }
     return true;
 }
 
 void OfflineRecordingFile::finish(std::int64_t frames, bool created) {
     if (frames == 0) {
+        const std::string settings = settingsFileName(fileName_);
         if (created) {
             std::remove(fileName_.c_str());
+            std::remove(settings.c_str());
         }
         // Only into a free name: a file there now is nobody's to replace.
         if (!keptName_.empty() && !exists(fileName_) &&
             std::rename(keptName_.c_str(), fileName_.c_str()) == 0) {
+            const std::string keptSettings = settingsFileName(keptName_);
+            if (exists(keptSettings) && !exists(settings) &&
+                std::rename(keptSettings.c_str(), settings.c_str()) != 0) {
+                // The movie is back in place; its settings stay readable under the kept name.
+            }
             keptName_.clear();
         }
     }

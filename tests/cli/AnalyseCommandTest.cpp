@@ -366,6 +366,21 @@ TEST_F(AnalyseCommand, ReadsOptionsStrictly) {
     EXPECT_FALSE(answerHelpOrVersion({"--", "--help"}, help));
 }
 
+// The clip's scale bar follows the objective in the movie's settings file unless --objective names one.
+TEST_F(AnalyseCommand, TheClipTakesTheRecordedObjective) {
+    writeMovie(path("movie.avi"), 640, 480, 3);
+    ASSERT_EQ(run({"--clip=sind", "--objective=40", path("movie.avi"), path("by-option.avi")}), 0)
+        << err.str();
+    std::ofstream(path("movie.json")) << R"({"objective": 40, "frame_times_s": [0, 0.04, 0.08]})";
+    ASSERT_EQ(run({"--clip=sind", path("movie.avi"), path("by-file.avi")}), 0) << err.str();
+    EXPECT_NE(err.str().find("from '" + path("movie.json") + "': objective 40\n"), std::string::npos)
+        << err.str();
+    EXPECT_EQ(readAll(path("by-file.avi")), readAll(path("by-option.avi")));
+    ASSERT_EQ(run({"--clip=sind", "--objective=4", path("movie.avi"), path("four.avi")}), 0) << err.str();
+    EXPECT_EQ(err.str().find("objective"), std::string::npos) << err.str();
+    EXPECT_NE(readAll(path("four.avi")), readAll(path("by-option.avi")));
+}
+
 // The one parser refuses the same mistake in the same words whichever command it is made in; only the usage
 // line that follows names the command.
 TEST_F(AnalyseCommand, RefusesTheSameMistakeInTheSameWordsInEveryCommand) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -44,6 +46,41 @@ TEST_F(TraceCommand, WritesThePointsContinuousPlaybackPlots) {
         args.push_back(dir.file("out.csv"));
         ASSERT_EQ(run(args), 0) << err.str();
         EXPECT_EQ(reviewtest::fileText(dir.file("out.csv")), c.csv) << c.options.front();
+    }
+}
+
+// The recording's own frame times put each point at its time; --timestep, or times that do not cover every
+// frame, keep the fixed step.
+TEST_F(TraceCommand, TakesThePointTimesFromTheMoviesSettingsFile) {
+    const std::string movie = dir.file("clip.avi");
+    ASSERT_TRUE(reviewtest::writeRedClip(movie, 5, steppedRed));
+    const struct {
+        const char* json;
+        std::vector<std::string> options;
+        const char* csv;
+        const char* said;
+    } cases[] = {
+        {R"({"objective": 10, "frame_times_s": [0, 0.041, 0.0825, 0.12, 0.161]})",
+         {},
+         "frame,time_s,value\n0,0,0.2\n1,0.041,0.4\n",
+         "kestrane-analyse: from '%s/clip.json': frame times (5)\n"},
+        {R"({"frame_times_s": [0, 0.041, 0.0825, 0.12, 0.161]})",
+         {"--timestep=0.1"},
+         "frame,time_s,value\n0,0.1,0.2\n1,0.2,0.4\n",
+         ""},
+        {R"({"frame_times_s": [0, 0.041]})", {}, "frame,time_s,value\n0,0.035,0.2\n1,0.07,0.4\n", ""},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(dir.file("clip.json")) << c.json;
+        std::vector<std::string> args = c.options;
+        args.insert(args.begin(), "--trace=10,5,19,9");
+        args.push_back(movie);
+        args.push_back(dir.file("out.csv"));
+        ASSERT_EQ(run(args), 0) << err.str();
+        EXPECT_EQ(reviewtest::fileText(dir.file("out.csv")), c.csv) << c.json;
+        char said[512] = {};
+        std::snprintf(said, sizeof said, c.said, dir.path.string().c_str());
+        EXPECT_EQ(err.str(), said) << c.json;
     }
 }
 

@@ -20,7 +20,9 @@
 #include <QSlider>
 #include <QTimer>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <unistd.h>
 
@@ -46,8 +48,10 @@ class ScriptedCapture : public StillFrameCapture {
         unplugged = true;
         kestrane::measurementState().CaptureReady = 0;
     }
-    bool startSequence(const std::string& fileName, std::string& error) override {
+    bool startSequence(const std::string& fileName, const kestrane::RecordingSettings& settings,
+                       std::string& error) override {
         sequenceFile = fileName;
+        sequenceSettings = settings;
         error = startError;
         running = error.empty();
         return running;
@@ -60,6 +64,7 @@ class ScriptedCapture : public StillFrameCapture {
     int grabs = 0;
     int escapeAtGrab = -1;
     std::string sequenceFile;
+    kestrane::RecordingSettings sequenceSettings;
     std::string startError;
     SequenceEnd ended;
     bool running = false;
@@ -168,6 +173,27 @@ TEST_F(RecordingWindow, LiveClipsAreNamedCountedAndShowTheirMapAndLegend) {
     EXPECT_EQ(differences(first.frames[20], ui().Image2->picture(), 0), 0);
     EXPECT_EQ(differences(first.frames[20], ui().legend1->picture(), 320), 0);
     EXPECT_EQ(measurementState().SinDMap.at(10, 10), 76);
+
+    // Its settings beside it, with the time of every frame from the clock.
+    std::ifstream in(data("sind1.json").toStdString());
+    const nlohmann::json settings = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(settings.is_object());
+    for (const char* key :
+         {"program", "kind", "map", "started", "camera", "objective", "pixel_size_um", "wavelength_nm",
+          "maxsin", "sind_limit", "flat_field", "frame_period_s", "frames", "frame_times_s", "ended"}) {
+        EXPECT_TRUE(settings.contains(key)) << key;
+    }
+    EXPECT_EQ(settings["kind"], "clip");
+    EXPECT_EQ(settings["map"], "sind");
+    EXPECT_EQ(settings["objective"], form->selectedObjective());
+    EXPECT_EQ(settings["frame_period_s"], 0.1);
+    EXPECT_EQ(settings["frames"], 21);
+    EXPECT_EQ(settings["ended"], "completed");
+    const auto times = settings["frame_times_s"].get<std::vector<double>>();
+    ASSERT_EQ(times.size(), 21u);
+    EXPECT_EQ(times.front(), 0.0);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_GT(times.back(), 0.0);
 
     EXPECT_TRUE(ui().GroupBox4->isVisible());
     EXPECT_EQ(ui().GroupBox4->title(), "Recording of |sin(d)|");
@@ -343,6 +369,8 @@ TEST_F(RecordingWindow, RawRecordingByTheProgramAndByTheDriver) {
     EXPECT_EQ(ui().Label16->text(), "delay (s) = 0.05");
     form->SaveVideoClick();
     EXPECT_EQ(camera.sequenceFile, data("offline.avi").toStdString());
+    EXPECT_EQ(camera.sequenceSettings.kind, "raw");
+    EXPECT_FALSE(camera.sequenceSettings.map.has_value());
     EXPECT_FALSE(ui().Panel2->isVisibleTo(ui().TabSheet2));
     EXPECT_TRUE(ui().Timer1->isActive());
     form->Timer1Timer();
@@ -378,10 +406,18 @@ TEST_F(RecordingWindow, ARawRecordingKeepsTheEarlierOneAndWithoutAFrameLeavesItA
     const auto keptFiles = [this] { return QDir(path("data")).entryList({"offline-*.avi"}, QDir::Files); };
     ui().TrackBar6->setValue(6);
     ui().TrackBar3->setValue(17);
+    std::ofstream(data("offline.json").toStdString()) << R"({"frames": 5})";
+    const auto framesIn = [](const QString& json) {
+        std::ifstream in(json.toStdString());
+        return nlohmann::json::parse(in, nullptr, false).value("frames", -1);
+    };
     form->SaveVideoClick();
     EXPECT_EQ(readClip(offline).frames.size(), 19u);
     ASSERT_EQ(keptFiles().size(), 1);
     EXPECT_EQ(readClip(data(keptFiles().front())).frames.size(), 5u);
+    // Each movie keeps its own settings.
+    EXPECT_EQ(framesIn(data("offline.json")), 19);
+    EXPECT_EQ(framesIn(data(keptFiles().front().replace(".avi", ".json"))), 5);
 
     // Escape while the own recorder waits for its first frame.
     camera.escapeAtGrab = camera.grabs + 2;
@@ -389,6 +425,7 @@ TEST_F(RecordingWindow, ARawRecordingKeepsTheEarlierOneAndWithoutAFrameLeavesItA
     const QString asItWas = ": nothing was recorded and " + offline + " is as it was.";
     EXPECT_EQ(dialogs.messages.last(), "The recording was stopped before its first frame" + asItWas);
     EXPECT_EQ(readClip(offline).frames.size(), 19u);
+    EXPECT_EQ(framesIn(data("offline.json")), 19);
 
     // The driver's stream with a time limit of 0 s.
     ui().TrackBar6->setValue(4);
@@ -527,6 +564,7 @@ struct MidRecordingFault {
     bool rawRecording;        // the program's own raw recorder, else a live |sin(d)| clip
     bool removeDataDirectory; // else the camera is unplugged
     const char* message;
+    const char* settingsEnded; // how the settings file says it ended
 };
 
 class RecordingFault : public RecordingWindow, public ::testing::WithParamInterface<MidRecordingFault> {};
@@ -566,19 +604,32 @@ TEST_P(RecordingFault, EndsTheRecordingWithAMessageAndAPlayableFile) {
     EXPECT_TRUE(said == ended || (said.startsWith(ended + "\n") && said.contains("taken late")))
         << said.toStdString();
     EXPECT_EQ(measurementState().RecordingActive, 0);
+    std::ifstream in(kestrane::settingsFileName(file.toStdString()));
+    const nlohmann::json settings = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(settings.is_object());
+    EXPECT_EQ(settings["ended"], f.settingsEnded);
+    EXPECT_EQ(settings["frames"], clip.frames.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, RecordingFault,
     ::testing::Values(
-        MidRecordingFault{"UnpluggedDuringAClip", false, false,
-                          "The camera was disconnected during the recording: "},
-        MidRecordingFault{"UnpluggedDuringARawRecording", true, false,
-                          "The camera was disconnected during the recording: "},
-        MidRecordingFault{"DataDirectoryRemovedDuringAClip", false, true,
-                          "Could not add frame\nthe file or its folder was removed during the recording: "},
-        MidRecordingFault{"DataDirectoryRemovedDuringARawRecording", true, true,
-                          "Could not add frame\nthe file or its folder was removed during the recording: "}),
+        MidRecordingFault{
+            "UnpluggedDuringAClip", false, false,
+            "The camera was disconnected during the recording: ", "stopped: the camera was disconnected"},
+        MidRecordingFault{
+            "UnpluggedDuringARawRecording", true, false,
+            "The camera was disconnected during the recording: ", "stopped: the camera was disconnected"},
+        MidRecordingFault{
+            "DataDirectoryRemovedDuringAClip", false, true,
+            "Could not add frame\nthe file or its folder was removed during the recording: ",
+            "failed: a frame could not be written (the file or its folder was removed during the "
+            "recording)"},
+        MidRecordingFault{
+            "DataDirectoryRemovedDuringARawRecording", true, true,
+            "Could not add frame\nthe file or its folder was removed during the recording: ",
+            "failed: a frame could not be written (the file or its folder was removed during the "
+            "recording)"}),
     [](const ::testing::TestParamInfo<MidRecordingFault>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -253,6 +253,7 @@ TEST_P(OfflineKeeping, KeepsTheEarlierRecordingUnderItsTime) {
     const std::string kept = c.stampTaken ? folder + "offline-" + stampOf(modified) + "-2.avi" : stamped;
     if (c.earlier) {
         writeFileBytes(folder + "offline.avi", {'o', 'l', 'd'});
+        writeFileBytes(folder + "offline.json", {'O'});
         const utimbuf times{modified, modified};
         ::utime((folder + "offline.avi").c_str(), &times);
     }
@@ -264,7 +265,9 @@ TEST_P(OfflineKeeping, KeepsTheEarlierRecordingUnderItsTime) {
     ASSERT_TRUE(hold.claim(folder, refusal)) << refusal;
     EXPECT_EQ(hold.keptName(), c.earlier ? kept : "");
     EXPECT_FALSE(std::filesystem::exists(folder + "offline.avi"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "offline.json"));
     writeFileBytes(hold.fileName(), {'n', 'e', 'w'});
+    writeFileBytes(folder + "offline.json", {'N'});
     hold.finish(c.frames, true);
 
     const auto holds = [](const std::string& file) {
@@ -273,6 +276,12 @@ TEST_P(OfflineKeeping, KeepsTheEarlierRecordingUnderItsTime) {
     };
     EXPECT_EQ(holds(folder + "offline.avi"), c.offline);
     EXPECT_EQ(holds(kept), c.kept);
+    // The settings file goes and comes back with its movie.
+    const auto settingsOf = [](const std::string& movie) {
+        return movie == "old" ? "O" : movie == "new" ? "N" : "";
+    };
+    EXPECT_EQ(holds(folder + "offline.json"), settingsOf(c.offline));
+    EXPECT_EQ(holds(kept.substr(0, kept.size() - 4) + ".json"), settingsOf(c.kept));
     if (c.stampTaken) {
         EXPECT_EQ(holds(stamped), "x");
     }
