@@ -36,19 +36,19 @@ class FrameSourceRules : public ::testing::TestWithParam<Kind> {
 
     std::string clip(int frames, const std::string& name = "clip.avi") {
         const std::string path = dir.file(name);
-        EXPECT_EQ(writeClipFile(path, spec, frames), frames);
+        EXPECT_EQ(writeClipFile(path, shape, frames), frames);
         return path;
     }
 
     // Which frame of the clip the view shows: its number, -1 for a black frame of the clip's size, -2 for
     // anything else.
     int shown(const FrameView& view) const {
-        if (view.pixels == nullptr || view.width != spec.width || view.height != spec.height) {
+        if (view.pixels == nullptr || view.width != shape.width || view.height != shape.height) {
             return -2;
         }
         const auto matches = [&](const auto& bgrAt) {
-            for (int y = 0; y < spec.height; ++y) {
-                for (int x = 0; x < spec.width; ++x) {
+            for (int y = 0; y < shape.height; ++y) {
+                for (int x = 0; x < shape.width; ++x) {
                     const std::uint8_t* p = view.pixel(x, y);
                     const std::array<std::uint8_t, 3> bgr = bgrAt(x, y);
                     if (p[0] != bgr[0] || p[1] != bgr[1] || p[2] != bgr[2]) {
@@ -59,15 +59,15 @@ class FrameSourceRules : public ::testing::TestWithParam<Kind> {
             return true;
         };
         for (int n = 0; n < 8; ++n) {
-            const std::vector<std::uint8_t> stored = framePixels(spec, n);
-            if (matches([&](int x, int y) { return expectedBgr(spec, stored, x, y); })) {
+            const std::vector<std::uint8_t> stored = framePixels(shape, n);
+            if (matches([&](int x, int y) { return expectedBgr(shape, stored, x, y); })) {
                 return n;
             }
         }
         return matches([](int, int) { return std::array<std::uint8_t, 3>{}; }) ? -1 : -2;
     }
 
-    const ClipSpec spec{37, 24, 32, 10};
+    const ClipSpec shape{37, 24, 32, 10};
     ScratchDir dir;
     FakeDialogs dialogs;
     kestrane::AviFrameReader reader;
