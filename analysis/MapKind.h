@@ -13,4 +13,11 @@ constexpr MapKind mapKindOfClip(std::int32_t clipKind) {
     return clipKind == 2 ? MapKind::Extinction : clipKind == 3 ? MapKind::Transmission : MapKind::SinD;
 }
 
+// The map's name in files and on the command line: "sind", "extinction" or "transmission".
+constexpr const char* mapName(MapKind kind) {
+    return kind == MapKind::Extinction     ? "extinction"
+           : kind == MapKind::Transmission ? "transmission"
+                                           : "sind";
+}
+
 } // namespace kestrane

@@ -140,9 +140,10 @@ std::vector<OptionRule> analysisRules(AnalysisOptions& options) {
 }
 
 OptionReader readMapKind(MapKind& kind) {
-    static const std::pair<const char*, MapKind> kMaps[] = {{"sind", MapKind::SinD},
-                                                            {"extinction", MapKind::Extinction},
-                                                            {"transmission", MapKind::Transmission}};
+    static const std::pair<const char*, MapKind> kMaps[] = {
+        {mapName(MapKind::SinD), MapKind::SinD},
+        {mapName(MapKind::Extinction), MapKind::Extinction},
+        {mapName(MapKind::Transmission), MapKind::Transmission}};
     return readChoice(kind, kMaps);
 }
 

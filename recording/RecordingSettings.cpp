@@ -17,18 +17,6 @@
 
 namespace kestrane {
 
-const char* settingsMapName(MapKind kind) {
-    switch (kind) {
-    case MapKind::Extinction:
-        return "extinction";
-    case MapKind::Transmission:
-        return "transmission";
-    case MapKind::SinD:
-        break;
-    }
-    return "sind";
-}
-
 std::string settingsFileName(const std::string& movieName) {
     const std::size_t slash = movieName.rfind('/');
     const std::size_t dot = movieName.rfind('.');
@@ -129,7 +117,7 @@ bool RecordingSettingsFile::write(const std::string& ended) {
     doc["program"] = std::string("kestrane ") + kVersion;
     doc["kind"] = settings_.kind;
     if (settings_.map) {
-        doc["map"] = settingsMapName(*settings_.map);
+        doc["map"] = mapName(*settings_.map);
     }
     doc["started"] = started_;
     doc["camera"] = settings_.camera;

@@ -33,8 +33,6 @@ struct RecordingSettings {
     std::optional<FlatFieldFile> flatField;
 };
 
-// "sind", "extinction" or "transmission".
-const char* settingsMapName(MapKind kind);
 // NAME.json for NAME.avi (any other name gets ".json" added).
 std::string settingsFileName(const std::string& movieName);
 // A local time in ISO 8601 with its offset from UTC: 2026-12-08T17:20:05+01:00.
