@@ -4,6 +4,7 @@
 
 #include "analysis/MapKind.h"
 #include "cli/Options.h"
+#include "cli/QuantityOptions.h"
 
 #include <iosfwd>
 #include <string>
@@ -12,8 +13,9 @@
 namespace kestrane {
 
 inline constexpr const char* kMapsUsage =
-    "usage: kestrane-analyse [--maxsin=0.2|0.4|0.6|0.8|1.0] [--sindlimit=0..40] "
-    "[--flatfield=BACKGROUND.bmp] [--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR";
+    "usage: kestrane-analyse [--format=pgm|tiff] [--maxsin=0.2|0.4|0.6|0.8|1.0] [--sindlimit=0..40] "
+    "[--wavelength=400..1000] [--objective=4|10|40] [--pixel-size=UM] [--flatfield=BACKGROUND.bmp] "
+    "[--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR";
 
 inline constexpr const char* kClipUsage =
     "usage: kestrane-analyse --clip=sind|extinction|transmission [--maxsin=0.2|0.4|0.6|0.8|1.0] "
@@ -27,10 +29,11 @@ inline constexpr const char* kTraceUsage =
 // Each command reads its own options with the one parser, and refuses with a CommandError that the dispatch
 // prints; it returns 0 when done.
 
-// [--maxsin=…] [--sindlimit=0..40] [--flatfield=BG.bmp] [--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR: the
-// maps of a frame, or of every frame of a movie, into OUTDIR. Nothing is written when the input is
-// unreadable, not 640 x 480 without --any-size, or when a map would land on an input; a map that cannot be
-// written keeps its old content.
+// [--format=pgm|tiff] [--maxsin=…] [--sindlimit=0..40] [--wavelength=NM] [--objective=4|10|40]
+// [--pixel-size=UM] [--flatfield=BG.bmp] [--any-size] [--] FRAME.bmp|MOVIE.avi OUTDIR: the maps of a frame,
+// or of every frame of a movie, into OUTDIR (with --format=tiff the quantities, in OUTDIR/maps.tif).
+// Nothing is written when the input is unreadable, not 640 x 480 without --any-size, or when a map would
+// land on an input; a map that cannot be written keeps its old content.
 int runMapsCommand(const std::vector<std::string>& args, std::ostream& err);
 
 // --clip=sind|extinction|transmission [--maxsin=…] [--sindlimit=0..40] [--flatfield=BG.bmp]
@@ -42,6 +45,18 @@ int runClipCommand(const std::vector<std::string>& args, std::ostream& err);
 // [--] MOVIE.avi OUT.csv: the points continuous playback plots for that region. A refusal leaves OUT.csv as
 // it was before.
 int runTraceCommand(const std::vector<std::string>& args, std::ostream& err);
+
+// What --format=tiff writes: the quantities of one frame, or of every frame of a movie, into one file.
+struct QuantityStackJob {
+    std::string input;
+    std::string output;    // OUTDIR/maps.tif
+    AviFrameReader* movie; // null for a single frame
+    Bitmap* frame;         // the single frame, when there is no movie
+    QuantityOptions quantities;
+    std::string flatField; // its path, for the file's settings; the state holds the gains
+};
+// Writes the job's TIFF through a temporary name (the analysis state already set); refuses in words.
+void writeQuantityStack(const QuantityStackJob& job, std::ostream& err);
 
 // What the analysis of the maps and the clip is set with.
 struct AnalysisOptions {

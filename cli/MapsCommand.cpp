@@ -20,16 +20,32 @@ namespace kestrane {
 
 namespace {
 
+constexpr const char* kQuantityFile = "maps.tif";
+
 struct MapsOptions {
     AnalysisOptions analysis;
+    bool tiff = false;
+    QuantityOptions quantities;
     std::string input;
     std::string outDir;
 };
 
 MapsOptions parseMapsOptions(const std::vector<std::string>& args) {
+    static const std::pair<const char*, bool> kFormats[] = {{"pgm", false}, {"tiff", true}};
     MapsOptions o;
-    const CommandSyntax syntax{analysisRules(o.analysis), "an input file and an output folder", kMapsUsage};
+    std::vector<OptionRule> rules = analysisRules(o.analysis);
+    rules.push_back({"--format", true, readChoice(o.tiff, kFormats)});
+    for (OptionRule& rule : quantityRules(o.quantities)) {
+        rules.push_back(std::move(rule));
+    }
+    const CommandSyntax syntax{std::move(rules), "an input file and an output folder", kMapsUsage};
     const auto [input, outDir] = parseCommandLine(args, syntax);
+    // The display maps carry no units: a calibration given for them would silently do nothing.
+    const QuantityOptions& q = o.quantities;
+    if (!o.tiff && (q.wavelengthNm || q.objective || q.pixelSizeUm)) {
+        throw CommandError("--wavelength, --objective and --pixel-size go with --format=tiff; " +
+                           std::string(kMapsUsage));
+    }
     o.input = input;
     o.outDir = outDir;
     return o;
@@ -102,8 +118,12 @@ Bitmap readFrame(const std::string& path, const char* what) {
 // Refuses a run whose maps would land on one of its inputs: a file in OUTDIR under a map's name that is the
 // input or the flat field. A folder still to be made holds none of them.
 void refuseInputsAsMaps(const CommandInputs& inputs, const std::filesystem::path& dir, bool movie,
-                        std::int32_t frames) {
+                        std::int32_t frames, bool tiff) {
     if (!std::filesystem::is_directory(dir)) {
+        return;
+    }
+    if (tiff) {
+        inputs.refuseAsOutput((dir / kQuantityFile).string());
         return;
     }
     for (const char* map : {"sind", "extinction", "transmission"}) {
@@ -179,13 +199,22 @@ int runMapsCommand(const std::vector<std::string>& args, std::ostream& err) {
                                options.analysis.anySize);
     }
     const std::filesystem::path dir(options.outDir);
-    refuseInputsAsMaps(inputs, dir, movie, reader.frameCount());
+    refuseInputsAsMaps(inputs, dir, movie, reader.frameCount(), options.tiff);
 
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (!std::filesystem::is_directory(dir)) {
         throw CommandError("cannot create output directory '" + options.outDir + "'" +
                            (ec ? ": " + ec.message() : std::string()));
+    }
+    if (options.tiff) {
+        if (!movie) {
+            BmpToArray(frame);
+        }
+        writeQuantityStack({options.input, (dir / kQuantityFile).string(), movie ? &reader : nullptr, &frame,
+                            options.quantities, options.analysis.flatField},
+                           err);
+        return 0;
     }
     if (movie) {
         analyseMovie(reader, options.input, dir, state, err);

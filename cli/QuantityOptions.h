@@ -22,4 +22,18 @@ OptionReader readDecimal(std::optional<double>& target, double low, double high,
 // The rules of --wavelength, --objective and --pixel-size.
 std::vector<OptionRule> quantityRules(QuantityOptions& options);
 
+// What the quantities of a run are given in.
+struct QuantityCalibration {
+    double wavelengthNm;
+    int objective;
+    double pixelSizeUm;
+};
+
+// The options first, then what a movie's settings file recorded, then the defaults (546 nm, objective 4).
+// The pixel size is --pixel-size, else the scale bar's of --objective, else the recorded one, else the
+// scale bar's of the recorded objective. `taken` gets, in words, each value the settings file gave.
+QuantityCalibration resolveCalibration(const QuantityOptions& options,
+                                       const std::optional<RecordedSettings>& recorded,
+                                       std::vector<std::string>& taken);
+
 } // namespace kestrane

@@ -462,13 +462,14 @@ TEST_F(AnalyseCommand, AFailedWriteKeepsTheOldOutput) {
     const std::string frame = writeFrame("frame.bmp");
     fs::create_directories(dir / "out");
     const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
-    for (const char* name : {"clip.avi", "out/sind.pgm", "out/sind-00000.pgm"}) {
+    for (const char* name : {"clip.avi", "out/sind.pgm", "out/sind-00000.pgm", "out/maps.tif"}) {
         writeAll(dir / name, old);
     }
     const std::vector<std::string> cases[] = {
         {"--clip=sind", path("movie.avi"), path("clip.avi")},
         {frame, path("out")},
         {path("movie.avi"), path("out")},
+        {"--format=tiff", path("movie.avi"), path("out")},
     };
     // Files may grow to 64 KiB: a clip frame (355 KB) and a map (76 KB) both exceed it.
     rlimit saved{};
@@ -486,6 +487,7 @@ TEST_F(AnalyseCommand, AFailedWriteKeepsTheOldOutput) {
         EXPECT_EQ(readAll(dir / "clip.avi"), old);
         EXPECT_EQ(readAll(dir / "out" / "sind.pgm"), old);
         EXPECT_EQ(readAll(dir / "out" / "sind-00000.pgm"), old);
+        EXPECT_EQ(readAll(dir / "out" / "maps.tif"), old);
         EXPECT_TRUE(temporaryFiles(dir).empty()) << temporaryFiles(dir).front();
     }
     std::signal(SIGXFSZ, previous);
