@@ -73,6 +73,7 @@ std::string settingsJson(const QuantityTiffSettings& s, std::int64_t frames, dou
     for (const QuantityChannel& c : kQuantityChannels) {
         channels.push_back({{"name", c.name}, {"unit", c.unit}});
     }
+    channels[0]["note"] = "ambiguous beyond a quarter wave: given within 0..wavelength/4";
     doc["channels"] = std::move(channels);
     doc["wavelength_nm"] = s.wavelengthNm;
     doc["objective"] = s.objective;
