@@ -26,7 +26,7 @@ struct QuantityTiffSettings {
     bool bigTiff = false;                        // BigTIFF even when the file would fit a classic TIFF
 };
 
-// The channels in the order the file holds them, with their units and the display range Fiji starts with.
+// The channels in the order the file holds them, with their units.
 struct QuantityChannel {
     const char* name;
     const char* unit;
