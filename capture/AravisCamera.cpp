@@ -74,11 +74,7 @@ struct AravisCamera::Device {
     int periodUs = kDefaultPeriodUs;
     std::size_t payload = 0; // bytes of each pool buffer
     std::vector<std::uint8_t> dib = std::vector<std::uint8_t>(dibImageBytes(kWidth, kHeight, 24));
-    // Frame numbering for the grab counters: camera frame ids carried over into the frame period's time.
-    bool delivered = false;
-    std::uint64_t lastFrameId = 0;
-    std::uint64_t frameIndex = 0;
-    std::uint64_t incompleteSinceDelivery = 0;
+    GenicamFrameNumbering numbering;
     std::chrono::steady_clock::time_point lastBuffer{};
 
     int fail(int result, const std::string& why) {
@@ -232,33 +228,18 @@ struct AravisCamera::Device {
 
     // A buffer that holds a whole 640 × 480 picture in a format Kestrane takes.
     static bool complete(ArvBuffer* buffer) {
+        const ArvBufferPayloadType type = arv_buffer_get_payload_type(buffer);
         return arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS &&
-               arv_buffer_get_payload_type(buffer) == ARV_BUFFER_PAYLOAD_TYPE_IMAGE &&
+               (type == ARV_BUFFER_PAYLOAD_TYPE_IMAGE ||
+                type == ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA) &&
                arv_buffer_get_image_width(buffer) == kWidth &&
                arv_buffer_get_image_height(buffer) == kHeight &&
                genicamPixelFormat(arv_buffer_get_image_pixel_format(buffer)) != nullptr;
     }
 
     void noteIncomplete() {
-        ++incompleteSinceDelivery;
+        numbering.noteIncomplete();
         grabCounters().incomplete.fetch_add(1, std::memory_order_relaxed);
-    }
-
-    // The time of a frame on the frame period's scale, from its frame id, so that the grab counters see
-    // every camera frame between two grabs, the incomplete ones included.
-    std::uint32_t frameTimeMs(std::uint64_t frameId) {
-        if (!delivered) {
-            frameIndex = 0;
-        } else if (frameId > lastFrameId) {
-            frameIndex += frameId - lastFrameId;
-        } else {
-            // No usable ids (or they wrapped): the incomplete frames since the last one still count.
-            frameIndex += 1 + incompleteSinceDelivery;
-        }
-        delivered = true;
-        lastFrameId = frameId;
-        incompleteSinceDelivery = 0;
-        return static_cast<std::uint32_t>(frameIndex * static_cast<std::uint64_t>(periodUs) / 1000);
     }
 };
 
@@ -291,7 +272,7 @@ int AravisCamera::open() {
     }
     d.failure.clear();
     d.lost = false;
-    d.delivered = false;
+    d.numbering.reset();
     d.id = d.requestedId.empty() ? firstDeviceId() : d.requestedId;
     if (d.id.empty()) {
         d.failure = "no GenICam camera found";
@@ -500,7 +481,7 @@ int AravisCamera::readFrame(FrameConsumer& consumer) {
     header.data = d.dib.data();
     header.bufferLength = static_cast<std::uint32_t>(d.dib.size());
     header.bytesUsed = header.bufferLength;
-    header.timeCapturedMs = d.frameTimeMs(frameId);
+    header.timeCapturedMs = d.numbering.timeMs(frameId, d.periodUs);
     consumer.consume(header);
     return 0;
 }

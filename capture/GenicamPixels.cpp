@@ -1,5 +1,5 @@
-// The GenICam pixel formats Kestrane takes and their conversion into the 24-bit frame the analysis reads;
-// no camera library is needed here.
+// The GenICam pixel formats Kestrane takes and their conversion into the 24-bit frame the analysis reads, and
+// the numbering of a GenICam camera's frames for the grab counters; no camera library is needed here.
 #include "capture/GenicamPixels.h"
 
 #include <algorithm>
@@ -49,6 +49,21 @@ bool genicamToDib24(std::uint32_t code, const std::uint8_t* source, std::size_t 
         }
     }
     return true;
+}
+
+std::uint32_t GenicamFrameNumbering::timeMs(std::uint64_t frameId, int periodUs) {
+    if (!started_) {
+        index_ = 0;
+    } else if (frameId > lastId_) {
+        index_ += frameId - lastId_;
+    } else {
+        index_ += 1 + incomplete_;
+    }
+    started_ = true;
+    lastId_ = frameId;
+    incomplete_ = 0;
+    return static_cast<std::uint32_t>(index_ * static_cast<std::uint64_t>(periodUs > 0 ? periodUs : 0) /
+                                      1000);
 }
 
 } // namespace kestrane

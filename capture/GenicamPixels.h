@@ -1,5 +1,5 @@
-// The GenICam pixel formats Kestrane takes and their conversion into the 24-bit frame the analysis reads;
-// no camera library is needed here.
+// The GenICam pixel formats Kestrane takes and their conversion into the 24-bit frame the analysis reads, and
+// the numbering of a GenICam camera's frames for the grab counters; no camera library is needed here.
 #pragma once
 
 #include <array>
@@ -37,5 +37,24 @@ const GenicamPixelFormat* genicamPixelFormat(std::uint32_t code);
 // not take or a buffer too short for the picture.
 bool genicamToDib24(std::uint32_t code, const std::uint8_t* source, std::size_t size, std::int32_t width,
                     std::int32_t height, std::size_t stride, std::uint8_t* dib);
+
+// Turns the frame ids of the frames a GenICam camera delivers into capture times on the frame period's scale,
+// so that the grab counters count every camera frame between two grabs, incomplete ones included.
+class GenicamFrameNumbering {
+  public:
+    // A frame that arrived incomplete or failed, since the last delivered one.
+    void noteIncomplete() { ++incomplete_; }
+    // The capture time in ms of a delivered frame of id `frameId` (0 for the first). Ids that do not grow
+    // (none given, or wrapped) count one frame plus the incomplete ones since the last.
+    std::uint32_t timeMs(std::uint64_t frameId, int periodUs);
+    // Starts again: the next frame is the first.
+    void reset() { *this = GenicamFrameNumbering(); }
+
+  private:
+    bool started_ = false;
+    std::uint64_t lastId_ = 0;
+    std::uint64_t index_ = 0;
+    std::uint64_t incomplete_ = 0;
+};
 
 } // namespace kestrane

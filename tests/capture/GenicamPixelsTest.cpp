@@ -78,5 +78,34 @@ TEST(GenicamPixels, UnknownFormatsAndShortBuffersLeaveTheFrameAlone) {
     EXPECT_TRUE(genicamToDib24(rgb8, source.data(), 12, 2, 2, 6, dib.data()));
 }
 
+// The capture times the grab counters judge drops by: a gap in the frame ids is frames the program never
+// took; without usable ids, the incomplete frames in between still count.
+TEST(GenicamFrameNumbering, GapsInFrameIdsAndIncompleteFramesShowAsSkippedPeriods) {
+    struct Step {
+        std::uint64_t id;
+        int incompleteBefore;
+        std::uint32_t timeMs;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"consecutive ids", {{7, 0, 0}, {8, 0, 40}, {9, 0, 80}}},
+        {"two frames skipped", {{7, 0, 0}, {10, 0, 120}}},
+        {"incomplete ones inside a gap count once", {{7, 0, 0}, {10, 2, 120}}},
+        {"ids wrapped", {{65535, 0, 0}, {1, 0, 40}, {2, 0, 80}}},
+        {"no ids: each incomplete frame one period", {{0, 0, 0}, {0, 0, 40}, {0, 3, 200}}},
+    };
+    for (const auto& c : cases) {
+        GenicamFrameNumbering numbering;
+        for (const Step& step : c.steps) {
+            for (int i = 0; i < step.incompleteBefore; ++i) {
+                numbering.noteIncomplete();
+            }
+            EXPECT_EQ(numbering.timeMs(step.id, 40000), step.timeMs) << c.name << ", id " << step.id;
+        }
+    }
+}
+
 } // namespace
 } // namespace kestrane
