@@ -59,9 +59,21 @@ class LiveCapture : public CaptureSeam {
     }
 
     std::string cameraText() const override {
-        const std::string backend =
-            selection_.simulated() ? "simulated camera" : "V4L2 camera " + selection_.device;
+        std::string backend = "V4L2 camera " + selection_.device;
+        if (selection_.simulated()) {
+            backend = "simulated camera";
+        } else if (selection_.kind == kestrane::CameraKind::Genicam) {
+            backend = cameraName();
+        }
         return backend + frameText(lastFrame_);
+    }
+
+    std::string cameraName() const override {
+        if (selection_.kind != kestrane::CameraKind::Genicam) {
+            return {};
+        }
+        const kestrane::CaptureWindowMessages* window = connection_.CaptureWindow;
+        return "GenICam camera " + (window != nullptr ? window->driverDescription() : selection_.genicamId);
     }
 
     bool startSequence(const std::string& fileName, const kestrane::RecordingSettings& settings,

@@ -36,6 +36,8 @@ class CaptureSeam {
     virtual bool grabRaw(kestrane::Bitmap& frame) = 0;
     // The camera in words for a recording's settings: backend, pixel format and frame size of the last frame.
     virtual std::string cameraText() const;
+    // The camera for the window caption once it runs, where the caption should name it; empty otherwise.
+    virtual std::string cameraName() const { return {}; }
     // True when the pictures come from the built-in simulated sample rather than a camera.
     virtual bool isSimulated() const { return false; }
     // Why the start-up found no camera, naming the device; empty when nobody asked for one.
@@ -87,6 +89,6 @@ class StillFrameCapture : public CaptureSeam {
     std::string source_;
 };
 
-// The camera the command line asks for: a V4L2 device, the simulated camera or none, behind the capture
-// window inside the "Preview" page.
+// The camera the command line asks for: a V4L2 device, a GenICam camera, the simulated camera or none,
+// behind the capture window inside the "Preview" page.
 std::unique_ptr<CaptureSeam> createCapture(const kestrane::CameraOptions& options);

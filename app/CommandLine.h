@@ -14,8 +14,8 @@ struct CommandLine {
     std::string answer;
 };
 
-constexpr const char* kUsage =
-    "usage: kestrane [--camera=v4l2|simulated|auto|none] [--device=/dev/videoN] [--help] [--version]";
+constexpr const char* kUsage = "usage: kestrane [--camera=v4l2|genicam[:ID]|simulated|auto|none] "
+                               "[--device=/dev/videoN] [--help] [--version]";
 
 // Parses the arguments after the program name. --help or --version anywhere wins over every other word.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);

@@ -212,6 +212,9 @@ void TForm1::FormCreate() {
     }
     if (capture_->startUp(*Panel2)) {
         measurementState().CaptureReady = 1;
+        if (const std::string name = capture_->cameraName(); !name.empty()) {
+            setWindowTitle(windowTitle() + " - " + QString::fromStdString(name));
+        }
     } else {
         // Empty maps with no word of why would send the operator hunting for a fault in the sample.
         const std::string reason = capture_->failureReason();

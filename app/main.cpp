@@ -89,9 +89,10 @@ int main(int argc, char** argv) {
         // Once a second the totals so far, for scripts/measure-live.
         QObject::connect(&liveStats, &QTimer::timeout, [] {
             const kestrane::GrabCounters& counters = kestrane::grabCounters();
-            std::fprintf(stderr, "kestrane-live frames=%llu dropped=%llu\n",
+            std::fprintf(stderr, "kestrane-live frames=%llu dropped=%llu incomplete=%llu\n",
                          static_cast<unsigned long long>(counters.frames.load()),
-                         static_cast<unsigned long long>(counters.skipped.load()));
+                         static_cast<unsigned long long>(counters.skipped.load()),
+                         static_cast<unsigned long long>(counters.incomplete.load()));
             std::fflush(stderr);
         });
         liveStats.start(1000);

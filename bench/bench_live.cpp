@@ -1,12 +1,14 @@
 // One live frame end to end, per driver layout: from the driver's bytes through the conversion or copy into
 // the frame stream, the bitmap load, the flat field and the analysis to the three rendered maps with both
-// azimuth overlays (the window's painting is not included). The frames are the simulated camera's.
+// azimuth overlays (the window's painting is not included). The frames are the simulated camera's; the
+// GenICam path takes them as a camera's Mono8 pictures through the GenICam backend's conversion.
 #include "analysis/FlatField.h"
 #include "analysis/FrameAnalysis.h"
 #include "analysis/MapRendering.h"
 #include "capture/CaptureConnection.h"
 #include "capture/CaptureWindowMessages.h"
 #include "capture/FrameHandoff.h"
+#include "capture/GenicamPixels.h"
 #include "capture/SimulatedCamera.h"
 #include "capture/YUVConverts.h"
 
@@ -14,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,9 +47,26 @@ class ReplayDriver : public CaptureDriver {
     }
     int framePeriodUs() const override { return SimulatedCamera::kFramePeriodUs; }
 
-  private:
+  protected:
     std::vector<std::uint8_t> format_;
     std::vector<std::uint8_t> frame_;
+};
+
+// A GenICam camera replaying one Mono8 picture: every read converts it as the GenICam backend does.
+class GenicamReplayDriver : public ReplayDriver {
+  public:
+    explicit GenicamReplayDriver(std::vector<std::uint8_t> mono8)
+        : ReplayDriver(formatRequest({kBiRgb, 24, 640, 480, {}}),
+                       std::vector<std::uint8_t>(dibImageBytes(640, 480, 24))),
+          mono8_(std::move(mono8)) {}
+    int readFrame(FrameConsumer& consumer) override {
+        genicamToDib24(kGenicamPixelFormats[0].code, mono8_.data(), mono8_.size(), 640, 480, 640,
+                       frame_.data());
+        return ReplayDriver::readFrame(consumer);
+    }
+
+  private:
+    std::vector<std::uint8_t> mono8_;
 };
 
 struct Recorder : FrameConsumer {
@@ -55,6 +75,15 @@ struct Recorder : FrameConsumer {
         bytes.assign(header.data, header.data + header.bytesUsed);
     }
 };
+
+// The simulated camera's picture as a Mono8 GenICam camera sends it (640 × 480, top line first).
+std::vector<std::uint8_t> mono8Picture(bool sampleIn) {
+    SimulatedCamera camera(SimulatedCamera::grainRegions(), SimulatedCamera::kVignetting,
+                           std::make_shared<InstantClock>());
+    camera.open();
+    camera.setSourceControl(SimulatedCamera::kSampleInBeam, sampleIn ? 1 : 0);
+    return camera.renderReference(0);
+}
 
 // A frame of the simulated camera in a layout: with the sample out of the beam (the background) or in it.
 std::vector<std::uint8_t> cameraFrame(const DriverLayout& layout, bool sampleIn) {
@@ -76,13 +105,16 @@ struct Connection {
     std::unique_ptr<CaptureWindowMessages> window;
     std::unique_ptr<CaptureConnection> connection = std::make_unique<CaptureConnection>(*state);
 
-    Connection(const DriverLayout& layout, std::vector<std::uint8_t> frame) {
-        const std::vector<std::uint8_t> format =
-            formatRequest({layout.compression, layout.bitCount, 640, 480, {}});
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::move(frame));
+    Connection(const DriverLayout& layout, std::vector<std::uint8_t> frame)
+        : Connection([format = formatRequest({layout.compression, layout.bitCount, 640, 480, {}}),
+                      bytes = std::move(frame)] { return std::make_unique<ReplayDriver>(format, bytes); }) {}
+    explicit Connection(std::vector<std::uint8_t> mono8)
+        : Connection(
+              [picture = std::move(mono8)] { return std::make_unique<GenicamReplayDriver>(picture); }) {}
+    explicit Connection(std::function<std::unique_ptr<CaptureDriver>()> driver) {
         window = std::make_unique<CaptureWindowMessages>(
-            [format, bytes](int index) -> std::unique_ptr<CaptureDriver> {
-                return index == 0 ? std::make_unique<ReplayDriver>(format, *bytes) : nullptr;
+            [driver = std::move(driver)](int index) -> std::unique_ptr<CaptureDriver> {
+                return index == 0 ? driver() : nullptr;
             });
         connection->FormCreate([this] { return window.get(); });
     }
@@ -98,9 +130,14 @@ struct LiveRig {
     Bitmap transmission{kMapWidth, kMapHeight, 32};
 
     explicit LiveRig(const DriverLayout& layout) : live(layout, cameraFrame(layout, true)) {
+        recordFlatField(Connection(layout, cameraFrame(layout, false)));
+    }
+    // A Mono8 GenICam camera.
+    LiveRig() : live(mono8Picture(true)) { recordFlatField(Connection(mono8Picture(false))); }
+
+    // The flat field from the bare light, as "Intensitycorrection" records it.
+    void recordFlatField(Connection&& bare) {
         buildTables(state.tables);
-        // The flat field from the bare light, as "Intensitycorrection" records it.
-        Connection bare(layout, cameraFrame(layout, false));
         Bitmap background;
         std::string error;
         bare.connection->grabFrame(background, error);
@@ -123,10 +160,11 @@ struct LiveRig {
 };
 
 void livePass(benchmark::State& run, const DriverLayout* layout) {
-    LiveRig rig(*layout);
+    const std::unique_ptr<LiveRig> rig =
+        layout != nullptr ? std::make_unique<LiveRig>(*layout) : std::make_unique<LiveRig>();
     for (auto _ : run) {
-        rig.pass();
-        benchmark::DoNotOptimize(rig.transmission.bits());
+        rig->pass();
+        benchmark::DoNotOptimize(rig->transmission.bits());
     }
     run.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
@@ -154,6 +192,8 @@ const bool registered = [] {
         benchmark::RegisterBenchmark((std::string("LiveFrame/") + layout.label).c_str(), livePass, &layout)
             ->Unit(benchmark::kMillisecond);
     }
+    // A GenICam camera's Mono8 picture in, the three maps out.
+    benchmark::RegisterBenchmark("LiveFrame/GenICam Mono8", livePass, nullptr)->Unit(benchmark::kMillisecond);
     return true;
 }();
 

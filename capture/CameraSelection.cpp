@@ -1,7 +1,8 @@
-// Which camera stands behind capture driver 0, chosen from the command line: a V4L2 device, the simulated
-// camera or none.
+// Which camera stands behind capture driver 0, chosen from the command line: a V4L2 device, a GenICam
+// camera, the simulated camera or none.
 #include "capture/CameraSelection.h"
 
+#include "capture/AravisCamera.h"
 #include "capture/SimulatedCamera.h"
 #include "capture/V4l2Camera.h"
 
@@ -14,6 +15,7 @@ bool parseCameraOptions(const std::vector<std::string>& arguments, CameraOptions
                         std::string& error) {
     constexpr std::string_view kCamera = "--camera=";
     constexpr std::string_view kDevice = "--device=";
+    constexpr std::string_view kGenicam = "genicam";
     CameraOptions parsed;
     for (const std::string& argument : arguments) {
         const std::string_view word = argument;
@@ -27,8 +29,16 @@ bool parseCameraOptions(const std::vector<std::string>& arguments, CameraOptions
                 parsed.kind = CameraKind::Auto;
             } else if (value == "none") {
                 parsed.kind = CameraKind::None;
+            } else if (value == kGenicam || value.starts_with("genicam:")) {
+                parsed.kind = CameraKind::Genicam;
+                parsed.genicamId = value == kGenicam ? "" : std::string(value.substr(kGenicam.size() + 1));
+                if (value != kGenicam && parsed.genicamId.empty()) {
+                    error = "--camera=genicam: needs a device id";
+                    return false;
+                }
             } else {
-                error = "unknown camera \"" + std::string(value) + "\" (v4l2, simulated, auto or none)";
+                error = "unknown camera \"" + std::string(value) +
+                        "\" (v4l2, genicam, genicam:ID, simulated, auto or none)";
                 return false;
             }
         } else if (word.starts_with(kDevice)) {
@@ -44,11 +54,26 @@ bool parseCameraOptions(const std::vector<std::string>& arguments, CameraOptions
     return true;
 }
 
-CameraSelection selectCamera(const CameraOptions& options) {
-    CameraSelection selection{options.kind, options.device};
-    if (options.kind == CameraKind::Auto) {
-        const std::unique_ptr<V4l2Io> io = systemV4l2Io();
-        selection.kind = V4l2Camera::probe(options.device, *io) ? CameraKind::V4l2 : CameraKind::Simulated;
+CameraProbes systemCameraProbes() {
+    return CameraProbes{[](const std::string& devicePath) {
+                            const std::unique_ptr<V4l2Io> io = systemV4l2Io();
+                            return V4l2Camera::probe(devicePath, *io);
+                        },
+                        [] { return AravisCamera::firstDeviceId(); }};
+}
+
+CameraSelection selectCamera(const CameraOptions& options, const CameraProbes& probes) {
+    CameraSelection selection{options.kind, options.device, options.genicamId};
+    if (options.kind != CameraKind::Auto) {
+        return selection;
+    }
+    if (probes.v4l2 && probes.v4l2(options.device)) {
+        selection.kind = CameraKind::V4l2;
+    } else if (std::string id = probes.genicam ? probes.genicam() : std::string(); !id.empty()) {
+        selection.kind = CameraKind::Genicam;
+        selection.genicamId = std::move(id);
+    } else {
+        selection.kind = CameraKind::Simulated;
     }
     return selection;
 }
@@ -61,6 +86,8 @@ DriverFactory driverFactory(const CameraSelection& selection) {
         switch (selection.kind) {
         case CameraKind::V4l2:
             return std::make_unique<V4l2Camera>(selection.device);
+        case CameraKind::Genicam:
+            return std::make_unique<AravisCamera>(selection.genicamId);
         case CameraKind::Simulated:
             return std::make_unique<SimulatedCamera>();
         default:

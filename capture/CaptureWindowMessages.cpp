@@ -302,4 +302,9 @@ int CaptureWindowMessages::framePeriodUs() const {
     return driver_ != nullptr ? driver_->framePeriodUs() : 0;
 }
 
+std::string CaptureWindowMessages::driverDescription() const {
+    std::lock_guard lock(driverLock_);
+    return driver_ != nullptr ? driver_->description() : std::string();
+}
+
 } // namespace kestrane

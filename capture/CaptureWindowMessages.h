@@ -33,6 +33,8 @@ class CaptureWindowMessages {
     bool driverConnect(int driverIndex);
     // Why the last driverConnect failed, naming the device; empty after a successful one.
     const std::string& connectFailure() const { return connectFailure_; }
+    // What the connected driver calls itself; empty without one.
+    std::string driverDescription() const;
     // WM_CAP_DRIVER_GET_CAPS
     void driverGetCaps(DriverCaps& caps);
     // WM_CAP_FILE_SET_CAPTURE_FILEA

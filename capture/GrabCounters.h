@@ -10,6 +10,8 @@ namespace kestrane {
 struct GrabCounters {
     std::atomic<std::uint64_t> frames{0};  // frames delivered by grabs
     std::atomic<std::uint64_t> skipped{0}; // camera frames between two grabs, judged by their capture times
+    // Of the skipped ones, the frames the camera sent that arrived incomplete or failed (lost packets).
+    std::atomic<std::uint64_t> incomplete{0};
 };
 
 GrabCounters& grabCounters();
