@@ -333,6 +333,16 @@ void AnalysisKernel::computeMaps(const FrameView& frame, const FlatFieldGains* g
     });
 }
 
+bool AnalysisKernel::sweepQuantities(const FrameView& frame, const FlatFieldGains* gains,
+                                     const QuantitySweep& q) const {
+    if (set_ == InstructionSet::kScalar || frame.width != kFrameWidth || frame.height != kFrameHeight) {
+        return false;
+    }
+    // The display scale plays no part in the quantities.
+    quantitiesAvx2(SweepInput{frame, gains, vectorOrigin(), 1.0, {}}, q);
+    return true;
+}
+
 AnalysisKernel& analysisKernel() {
     static AnalysisKernel kernel;
     return kernel;

@@ -3,6 +3,7 @@
 // fast path with each instruction set the processor runs.
 #include "analysis/FrameAnalysis.h"
 #include "analysis/PlainAnalysis.h"
+#include "analysis/Quantities.h"
 
 #include <benchmark/benchmark.h>
 
@@ -89,6 +90,18 @@ BENCHMARK_CAPTURE(BM_AnalyseWith, avx2, InstructionSet::kAvx2)->Unit(benchmark::
 BENCHMARK_CAPTURE(BM_AnalyseWith, avx512, InstructionSet::kAvx512)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_AnalyseWith, avx512_no_flat_field, InstructionSet::kAvx512, false)
     ->Unit(benchmark::kMicrosecond);
+
+// The four quantities of a frame, through the process-wide kernel as kestrane-analyse computes them.
+void BM_Quantities(benchmark::State& run) {
+    Fixture& f = fixture();
+    QuantityMaps q;
+    for (auto _ : run) {
+        computeQuantities(f.source.view(), f.state, 546.0, q);
+        benchmark::DoNotOptimize(q.retardanceNm.data());
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_Quantities)->Unit(benchmark::kMicrosecond);
 
 void BM_MemcpyFrame(benchmark::State& run) {
     Fixture& f = fixture();
