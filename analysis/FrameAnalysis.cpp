@@ -361,10 +361,13 @@ void computeMaps(const FrameView& frame, const Tables& tables, Extended maxSin, 
 }
 
 void analyseFrame(const FrameView& frame, MeasurementState& state) {
+    analyseFrame(frame, state, ResultMaps{&state.SinDMap, &state.ExtinctionMap, &state.TransmissionMap});
+}
+
+void analyseFrame(const FrameView& frame, const MeasurementState& state, const ResultMaps& maps) {
     AnalysisKernel& kernel = analysisKernel();
     kernel.prepare(state.tables);
-    kernel.computeMaps(frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, state.MaxSin,
-                       ResultMaps{&state.SinDMap, &state.ExtinctionMap, &state.TransmissionMap});
+    kernel.computeMaps(frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, state.MaxSin, maps);
 }
 
 } // namespace kestrane

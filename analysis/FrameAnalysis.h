@@ -157,4 +157,8 @@ void computeMaps(const FrameView& frame, const Tables& tables, Extended maxSin, 
 // The flat field (when FlatFieldOn) and the three maps into the measurement state; the frame is not changed.
 void analyseFrame(const FrameView& frame, MeasurementState& state);
 
+// analyseFrame into maps of the caller's, the state only read. Once a call has prepared the process-wide
+// kernel for the state's tables, several threads may analyse frames at once, each into its own maps.
+void analyseFrame(const FrameView& frame, const MeasurementState& state, const ResultMaps& maps);
+
 } // namespace kestrane

@@ -5,6 +5,8 @@
 #include "analysis/PlainAnalysis.h"
 #include "analysis/Quantities.h"
 
+#include "MedianReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -122,29 +124,11 @@ void BM_BuildTables(benchmark::State& run) {
 }
 BENCHMARK(BM_BuildTables)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table and remembers each benchmark's median (or its single run) for the ratios, in real
-// and in CPU time (the latter is not inflated while other processes hold the processor).
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            if (median || (r.run_type == Run::RT_Iteration && medians.count(r.run_name.function_name) == 0)) {
-                medians[r.run_name.function_name] = r.GetAdjustedRealTime();
-                cpuMedians[r.run_name.function_name] = r.GetAdjustedCPUTime();
-            }
-        }
-    }
-    std::map<std::string, double> medians;
-    std::map<std::string, double> cpuMedians;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& m = reporter.medians;
     const auto& cpu = reporter.cpuMedians;
