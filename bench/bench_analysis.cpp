@@ -72,14 +72,23 @@ void BM_AnalyseFast(benchmark::State& run) {
 }
 BENCHMARK(BM_AnalyseFast)->Unit(benchmark::kMicrosecond);
 
+// A kernel with the instruction set, prepared for the fixture's tables; false, with the benchmark skipped,
+// when the processor lacks it.
+bool prepareKernel(benchmark::State& run, AnalysisKernel& kernel, InstructionSet set) {
+    if (!kernel.useInstructionSet(set)) {
+        run.SkipWithError("not run by this processor");
+        return false;
+    }
+    kernel.prepare(fixture().state.tables);
+    return true;
+}
+
 void BM_AnalyseWith(benchmark::State& run, InstructionSet set, bool flat = true) {
     Fixture& f = fixture();
     AnalysisKernel kernel;
-    if (!kernel.useInstructionSet(set)) {
-        run.SkipWithError("not run by this processor");
+    if (!prepareKernel(run, kernel, set)) {
         return;
     }
-    kernel.prepare(f.state.tables);
     const ResultMaps maps{&f.state.SinDMap, &f.state.ExtinctionMap, &f.state.TransmissionMap};
     for (auto _ : run) {
         kernel.computeMaps(f.source.view(), flat ? &f.state.FlatFieldGain : nullptr, f.state.MaxSin, maps);
@@ -104,6 +113,23 @@ void BM_Quantities(benchmark::State& run) {
     framesPerSecond(run);
 }
 BENCHMARK(BM_Quantities)->Unit(benchmark::kMicrosecond);
+
+// The quantities with each instruction set: the plain loop is the reference and what other processors run.
+void BM_QuantitiesWith(benchmark::State& run, InstructionSet set) {
+    Fixture& f = fixture();
+    AnalysisKernel kernel;
+    if (!prepareKernel(run, kernel, set)) {
+        return;
+    }
+    QuantityMaps q;
+    for (auto _ : run) {
+        computeQuantities(kernel, f.source.view(), &f.state.FlatFieldGain, 546.0, q);
+        benchmark::DoNotOptimize(q.retardanceNm.data());
+    }
+    framesPerSecond(run);
+}
+BENCHMARK_CAPTURE(BM_QuantitiesWith, scalar, InstructionSet::kScalar)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_QuantitiesWith, avx2, InstructionSet::kAvx2)->Unit(benchmark::kMicrosecond);
 
 void BM_MemcpyFrame(benchmark::State& run) {
     Fixture& f = fixture();
@@ -138,6 +164,10 @@ int main(int argc, char** argv) {
                   << "\nanalysis against memcpy of the frame, fast / memcpy: "
                   << m.at("BM_AnalyseFast") / m.at("BM_MemcpyFrame")
                   << " (in CPU time: " << cpu.at("BM_AnalyseFast") / cpu.at("BM_MemcpyFrame") << ")\n";
+    }
+    if (m.count("BM_QuantitiesWith/scalar") && m.count("BM_QuantitiesWith/avx2")) {
+        std::cout << "quantities speed-up, plain loop / AVX2 (median times): "
+                  << m.at("BM_QuantitiesWith/scalar") / m.at("BM_QuantitiesWith/avx2") << "\n";
     }
     benchmark::Shutdown();
     return 0;

@@ -15,8 +15,11 @@
 #include <map>
 #include <numeric>
 #include <set>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrane {
@@ -246,6 +249,47 @@ TEST_F(MovieOnWorkers, AnUnreadableFrameIsReportedInFrameOrder) {
     EXPECT_EQ(messages[1], messages[3]);
     EXPECT_EQ(sums[1], sums[3]);
     EXPECT_EQ(std::count(sums[1].begin(), sums[1].end(), 0u), 1) << "one black frame";
+}
+
+// Ctrl-C while the workers run: the program ends by the signal, as with one worker, and leaves no temporary
+// file behind, however far it got.
+TEST_F(MovieOnWorkers, AnInterruptedRunLeavesNoTemporaryFile) {
+    int stopped = 0;
+    for (const std::size_t filesBefore : {std::size_t{1}, std::size_t{20}, std::size_t{70}}) {
+        const fs::path out = dir / ("out" + std::to_string(filesBefore));
+        const std::string outText = out.string();
+        const char* argv[] = {KESTRANE_ANALYSE_PATH, movie.c_str(), outText.c_str(), nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(::posix_spawn(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        int status = 0;
+        for (;;) {
+            std::error_code ec;
+            const auto written = static_cast<std::size_t>(
+                std::distance(fs::directory_iterator(out, ec), fs::directory_iterator{}));
+            if (written >= filesBefore) {
+                ::kill(child, SIGINT);
+                break;
+            }
+            if (::waitpid(child, &status, WNOHANG) == child) {
+                child = 0;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (child != 0) {
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+        }
+        if (WIFSIGNALED(status)) {
+            EXPECT_EQ(WTERMSIG(status), SIGINT);
+            ++stopped;
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+        }
+        for (const auto& entry : fs::directory_iterator(out)) {
+            EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+        }
+    }
+    EXPECT_GT(stopped, 0) << "every run ended before the signal";
 }
 
 } // namespace
