@@ -64,6 +64,35 @@ void BM_ReadRecordingFile(benchmark::State& run) {
 }
 BENCHMARK(BM_ReadRecordingFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Opens the recording for reading frame by frame; false, with the benchmark skipped, when it cannot.
+bool openRecording(benchmark::State& run, AviFrameReader& reader) {
+    std::string why;
+    std::string note;
+    if (!openMovieToAnalyse(reader, recording().file.string(), why, note)) {
+        run.SkipWithError(why.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The frames decoded into the 32-bit rasters the analysis reads, one after the other: the part of every
+// output's work that the workers take in turns.
+void BM_DecodeRecordingFrames(benchmark::State& run) {
+    Bitmap frame;
+    for (auto _ : run) {
+        AviFrameReader reader;
+        if (!openRecording(run, reader)) {
+            return;
+        }
+        for (std::int32_t n = 0; n < reader.frameCount(); ++n) {
+            reader.frame(n, frame);
+            benchmark::DoNotOptimize(frame.bits());
+        }
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_DecodeRecordingFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The maps command as the operator runs it: every frame into three PGM files, on `workers` workers (0: one
 // per processor).
 void BM_AnalyseRecordingToPgm(benchmark::State& run, int workers) {
@@ -99,10 +128,7 @@ void BM_QuantitiesOfRecording(benchmark::State& run, int workers) {
     double checksum = 0.0;
     for (auto _ : run) {
         AviFrameReader reader;
-        std::string why;
-        std::string note;
-        if (!openMovieToAnalyse(reader, r.file.string(), why, note)) {
-            run.SkipWithError(why.c_str());
+        if (!openRecording(run, reader)) {
             return;
         }
         analyseMovieFrames<QuantityMaps>(
