@@ -338,7 +338,7 @@ bool AnalysisKernel::sweepQuantities(const FrameView& frame, const FlatFieldGain
     if (set_ == InstructionSet::kScalar || frame.width != kFrameWidth || frame.height != kFrameHeight) {
         return false;
     }
-    // The display scale plays no part in the quantities.
+    // The quantities do not depend on the display scale.
     quantitiesAvx2(SweepInput{frame, gains, vectorOrigin(), 1.0, {}}, q);
     return true;
 }

@@ -75,7 +75,7 @@ bool openRecording(benchmark::State& run, AviFrameReader& reader) {
     return true;
 }
 
-// The frames decoded into the 32-bit rasters the analysis reads, one after the other: the part of every
+// The frames decoded into the 32-bit rasters the analysis reads, one after the other: the share of every
 // output's work that the workers take in turns.
 void BM_DecodeRecordingFrames(benchmark::State& run) {
     Bitmap frame;
