@@ -333,6 +333,16 @@ void AnalysisKernel::computeMaps(const FrameView& frame, const FlatFieldGains* g
     });
 }
 
+bool AnalysisKernel::sweepQuantities(const FrameView& frame, const FlatFieldGains* gains,
+                                     const QuantitySweep& q) const {
+    if (set_ == InstructionSet::kScalar || frame.width != kFrameWidth || frame.height != kFrameHeight) {
+        return false;
+    }
+    // The quantities do not depend on the display scale.
+    quantitiesAvx2(SweepInput{frame, gains, vectorOrigin(), 1.0, {}}, q);
+    return true;
+}
+
 AnalysisKernel& analysisKernel() {
     static AnalysisKernel kernel;
     return kernel;
@@ -351,10 +361,13 @@ void computeMaps(const FrameView& frame, const Tables& tables, Extended maxSin, 
 }
 
 void analyseFrame(const FrameView& frame, MeasurementState& state) {
+    analyseFrame(frame, state, ResultMaps{&state.SinDMap, &state.ExtinctionMap, &state.TransmissionMap});
+}
+
+void analyseFrame(const FrameView& frame, const MeasurementState& state, const ResultMaps& maps) {
     AnalysisKernel& kernel = analysisKernel();
     kernel.prepare(state.tables);
-    kernel.computeMaps(frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, state.MaxSin,
-                       ResultMaps{&state.SinDMap, &state.ExtinctionMap, &state.TransmissionMap});
+    kernel.computeMaps(frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, state.MaxSin, maps);
 }
 
 } // namespace kestrane

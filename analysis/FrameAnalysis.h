@@ -54,6 +54,18 @@ inline int redAt(const FrameView& frame, int x, int y) {
     return frame.contains(x, y) ? frame.pixel(x, y)[2] : 0;
 }
 
+// The tables and outputs of a sweep that computes the quantities of analysis/Quantities.h: each output holds
+// a 320 × 240 map with the top row of the picture first.
+struct QuantitySweep {
+    const float* orientationTable;  // degrees per vector, at index (X << 8) + Y from vector (0, 0)
+    const float* transmissionTable; // % for each s, 0..266
+    float nmPerRadian;              // λ / 2π
+    float* retardanceNm;
+    float* orientationDeg;
+    float* sinD;
+    float* transmissionPct;
+};
+
 // Instruction sets the analysis of a whole frame can use (kAvx2 with FMA, kAvx512 with F, BW, DQ, VL and the
 // byte permutes of VBMI); the kernel takes the widest the processor runs.
 enum class InstructionSet { kScalar, kAvx2, kAvx512 };
@@ -94,6 +106,12 @@ class AnalysisKernel {
     // which are computed on demand rather than in every pass.
     void computeCombinations(const FrameView& frame, const FlatFieldGains* gains,
                              std::vector<ChannelCombination>& out) const;
+
+    // The quantities of a 640 × 480 frame in one vectorised sweep with the registration, flat field and gains
+    // of computeMaps: |sin δ| as sinD gives it, orientation and transmission from the tables, the retardance
+    // from a polynomial arcsine within 2.5e-7 of the library's. False, with nothing written, when the
+    // instruction set in use or the frame's size leaves the work to the caller's plain loop.
+    bool sweepQuantities(const FrameView& frame, const FlatFieldGains* gains, const QuantitySweep& q) const;
 
     // |sin δ| of a combination before the display scale: the length times its correction over the
     // transmission byte, at most 1.
@@ -138,5 +156,9 @@ void computeMaps(const FrameView& frame, const Tables& tables, Extended maxSin, 
 
 // The flat field (when FlatFieldOn) and the three maps into the measurement state; the frame is not changed.
 void analyseFrame(const FrameView& frame, MeasurementState& state);
+
+// analyseFrame into maps of the caller's, the state only read. Once a call has prepared the process-wide
+// kernel for the state's tables, several threads may analyse frames at once, each into its own maps.
+void analyseFrame(const FrameView& frame, const MeasurementState& state, const ResultMaps& maps);
 
 } // namespace kestrane

@@ -61,8 +61,8 @@ inline __m256i equals8(__m256i tagged, std::uint32_t byte) {
     return _mm256_cmpeq_epi32(tagged, _mm256_set1_epi32(static_cast<int>(kTag | byte)));
 }
 
-// Vector index (X << 8) + Y and transmission T of 8 pixels (see combine16).
-inline void combine8(__m256i a, __m256i b, __m256i cHigh, __m256i d, __m256i& index, __m256i& transmission) {
+// Vector index (X << 8) + Y and s, the floor of the mean, of 8 pixels (see combine16).
+inline void combine8(__m256i a, __m256i b, __m256i cHigh, __m256i d, __m256i& index, __m256i& sum) {
     const __m256i aGain = _mm256_madd_epi16(a, _mm256_set1_epi32(2519 | 1034 << 16));
     __m256i p = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi32(aGain, 5), _mm256_set1_epi32(-65536)), b);
     // A comparison gives -1, which shifted left by 16 takes one off the high half.
@@ -74,10 +74,12 @@ inline void combine8(__m256i a, __m256i b, __m256i cHigh, __m256i d, __m256i& in
     const __m256i half =
         _mm256_srai_epi16(_mm256_add_epi16(difference, _mm256_srli_epi16(difference, 15)), 1);
     index = _mm256_madd_epi16(half, _mm256_set1_epi32(1 | 256 << 16));
-    const __m256i sum =
-        _mm256_srli_epi32(_mm256_madd_epi16(_mm256_add_epi16(p, q), _mm256_set1_epi32(1 | 1 << 16)), 2);
-    transmission =
-        _mm256_min_epi32(_mm256_max_epi32(sum, _mm256_set1_epi32(1)), _mm256_set1_epi32(kMaxTransmission));
+    sum = _mm256_srli_epi32(_mm256_madd_epi16(_mm256_add_epi16(p, q), _mm256_set1_epi32(1 | 1 << 16)), 2);
+}
+
+// The transmission byte T of 8 values of s.
+inline __m256i transmission8(__m256i sum) {
+    return _mm256_min_epi32(_mm256_max_epi32(sum, _mm256_set1_epi32(1)), _mm256_set1_epi32(kMaxTransmission));
 }
 
 // 8 values of 0..255 (larger ones as unsigned give 255) as bytes.
@@ -145,54 +147,110 @@ void transposeBlock16(const std::uint8_t (*rows)[kMapWidth], std::uint8_t* map, 
     }
 }
 
-template <bool kFlat> void sweepFrame(const SweepInput& in) {
-    alignas(64) std::uint8_t scratch[3][kAvx2BlockRows][kMapWidth];
-    alignas(32) std::int32_t indices[kMapWidth];
-    alignas(32) std::int32_t transmissions[kMapWidth];
-    alignas(32) double sinDScales[kMaxTransmission + 1];
-    fillSinDScales(sinDScales, in.scale);
+// The vector indices and values of s of map row y, from the frame rows it reads.
+template <bool kFlat>
+void combineRow(const SweepInput& in, int y, std::int32_t* indices, std::int32_t* sums) {
     const auto& groups = laneGroups<kAvx2Lanes>();
-    const __m256d limit = _mm256_set1_pd(sinDLimit(in.scale));
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i laneBits = _mm256_sllv_epi32(_mm256_set1_epi32(1), lanes);
     const __m256i zero = _mm256_setzero_si256();
-    for (int y = 0; y < kMapHeight; ++y) {
-        const FrameRows rows = frameRows(in, y);
-        const __m256i firstColumns =
-            _mm256_max_epi32(_mm256_sub_epi32(lanes, _mm256_set1_epi32(rows.columnShift)), zero);
-        for (int x0 = 0; x0 < kMapWidth; x0 += kAvx2Lanes) {
-            const LaneGroup& g = groups[static_cast<std::size_t>(x0 / kAvx2Lanes)];
-            const int column = std::max(x0 - rows.columnShift, 0);
-            const bool clampFirst = x0 < rows.columnShift;
-            const __m256i highLanes = _mm256_cmpeq_epi32(
-                _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(g.highLanes)), laneBits), laneBits);
-            __m256i ga = zero, gb = zero, gc = zero, gd = zero;
-            if constexpr (kFlat) {
-                ga = load8(rows.gainA + x0);
-                gb = load8(rows.gainA + x0 + kMapWidth);
-                gc = registered8(rows.gainC, g, highLanes, column, clampFirst, firstColumns);
-                gd = registered8(rows.gainC, g, highLanes, column + kMapWidth, clampFirst, firstColumns);
-            }
-            __m256i index, transmission;
-            combine8(red8<kFlat, Form::kTagged>(load8(rows.a + x0), ga),
-                     red8<kFlat, Form::kPlain>(load8(rows.a + x0 + kMapWidth), gb),
-                     red8<kFlat, Form::kHigh>(
-                         registered8(rows.c, g, highLanes, column, clampFirst, firstColumns), gc),
-                     red8<kFlat, Form::kTagged>(
-                         registered8(rows.c, g, highLanes, column + kMapWidth, clampFirst, firstColumns), gd),
-                     index, transmission);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(indices + x0), index);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(transmissions + x0), transmission);
+    const FrameRows rows = frameRows(in, y);
+    const __m256i firstColumns =
+        _mm256_max_epi32(_mm256_sub_epi32(lanes, _mm256_set1_epi32(rows.columnShift)), zero);
+    for (int x0 = 0; x0 < kMapWidth; x0 += kAvx2Lanes) {
+        const LaneGroup& g = groups[static_cast<std::size_t>(x0 / kAvx2Lanes)];
+        const int column = std::max(x0 - rows.columnShift, 0);
+        const bool clampFirst = x0 < rows.columnShift;
+        const __m256i highLanes = _mm256_cmpeq_epi32(
+            _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(g.highLanes)), laneBits), laneBits);
+        __m256i ga = zero, gb = zero, gc = zero, gd = zero;
+        if constexpr (kFlat) {
+            ga = load8(rows.gainA + x0);
+            gb = load8(rows.gainA + x0 + kMapWidth);
+            gc = registered8(rows.gainC, g, highLanes, column, clampFirst, firstColumns);
+            gd = registered8(rows.gainC, g, highLanes, column + kMapWidth, clampFirst, firstColumns);
         }
+        __m256i index, sum;
+        combine8(
+            red8<kFlat, Form::kTagged>(load8(rows.a + x0), ga),
+            red8<kFlat, Form::kPlain>(load8(rows.a + x0 + kMapWidth), gb),
+            red8<kFlat, Form::kHigh>(registered8(rows.c, g, highLanes, column, clampFirst, firstColumns), gc),
+            red8<kFlat, Form::kTagged>(
+                registered8(rows.c, g, highLanes, column + kMapWidth, clampFirst, firstColumns), gd),
+            index, sum);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(indices + x0), index);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(sums + x0), sum);
+    }
+}
+
+template <bool kFlat> void sweepFrame(const SweepInput& in) {
+    alignas(64) std::uint8_t scratch[3][kAvx2BlockRows][kMapWidth];
+    alignas(32) std::int32_t indices[kMapWidth];
+    alignas(32) std::int32_t sums[kMapWidth];
+    alignas(32) double sinDScales[kMaxTransmission + 1];
+    fillSinDScales(sinDScales, in.scale);
+    const __m256d limit = _mm256_set1_pd(sinDLimit(in.scale));
+    for (int y = 0; y < kMapHeight; ++y) {
+        combineRow<kFlat>(in, y, indices, sums);
         const int block = y % kAvx2BlockRows;
         for (int x0 = 0; x0 < kMapWidth; x0 += kAvx2Lanes) {
-            finish8(in.origin, sinDScales, load8(indices + x0), load8(transmissions + x0), limit,
+            finish8(in.origin, sinDScales, load8(indices + x0), transmission8(load8(sums + x0)), limit,
                     scratch[0][block] + x0, scratch[1][block] + x0, scratch[2][block] + x0);
         }
         if (block == kAvx2BlockRows - 1) {
             for (int m = 0; m < 3; ++m) {
                 transposeBlock16(scratch[m], in.maps[m], y - block);
             }
+        }
+    }
+}
+
+// arcsin of 8 values of 0..1 to within 2.5e-7 of themselves: an odd polynomial up to 0.5 and, above it, the
+// identity arcsin(a) = π/2 − 2 arcsin(√((1 − a) / 2)), which keeps the polynomial's argument small where
+// the slope of arcsin grows without bound.
+inline __m256 arcsin8(__m256 a) {
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 upper = _mm256_cmp_ps(a, half, _CMP_GT_OQ);
+    const __m256 zUpper = _mm256_mul_ps(half, _mm256_sub_ps(_mm256_set1_ps(1.0f), a));
+    const __m256 z = _mm256_blendv_ps(_mm256_mul_ps(a, a), zUpper, upper);
+    const __m256 t = _mm256_blendv_ps(a, _mm256_sqrt_ps(zUpper), upper);
+    __m256 p = _mm256_set1_ps(4.2163199048e-2f);
+    p = _mm256_fmadd_ps(p, z, _mm256_set1_ps(2.4181311049e-2f));
+    p = _mm256_fmadd_ps(p, z, _mm256_set1_ps(4.5470025998e-2f));
+    p = _mm256_fmadd_ps(p, z, _mm256_set1_ps(7.4953002686e-2f));
+    p = _mm256_fmadd_ps(p, z, _mm256_set1_ps(1.6666752422e-1f));
+    const __m256 s = _mm256_fmadd_ps(_mm256_mul_ps(p, z), t, t);
+    const __m256 folded = _mm256_fnmadd_ps(_mm256_set1_ps(2.0f), s, _mm256_set1_ps(1.57079632679f));
+    return _mm256_blendv_ps(s, folded, upper);
+}
+
+// |sin δ| of 4 pixels as AnalysisKernel::sinD computes it: the entry's product over T in double, at most 1.
+inline __m128 sinDValues4(__m256i entries, __m128i transmission) {
+    const __m256d v = _mm256_div_pd(_mm256_castsi256_pd(entries), _mm256_cvtepi32_pd(transmission));
+    return _mm256_cvtpd_ps(_mm256_min_pd(v, _mm256_set1_pd(1.0)));
+}
+
+template <bool kFlat> void sweepQuantities(const SweepInput& in, const QuantitySweep& q) {
+    alignas(32) std::int32_t indices[kMapWidth];
+    alignas(32) std::int32_t sums[kMapWidth];
+    const auto* base = reinterpret_cast<const long long*>(in.origin);
+    const __m256 nmPerRadian = _mm256_set1_ps(q.nmPerRadian);
+    for (int y = 0; y < kMapHeight; ++y) {
+        combineRow<kFlat>(in, y, indices, sums);
+        const std::size_t row = static_cast<std::size_t>(kMapHeight - 1 - y) * kMapWidth;
+        for (int x0 = 0; x0 < kMapWidth; x0 += kAvx2Lanes) {
+            const __m256i index = load8(indices + x0);
+            const __m256i sum = load8(sums + x0);
+            const __m256i transmission = transmission8(sum);
+            const __m256i low = _mm256_i32gather_epi64(base, _mm256_castsi256_si128(index), 8);
+            const __m256i high = _mm256_i32gather_epi64(base, _mm256_extracti128_si256(index, 1), 8);
+            const __m256 sinD = _mm256_set_m128(sinDValues4(high, _mm256_extracti128_si256(transmission, 1)),
+                                                sinDValues4(low, _mm256_castsi256_si128(transmission)));
+            const std::size_t at = row + static_cast<std::size_t>(x0);
+            _mm256_storeu_ps(q.sinD + at, sinD);
+            _mm256_storeu_ps(q.retardanceNm + at, _mm256_mul_ps(arcsin8(sinD), nmPerRadian));
+            _mm256_storeu_ps(q.orientationDeg + at, _mm256_i32gather_ps(q.orientationTable, index, 4));
+            _mm256_storeu_ps(q.transmissionPct + at, _mm256_i32gather_ps(q.transmissionTable, sum, 4));
         }
     }
 }
@@ -228,6 +286,10 @@ int combinationsAvx2(const std::uint64_t* origin, double scale, const std::int32
 
 void sweepAvx2(const SweepInput& in) {
     in.gains != nullptr ? sweepFrame<true>(in) : sweepFrame<false>(in);
+}
+
+void quantitiesAvx2(const SweepInput& in, const QuantitySweep& q) {
+    in.gains != nullptr ? sweepQuantities<true>(in, q) : sweepQuantities<false>(in, q);
 }
 
 #pragma GCC diagnostic pop

@@ -86,6 +86,9 @@ int flatFieldAvx2(const std::uint8_t* pixels, const float* gains, std::uint8_t* 
 int combinationsAvx2(const std::uint64_t* origin, double scale, const std::int32_t* x, const std::int32_t* y,
                      const std::int32_t* sum, MapPixel* out, int count);
 
+// The quantities of a 640 × 480 frame (AnalysisKernel::sweepQuantities); machines with AVX-512 run it too.
+void quantitiesAvx2(const SweepInput& in, const QuantitySweep& q);
+
 void sweepAvx512(const SweepInput& in);
 int flatFieldAvx512(const std::uint8_t* pixels, const float* gains, std::uint8_t* out, int count);
 int combinationsAvx512(const std::uint64_t* origin, double scale, const std::int32_t* x,

@@ -16,6 +16,8 @@ int combinationsAvx2(const std::uint64_t*, double, const std::int32_t*, const st
     return 0;
 }
 
+void quantitiesAvx2(const SweepInput&, const QuantitySweep&) {}
+
 void sweepAvx512(const SweepInput&) {}
 
 int flatFieldAvx512(const std::uint8_t*, const float*, std::uint8_t*, int) {

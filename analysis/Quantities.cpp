@@ -31,6 +31,9 @@ bool wavelengthInRange(double wavelengthNm) {
 
 namespace {
 
+// The largest s: the four channels at 255 after the gains of A and D.
+constexpr int kMaxSum = 266;
+
 // The state's tables stay zero until the program's first activation, and zero tables would make every
 // |sin δ| zero: before then the quantities use tables of their own.
 const Tables& builtTables(const Tables& tables) {
@@ -62,26 +65,41 @@ const float* orientationOrigin() {
     return table.data() - AnalysisKernel::kMinX * AnalysisKernel::kRowEntries - AnalysisKernel::kMinY;
 }
 
+// Transmission in % for every s the channels can give, so that the fast and the plain loop share the values.
+const float* transmissionTable() {
+    static const std::vector<float> table = [] {
+        std::vector<float> t(kMaxSum + 1);
+        for (int sum = 0; sum <= kMaxSum; ++sum) {
+            t[static_cast<std::size_t>(sum)] = static_cast<float>(transmissionPercent(sum));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 } // namespace
 
-void computeQuantities(const FrameView& frame, const MeasurementState& state, double wavelengthNm,
-                       QuantityMaps& out) {
-    AnalysisKernel& kernel = analysisKernel();
-    kernel.prepare(builtTables(state.tables));
-    std::vector<ChannelCombination> combinations;
-    kernel.computeCombinations(frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, combinations);
-
-    const float* orientation = orientationOrigin();
-    // Retardance arcsin(v) × λ / 2π in single precision, which the maps are stored in: the arcsine is most of
-    // the time per pixel.
-    const auto nmPerRadian = static_cast<float>(wavelengthNm / (2.0 * std::numbers::pi));
+void computeQuantities(const AnalysisKernel& kernel, const FrameView& frame, const FlatFieldGains* gains,
+                       double wavelengthNm, QuantityMaps& out) {
     out.width = kMapWidth;
     out.height = kMapHeight;
-    const std::size_t pixels = combinations.size();
+    const auto pixels = static_cast<std::size_t>(kMapWidth) * kMapHeight;
     for (std::vector<float>* map :
          {&out.retardanceNm, &out.orientationDeg, &out.sinD, &out.transmissionPct}) {
         map->resize(pixels);
     }
+    // Retardance arcsin(v) × λ / 2π in single precision, which the maps are stored in.
+    const auto nmPerRadian = static_cast<float>(wavelengthNm / (2.0 * std::numbers::pi));
+    const float* orientation = orientationOrigin();
+    const float* transmission = transmissionTable();
+    if (kernel.sweepQuantities(frame, gains,
+                               QuantitySweep{orientation, transmission, nmPerRadian, out.retardanceNm.data(),
+                                             out.orientationDeg.data(), out.sinD.data(),
+                                             out.transmissionPct.data()})) {
+        return;
+    }
+    std::vector<ChannelCombination> combinations;
+    kernel.computeCombinations(frame, gains, combinations);
     for (int r = 0; r < kMapHeight; ++r) {
         const int y = kMapHeight - 1 - r;
         for (int x = 0; x < kMapWidth; ++x) {
@@ -91,9 +109,17 @@ void computeQuantities(const FrameView& frame, const MeasurementState& state, do
             out.sinD[at] = v;
             out.retardanceNm[at] = std::asin(v) * nmPerRadian;
             out.orientationDeg[at] = orientation[k.x * AnalysisKernel::kRowEntries + k.y];
-            out.transmissionPct[at] = static_cast<float>(transmissionPercent(k.sum));
+            out.transmissionPct[at] = transmission[k.sum];
         }
     }
+}
+
+void computeQuantities(const FrameView& frame, const MeasurementState& state, double wavelengthNm,
+                       QuantityMaps& out) {
+    AnalysisKernel& kernel = analysisKernel();
+    kernel.prepare(builtTables(state.tables));
+    computeQuantities(kernel, frame, state.FlatFieldOn == 1 ? &state.FlatFieldGain : nullptr, wavelengthNm,
+                      out);
 }
 
 } // namespace kestrane

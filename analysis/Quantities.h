@@ -30,11 +30,18 @@ double transmissionPercent(int sum);
 // Whether a wavelength lies in the settable range 400..1000 nm; callers check it before computing.
 bool wavelengthInRange(double wavelengthNm);
 
+class AnalysisKernel;
+
 // The quantities of a Frame with the flat field, registration and gains of the analysis pass (the state's
 // tables, flat field when FlatFieldOn); the frame and the state are not changed, and MaxSin plays no part.
 // It prepares the process-wide analysis kernel for the state's tables: once one pass or call has done so,
 // several threads may compute at once.
 void computeQuantities(const FrameView& frame, const MeasurementState& state, double wavelengthNm,
                        QuantityMaps& out);
+
+// computeQuantities with a kernel already prepared for the tables and `gains` (or null) as the flat field:
+// vectorised where the kernel's instruction set allows it, else the plain loop that is the reference.
+void computeQuantities(const AnalysisKernel& kernel, const FrameView& frame, const FlatFieldGains* gains,
+                       double wavelengthNm, QuantityMaps& out);
 
 } // namespace kestrane

@@ -3,6 +3,9 @@
 // fast path with each instruction set the processor runs.
 #include "analysis/FrameAnalysis.h"
 #include "analysis/PlainAnalysis.h"
+#include "analysis/Quantities.h"
+
+#include "MedianReporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -69,14 +72,23 @@ void BM_AnalyseFast(benchmark::State& run) {
 }
 BENCHMARK(BM_AnalyseFast)->Unit(benchmark::kMicrosecond);
 
+// A kernel with the instruction set, prepared for the fixture's tables; false, with the benchmark skipped,
+// when the processor lacks it.
+bool prepareKernel(benchmark::State& run, AnalysisKernel& kernel, InstructionSet set) {
+    if (!kernel.useInstructionSet(set)) {
+        run.SkipWithError("not run by this processor");
+        return false;
+    }
+    kernel.prepare(fixture().state.tables);
+    return true;
+}
+
 void BM_AnalyseWith(benchmark::State& run, InstructionSet set, bool flat = true) {
     Fixture& f = fixture();
     AnalysisKernel kernel;
-    if (!kernel.useInstructionSet(set)) {
-        run.SkipWithError("not run by this processor");
+    if (!prepareKernel(run, kernel, set)) {
         return;
     }
-    kernel.prepare(f.state.tables);
     const ResultMaps maps{&f.state.SinDMap, &f.state.ExtinctionMap, &f.state.TransmissionMap};
     for (auto _ : run) {
         kernel.computeMaps(f.source.view(), flat ? &f.state.FlatFieldGain : nullptr, f.state.MaxSin, maps);
@@ -89,6 +101,35 @@ BENCHMARK_CAPTURE(BM_AnalyseWith, avx2, InstructionSet::kAvx2)->Unit(benchmark::
 BENCHMARK_CAPTURE(BM_AnalyseWith, avx512, InstructionSet::kAvx512)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_AnalyseWith, avx512_no_flat_field, InstructionSet::kAvx512, false)
     ->Unit(benchmark::kMicrosecond);
+
+// The four quantities of a frame, through the process-wide kernel as kestrane-analyse computes them.
+void BM_Quantities(benchmark::State& run) {
+    Fixture& f = fixture();
+    QuantityMaps q;
+    for (auto _ : run) {
+        computeQuantities(f.source.view(), f.state, 546.0, q);
+        benchmark::DoNotOptimize(q.retardanceNm.data());
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_Quantities)->Unit(benchmark::kMicrosecond);
+
+// The quantities with each instruction set: the plain loop is the reference and what other processors run.
+void BM_QuantitiesWith(benchmark::State& run, InstructionSet set) {
+    Fixture& f = fixture();
+    AnalysisKernel kernel;
+    if (!prepareKernel(run, kernel, set)) {
+        return;
+    }
+    QuantityMaps q;
+    for (auto _ : run) {
+        computeQuantities(kernel, f.source.view(), &f.state.FlatFieldGain, 546.0, q);
+        benchmark::DoNotOptimize(q.retardanceNm.data());
+    }
+    framesPerSecond(run);
+}
+BENCHMARK_CAPTURE(BM_QuantitiesWith, scalar, InstructionSet::kScalar)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_QuantitiesWith, avx2, InstructionSet::kAvx2)->Unit(benchmark::kMicrosecond);
 
 void BM_MemcpyFrame(benchmark::State& run) {
     Fixture& f = fixture();
@@ -109,29 +150,11 @@ void BM_BuildTables(benchmark::State& run) {
 }
 BENCHMARK(BM_BuildTables)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table and remembers each benchmark's median (or its single run) for the ratios, in real
-// and in CPU time (the latter is not inflated while other processes hold the processor).
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            if (median || (r.run_type == Run::RT_Iteration && medians.count(r.run_name.function_name) == 0)) {
-                medians[r.run_name.function_name] = r.GetAdjustedRealTime();
-                cpuMedians[r.run_name.function_name] = r.GetAdjustedCPUTime();
-            }
-        }
-    }
-    std::map<std::string, double> medians;
-    std::map<std::string, double> cpuMedians;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& m = reporter.medians;
     const auto& cpu = reporter.cpuMedians;
@@ -141,6 +164,10 @@ int main(int argc, char** argv) {
                   << "\nanalysis against memcpy of the frame, fast / memcpy: "
                   << m.at("BM_AnalyseFast") / m.at("BM_MemcpyFrame")
                   << " (in CPU time: " << cpu.at("BM_AnalyseFast") / cpu.at("BM_MemcpyFrame") << ")\n";
+    }
+    if (m.count("BM_QuantitiesWith/scalar") && m.count("BM_QuantitiesWith/avx2")) {
+        std::cout << "quantities speed-up, plain loop / AVX2 (median times): "
+                  << m.at("BM_QuantitiesWith/scalar") / m.at("BM_QuantitiesWith/avx2") << "\n";
     }
     benchmark::Shutdown();
     return 0;

@@ -1,17 +1,19 @@
 // kestrane-analyse over a 1000-frame raw recording of the simulated camera, against only reading the file
 // that holds it: frames per second of each (the recording is written once, to a temporary directory).
-#include "capture/AviSequenceSink.h"
-#include "capture/FrameHandoff.h"
-#include "capture/SimulatedCamera.h"
+#include "analysis/Quantities.h"
 #include "cli/AnalyseCommand.h"
+#include "cli/Commands.h"
+#include "cli/FramePipeline.h"
 
-#include "InstantClock.h"
+#include "MedianReporter.h"
+#include "SimulatedRecording.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,21 +33,7 @@ struct Recording {
         std::string pattern = (fs::temp_directory_path() / "kestrane-bench-XXXXXX").string();
         directory = mkdtemp(pattern.data());
         file = directory / "offline.avi";
-        SimulatedCamera camera(SimulatedCamera::grainRegions(), SimulatedCamera::kVignetting,
-                               std::make_shared<InstantClock>());
-        camera.open();
-        const std::vector<std::uint8_t> format = camera.videoFormat(); // 640 × 480 RGB 24
-        std::unique_ptr<SequenceSink> sink = makeAviSequenceSink(file.string());
-        sink->begin(format, SimulatedCamera::kFramePeriodUs);
-        struct Append : FrameConsumer {
-            SequenceSink& sink;
-            explicit Append(SequenceSink& s) : sink(s) {}
-            void consume(const VideoHeader& header) override { sink.addFrame(header.data, header.bytesUsed); }
-        } append(*sink);
-        for (int i = 0; i < kFrames; ++i) {
-            camera.readFrame(append);
-        }
-        sink->finish();
+        test::writeSimulatedRecording(file.string(), kFrames);
     }
     ~Recording() {
         std::error_code ignored;
@@ -76,11 +64,43 @@ void BM_ReadRecordingFile(benchmark::State& run) {
 }
 BENCHMARK(BM_ReadRecordingFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_AnalyseRecording(benchmark::State& run) {
+// Opens the recording for reading frame by frame; false, with the benchmark skipped, when it cannot.
+bool openRecording(benchmark::State& run, AviFrameReader& reader) {
+    std::string why;
+    std::string note;
+    if (!openMovieToAnalyse(reader, recording().file.string(), why, note)) {
+        run.SkipWithError(why.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The frames decoded into the 32-bit rasters the analysis reads, one after the other: the share of every
+// output's work that the workers take in turns.
+void BM_DecodeRecordingFrames(benchmark::State& run) {
+    Bitmap frame;
+    for (auto _ : run) {
+        AviFrameReader reader;
+        if (!openRecording(run, reader)) {
+            return;
+        }
+        for (std::int32_t n = 0; n < reader.frameCount(); ++n) {
+            reader.frame(n, frame);
+            benchmark::DoNotOptimize(frame.bits());
+        }
+    }
+    framesPerSecond(run);
+}
+BENCHMARK(BM_DecodeRecordingFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The maps command as the operator runs it: every frame into three PGM files, on `workers` workers (0: one
+// per processor).
+void BM_AnalyseRecordingToPgm(benchmark::State& run, int workers) {
     const Recording& r = recording();
     const fs::path out = r.directory / "maps";
     fs::create_directories(out);
     std::ostringstream messages;
+    setPipelineWorkers(workers);
     for (auto _ : run) {
         if (runAnalyseCommand({r.file.string(), out.string()}, messages) != 0) {
             run.SkipWithError(messages.str().c_str());
@@ -88,11 +108,58 @@ void BM_AnalyseRecording(benchmark::State& run) {
         }
         messages.str({});
     }
+    setPipelineWorkers(0);
     if (!fs::exists(out / "sind-00999.pgm")) {
         run.SkipWithError("not every frame was analysed");
     }
     framesPerSecond(run);
 }
-BENCHMARK(BM_AnalyseRecording)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_AnalyseRecordingToPgm, all_workers, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_AnalyseRecordingToPgm, one_worker, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The four quantities of every frame through the pipeline the TIFF stack is written by, with nothing
+// written: what the stack costs before its writer.
+void BM_QuantitiesOfRecording(benchmark::State& run, int workers) {
+    const Recording& r = recording();
+    applyAnalysisOptions(AnalysisOptions{});
+    const MeasurementState& state = measurementState();
+    std::ostringstream messages;
+    setPipelineWorkers(workers);
+    double checksum = 0.0;
+    for (auto _ : run) {
+        AviFrameReader reader;
+        if (!openRecording(run, reader)) {
+            return;
+        }
+        analyseMovieFrames<QuantityMaps>(
+            reader, r.file.string(), messages,
+            [&](const FrameView& frame, QuantityMaps& q) { computeQuantities(frame, state, 546.0, q); },
+            [&](std::int32_t, const QuantityMaps& q) { checksum += q.transmissionPct[12345]; });
+        messages.str({});
+    }
+    setPipelineWorkers(0);
+    benchmark::DoNotOptimize(checksum);
+    framesPerSecond(run);
+}
+BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, all_workers, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, one_worker, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The TIFF stack (kestrane-analyse --format=tiff) goes here, as BM_AnalyseRecordingToTiff: its name holds
+// "tiff" and it runs the command like BM_AnalyseRecordingToPgm.
 
 } // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    // Each output against reading the file, the goal being an eighth of its speed at least.
+    const auto reading = reporter.medians.find("BM_ReadRecordingFile");
+    for (const auto& [name, seconds] : reporter.medians) {
+        if (reading != reporter.medians.end() && name != reading->first) {
+            std::cout << name << ": " << reading->second / seconds << " of the reading speed\n";
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -6,6 +6,7 @@
 #include "analysis/FrameAnalysis.h"
 #include "analysis/MapRendering.h"
 #include "analysis/MeasurementState.h"
+#include "cli/FramePipeline.h"
 #include "imaging/Bmp.h"
 #include "recording/AviFrames.h"
 
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <ostream>
 #include <stdexcept>
+#include <string_view>
 
 namespace kestrane {
 
@@ -52,15 +54,21 @@ MapsOptions parseMapsOptions(const std::vector<std::string>& args) {
 }
 
 // Map element [x][y] shown upright: image row r from the top holds y = 239 − r.
-std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
-    const std::string header = "P5\n320 240\n255\n";
-    std::vector<std::uint8_t> out(header.begin(), header.end());
-    out.reserve(header.size() + kMapWidth * kMapHeight);
+void pgmImage(const ResultMap& map, std::vector<std::uint8_t>& out) {
+    constexpr std::string_view kHeader = "P5\n320 240\n255\n";
+    out.assign(kHeader.begin(), kHeader.end());
+    out.resize(kHeader.size() + kMapWidth * kMapHeight);
+    std::uint8_t* pixel = out.data() + kHeader.size();
     for (int r = 0; r < kMapHeight; ++r) {
         for (int x = 0; x < kMapWidth; ++x) {
-            out.push_back(map.at(x, kMapHeight - 1 - r));
+            *pixel++ = map.at(x, kMapHeight - 1 - r);
         }
     }
+}
+
+std::vector<std::uint8_t> pgmImage(const ResultMap& map) {
+    std::vector<std::uint8_t> out;
+    pgmImage(map, out);
     return out;
 }
 
@@ -85,25 +93,30 @@ std::string numbered(const char* name, std::int32_t index) {
     return text;
 }
 
-// Every frame of a recording, each into its own numbered maps, with progress for long files.
+// The maps of one movie frame and their PGM files' bytes, made on a worker.
+struct FrameMapFiles {
+    ResultMap maps[3]; // sind, extinction, transmission
+    std::vector<std::uint8_t> pgm[3];
+};
+
+// Every frame of a recording, each into its own numbered maps, with progress for long files; the frames are
+// analysed on every processor and their files written in frame order.
 void analyseMovie(AviFrameReader& reader, const std::string& path, const std::filesystem::path& dir,
-                  MeasurementState& state, std::ostream& err) {
-    Bitmap frame;
-    const std::int32_t count = reader.frameCount();
-    for (std::int32_t n = 0; n < count; ++n) {
-        if (!reader.frame(n, frame)) {
-            err << "kestrane-analyse: frame " << n << " of '" << path
-                << "' cannot be read; analysed as black\n";
-        }
-        state.FramePixels = BmpToArray(frame);
-        analyseFrame(frame.view(), state);
-        writeOutputFile((dir / numbered("sind", n)).string(), pgmImage(state.SinDMap));
-        writeOutputFile((dir / numbered("extinction", n)).string(), pgmImage(state.ExtinctionMap));
-        writeOutputFile((dir / numbered("transmission", n)).string(), pgmImage(state.TransmissionMap));
-        if ((n + 1) % 100 == 0 || n + 1 == count) {
-            err << "kestrane-analyse: " << (n + 1) << " of " << count << " frames\n";
-        }
-    }
+                  const MeasurementState& state, std::ostream& err) {
+    static constexpr const char* kNames[3] = {"sind", "extinction", "transmission"};
+    analyseMovieFrames<FrameMapFiles>(
+        reader, path, err,
+        [&](const FrameView& frame, FrameMapFiles& files) {
+            analyseFrame(frame, state, ResultMaps{&files.maps[0], &files.maps[1], &files.maps[2]});
+            for (int m = 0; m < 3; ++m) {
+                pgmImage(files.maps[m], files.pgm[m]);
+            }
+        },
+        [&](std::int32_t n, const FrameMapFiles& files) {
+            for (int m = 0; m < 3; ++m) {
+                writeOutputFile((dir / numbered(kNames[m], n)).string(), files.pgm[m]);
+            }
+        });
 }
 
 Bitmap readFrame(const std::string& path, const char* what) {
