@@ -4,6 +4,7 @@
 
 #include "analysis/MeasurementState.h"
 #include "analysis/Quantities.h"
+#include "cli/FramePipeline.h"
 #include "recording/QuantityTiff.h"
 
 #include <filesystem>
@@ -13,34 +14,6 @@
 namespace kestrane {
 
 namespace {
-
-// One movie frame on its way into the file.
-struct QuantityFrame {
-    Bitmap picture;
-    QuantityMaps maps;
-    bool read = true;
-};
-
-// The work on frame n, which needs nothing of any other frame: read it and compute its quantities. An
-// unreadable frame is analysed as the black frame the reader gives.
-void computeMovieFrame(AviFrameReader& reader, std::int32_t n, double wavelengthNm, QuantityFrame& out) {
-    out.read = reader.frame(n, out.picture);
-    computeQuantities(out.picture.view(), measurementState(), wavelengthNm, out.maps);
-}
-
-// In frame order: says when frame n could not be read, appends its maps and shows progress.
-void appendMovieFrame(QuantityTiffWriter& writer, const QuantityFrame& frame, std::int32_t n,
-                      std::int32_t count, const std::string& path, std::ostream& err) {
-    if (!frame.read) {
-        err << "kestrane-analyse: frame " << n << " of '" << path << "' cannot be read; analysed as black\n";
-    }
-    if (!writer.append(frame.maps)) {
-        throw CommandError(writer.error());
-    }
-    if ((n + 1) % 100 == 0 || n + 1 == count) {
-        err << "kestrane-analyse: " << (n + 1) << " of " << count << " frames\n";
-    }
-}
 
 // The time between frames: the mean step of the recorded frame times when there are times for every frame,
 // else the movie's own frame period.
@@ -103,11 +76,18 @@ void writeQuantityStack(const QuantityStackJob& job, std::ostream& err) {
             throw CommandError(writer.error());
         }
     } else {
-        QuantityFrame frame;
-        for (std::int32_t n = 0; n < count; ++n) {
-            computeMovieFrame(*job.movie, n, calibration.wavelengthNm, frame);
-            appendMovieFrame(writer, frame, n, count, job.input, err);
-        }
+        // Frames are computed on every processor and appended in frame order.
+        const MeasurementState& state = measurementState();
+        analyseMovieFrames<QuantityMaps>(
+            *job.movie, job.input, err,
+            [&](const FrameView& frame, QuantityMaps& maps) {
+                computeQuantities(frame, state, calibration.wavelengthNm, maps);
+            },
+            [&](std::int32_t, const QuantityMaps& maps) {
+                if (!writer.append(maps)) {
+                    throw CommandError(writer.error());
+                }
+            });
     }
     if (!writer.finish()) {
         throw CommandError(writer.error());
