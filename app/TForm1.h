@@ -3,6 +3,7 @@
 
 #include "app/CaptureSeam.h"
 #include "app/Controls.h"
+#include "app/LiveStatus.h"
 #include "app/RecordingHost.h"
 #include "app/TForm1Controls.h"
 #include "imaging/Bitmap.h"
@@ -13,6 +14,7 @@
 #include "review/PixelTrace.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <memory>
 
 // The controls are private: handlers and layout name them directly, tests reach them through TForm1Probe,
@@ -170,6 +172,28 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     std::unique_ptr<kestrane::MovieViewer> viewer_;
     kestrane::PixelTrace trace_;
     kestrane::RegionPicker picker_;
+
+    // ---- The status line under the pages (TForm1Status.cpp).
+  public:
+    // Refreshes the status line; StatusTimer runs it once a second.
+    void StatusTimerTimer();
+    const kestrane::LiveStatus& liveStatus() const { return status_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void buildStatusLine();
+    void placeStatusLine();
+    // The pass's live grab, noting the camera frames the running loop dropped before it.
+    void grabLiveFrame();
+
+    kestrane::LiveStatus status_;
+    std::uint64_t framesAnalysed_ = 0;
+    std::uint64_t framesDropped_ = 0;
+    // The pass running now was started by a tick of the live loop.
+    bool liveTick_ = false;
+    double lastLiveGrabS_ = -1e9;
 };
 
 // The main window of the run.

@@ -126,6 +126,10 @@ struct TForm1Controls {
     QLabel* Label12;
     TImage* Image6;
 
+    // Under the pages: the status line and its once-a-second timer.
+    QLabel* StatusLine;
+    QTimer* StatusTimer;
+
     // Components without a window.
     QTimer* Timer1;
     QTimer* Timer2;

@@ -428,3 +428,48 @@ TEST_F(WindowTest, SlidersStartAtTheValuesInForceAndTheirLabelsSayThem) {
 }
 
 } // namespace
+
+namespace {
+
+// The status line: figures of the running loop, the source and the data folder, on every page, covering
+// no control of any page.
+TEST_F(WindowTest, StatusLineShowsTheLoopOnEveryPageWithoutCoveringAControl) {
+    makeForm(workedExampleFrame());
+    showAndActivate();
+    EXPECT_EQ(ui().StatusTimer->interval(), 1000);
+    EXPECT_TRUE(ui().StatusTimer->isActive());
+    for (int i = 0; i < 10; ++i) {
+        form->Timer2Timer();
+    }
+    QTest::qWait(20);
+    form->StatusTimerTimer();
+    EXPECT_GT(form->liveStatus().framesPerSecond(), 0.0);
+    const QStringList lines = ui().StatusLine->text().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith("frames/s analysed \u00b7 0 camera frames dropped since start"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("still picture")) << lines[1].toStdString();
+    EXPECT_TRUE(ui().StatusLine->toolTip().endsWith("data folder " + path("data") + "/"))
+        << ui().StatusLine->toolTip().toStdString();
+
+    ui().Offline->setChecked(true);
+    form->StatusTimerTimer();
+    EXPECT_TRUE(ui().StatusLine->toolTip().startsWith("offline file offline.avi"));
+    ui().Offline->setChecked(false);
+
+    const QRect line(ui().StatusLine->mapTo(form.get(), QPoint(0, 0)), ui().StatusLine->size());
+    EXPECT_TRUE(form->rect().contains(line));
+    for (int page = 0; page < ui().PageControl1->count(); ++page) {
+        ui().PageControl1->setCurrentIndex(page);
+        EXPECT_TRUE(ui().StatusLine->isVisible()) << page;
+        for (const QWidget* control : ui().PageControl1->widget(page)->findChildren<QWidget*>()) {
+            if (control->isVisible() && control->parentWidget() == ui().PageControl1->widget(page)) {
+                const QRect at(control->mapTo(form.get(), QPoint(0, 0)), control->size());
+                EXPECT_FALSE(at.intersects(line))
+                    << control->objectName().toStdString() << " on page " << page;
+            }
+        }
+    }
+}
+
+} // namespace
