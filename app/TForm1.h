@@ -9,6 +9,7 @@
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
+#include "review/ClipSettings.h"
 #include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
@@ -16,6 +17,7 @@
 #include <QMainWindow>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 // The controls are private: handlers and layout name them directly, tests reach them through TForm1Probe,
 // and the recorders see the window only as their RecordingHost.
@@ -168,7 +170,12 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void showReviewFrame();
     void traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame);
 
+    // Reads the settings beside the movie just opened and says on the plot what the trace takes from them.
+    void takeClipSettings(const QString& file);
+
     std::unique_ptr<kestrane::FrameSource> reviewSource_;
+    // What the movie under review brought in its settings file (none without one).
+    std::optional<kestrane::ClipSettings> clip_;
     std::unique_ptr<kestrane::MovieViewer> viewer_;
     kestrane::PixelTrace trace_;
     kestrane::RegionPicker picker_;

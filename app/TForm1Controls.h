@@ -115,6 +115,7 @@ struct TForm1Controls {
     TGroupBox* GroupBox11;
     kestrane::TMathImage* MathImage1;
     QLabel* Label11;
+    QLabel* PlotNote; // what the trace took from the movie's settings file
     TGroupBox* GroupBox12;
     QPushButton* ClearGraph;
     QPushButton* SaveXtplot;

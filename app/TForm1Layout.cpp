@@ -279,6 +279,10 @@ void TForm1::buildAnalysePage() {
     QPalette white = Label11->palette();
     white.setColor(QPalette::Window, Qt::white);
     Label11->setPalette(white);
+    PlotNote = makeLabel(GroupBox11, "PlotNote", QString(), 40, 18);
+    PlotNote->setAutoFillBackground(true);
+    PlotNote->setPalette(white);
+    PlotNote->hide();
 
     GroupBox12 = new TGroupBox(AnalyseData, "GroupBox12", "Plot Properties", 384, 256, 185, 257);
     ClearGraph = makeButton(GroupBox12, "ClearGraph", "Clear Graph", 6, 24, 75, 25);
