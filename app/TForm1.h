@@ -75,6 +75,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     // (TForm1Layout.cpp).
     void buildControls();
     void buildHowToPage();
+    void buildHowToGuide();
     void buildMainPage();
     void buildSettings();
     void buildClipAndOfflineBoxes();

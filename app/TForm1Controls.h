@@ -38,6 +38,7 @@ struct TForm1Controls {
     QFrame* Panel4;
     QPushButton* Format;
     QPushButton* Features;
+    QLabel* HowToGuide; // a session in a few paragraphs
 
     // "Kestrane"
     TImage* Image1;

@@ -113,6 +113,7 @@ void TForm1::buildHowToPage() {
     Panel4->setGeometry(8, 8, 185, 49);
     Format = makeButton(Panel4, "Format", "Format", 8, 12, 75, 25);
     Features = makeButton(Panel4, "Features", "Features", 100, 12, 75, 25);
+    buildHowToGuide();
 }
 
 void TForm1::buildMainPage() {

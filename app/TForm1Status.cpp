@@ -11,12 +11,13 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
 namespace {
 
-constexpr int kStatusWidth = 377;
+constexpr int kStatusWidth = 380;
 constexpr int kStatusHeight = 30;
 
 double steadySeconds() {
@@ -64,13 +65,16 @@ void TForm1::StatusTimerTimer() {
     } else {
         detail = capture_->cameraText();
     }
-    const QString where = QString::fromStdString(kestrane::LiveStatus::whereLine(
-        kestrane::frameSourceText(origin, detail), kestrane::DataDirectory()));
-    // A long folder is shortened in the middle; the tooltip has it whole.
-    const int room = StatusLine->contentsRect().width() - 8;
-    StatusLine->setText(QString::fromStdString(status_.figuresLine()) + '\n' +
-                        QFontMetrics(StatusLine->font()).elidedText(where, Qt::ElideMiddle, room));
-    StatusLine->setToolTip(where);
+    const std::string source = kestrane::frameSourceText(origin, detail);
+    const std::string folder = kestrane::DataDirectory();
+    // A long folder is shortened in its middle, the source kept whole; the tooltip has everything.
+    const QFontMetrics metrics(StatusLine->font());
+    const QString before = QString::fromStdString(kestrane::LiveStatus::whereLine(source, ""));
+    const int room = StatusLine->contentsRect().width() - metrics.horizontalAdvance(before) - 4;
+    StatusLine->setText(
+        QString::fromStdString(status_.figuresLine()) + '\n' + before +
+        metrics.elidedText(QString::fromStdString(folder), Qt::ElideMiddle, std::max(room, 0)));
+    StatusLine->setToolTip(QString::fromStdString(kestrane::LiveStatus::whereLine(source, folder)));
 }
 
 void TForm1::grabLiveFrame() {

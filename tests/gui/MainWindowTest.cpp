@@ -3,15 +3,19 @@
 
 #include "analysis/Legends.h"
 #include "analysis/Tables.h"
+#include "capture/SimulatedCamera.h"
 #include "imaging/Bmp.h"
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <new>
@@ -470,6 +474,49 @@ TEST_F(WindowTest, StatusLineShowsTheLoopOnEveryPageWithoutCoveringAControl) {
             }
         }
     }
+}
+
+// The guide on "HowTo" fits beside its buttons without scrolling, and every caption it quotes is one the
+// operator finds: on a control, a group, a page, or in the simulated camera's "Features" dialog.
+TEST_F(WindowTest, HowToGuideFitsItsPageAndQuotesRealCaptions) {
+    makeForm(QImage());
+    showAndActivate();
+    ui().PageControl1->setCurrentWidget(ui().TabSheet3);
+    const QLabel* guide = ui().HowToGuide;
+    ASSERT_TRUE(guide->isVisible());
+    EXPECT_TRUE(ui().TabSheet3->rect().contains(guide->geometry()));
+    EXPECT_FALSE(guide->geometry().intersects(ui().Panel4->geometry()));
+    EXPECT_LE(guide->heightForWidth(guide->width()), guide->height()) << "the guide is cut off at the bottom";
+
+    QSet<QString> captions;
+    for (const QAbstractButton* button : form->findChildren<QAbstractButton*>()) {
+        captions.insert(button->text());
+    }
+    for (const QGroupBox* group : form->findChildren<QGroupBox*>()) {
+        captions.insert(group->title());
+    }
+    for (int page = 0; page < ui().PageControl1->count(); ++page) {
+        captions.insert(ui().PageControl1->tabText(page));
+    }
+    kestrane::SimulatedCamera camera;
+    for (const kestrane::SourceControl& control : camera.sourceControls()) {
+        captions.insert(QString::fromStdString(control.name));
+        for (const auto& choice : control.choices) {
+            captions.insert(QString::fromStdString(choice.second));
+        }
+    }
+    // The page of the live measurement comes with its own work.
+    captions.insert("Measure");
+
+    QTextDocument text;
+    text.setHtml(guide->text());
+    static const QRegularExpression quoted(QStringLiteral("\"([^\"]+)\""));
+    int quotes = 0;
+    for (const QRegularExpressionMatch& match : quoted.globalMatch(text.toPlainText())) {
+        EXPECT_TRUE(captions.contains(match.captured(1))) << match.captured(1).toStdString();
+        ++quotes;
+    }
+    EXPECT_GT(quotes, 30);
 }
 
 } // namespace
