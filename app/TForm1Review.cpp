@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 #include <stdexcept>
 
 using kestrane::measurementState;
@@ -266,6 +267,8 @@ void TForm1::takeClipSettings(const QString& file) {
     }
     trace_.setFrameTimes(clip_ ? clip_->frameTimesS : std::vector<double>());
     PlotNote->adjustSize();
+    // At the top of the plot, left of the value in Label11 and clear of the value axis' label.
+    PlotNote->move(std::max(70, Label11->x() - 8 - PlotNote->width()), Label11->y() + 3);
     PlotNote->setToolTip(PlotNote->text());
     PlotNote->setVisible(!PlotNote->text().isEmpty());
 }
