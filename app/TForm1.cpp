@@ -92,6 +92,7 @@ TForm1::TForm1(std::unique_ptr<CaptureSeam> capture, QWidget* parent)
 
     buildControls();
     connectHandlers();
+    buildStatusLine();
     placeFixedGeometry();
     resize(kWindowWidth, kWindowHeight);
     // Page shows and window activations are seen for every window of the program.
@@ -264,6 +265,7 @@ void TForm1::Timer2Timer() {
             offline_->hideWindow();
         }
     } else if (measurementState().LivePaused == 0) {
+        liveTick_ = true;
         TarvolundClick();
     }
 }
@@ -297,12 +299,13 @@ void TForm1::TarvolundClick() {
         return;
     }
     if (!offline) {
-        capture_->grabFrame(Image1->picture());
+        grabLiveFrame();
     }
     if (gong->isChecked()) {
         QApplication::beep();
     }
     const RearmAfterPass rearm(*this);
+    ++framesAnalysed_;
     analyseAndRender();
 }
 

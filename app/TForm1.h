@@ -3,17 +3,21 @@
 
 #include "app/CaptureSeam.h"
 #include "app/Controls.h"
+#include "app/LiveStatus.h"
 #include "app/RecordingHost.h"
 #include "app/TForm1Controls.h"
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
+#include "review/ClipSettings.h"
 #include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 // The controls are private: handlers and layout name them directly, tests reach them through TForm1Probe,
 // and the recorders see the window only as their RecordingHost.
@@ -71,6 +75,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     // (TForm1Layout.cpp).
     void buildControls();
     void buildHowToPage();
+    void buildHowToGuide();
     void buildMainPage();
     void buildSettings();
     void buildClipAndOfflineBoxes();
@@ -166,10 +171,37 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void showReviewFrame();
     void traceStep(const kestrane::TraceSettings& settings, std::int32_t shownFrame);
 
+    // Reads the settings beside the movie just opened and says on the plot what the trace takes from them.
+    void takeClipSettings(const QString& file);
+
     std::unique_ptr<kestrane::FrameSource> reviewSource_;
+    // What the movie under review brought in its settings file (none without one).
+    std::optional<kestrane::ClipSettings> clip_;
     std::unique_ptr<kestrane::MovieViewer> viewer_;
     kestrane::PixelTrace trace_;
     kestrane::RegionPicker picker_;
+
+    // ---- The status line under the pages (TForm1Status.cpp).
+  public:
+    // Refreshes the status line; StatusTimer runs it once a second.
+    void StatusTimerTimer();
+    const kestrane::LiveStatus& liveStatus() const { return status_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void buildStatusLine();
+    void placeStatusLine();
+    // The pass's live grab, noting the camera frames the running loop dropped before it.
+    void grabLiveFrame();
+
+    kestrane::LiveStatus status_;
+    std::uint64_t framesAnalysed_ = 0;
+    std::uint64_t framesDropped_ = 0;
+    // The pass running now was started by a tick of the live loop.
+    bool liveTick_ = false;
+    double lastLiveGrabS_ = -1e9;
 };
 
 // The main window of the run.

@@ -38,6 +38,7 @@ struct TForm1Controls {
     QFrame* Panel4;
     QPushButton* Format;
     QPushButton* Features;
+    QLabel* HowToGuide; // a session in a few paragraphs
 
     // "Kestrane"
     TImage* Image1;
@@ -115,6 +116,7 @@ struct TForm1Controls {
     TGroupBox* GroupBox11;
     kestrane::TMathImage* MathImage1;
     QLabel* Label11;
+    QLabel* PlotNote; // what the trace took from the movie's settings file
     TGroupBox* GroupBox12;
     QPushButton* ClearGraph;
     QPushButton* SaveXtplot;
@@ -125,6 +127,10 @@ struct TForm1Controls {
     QSlider* TrackBar4;
     QLabel* Label12;
     TImage* Image6;
+
+    // Under the pages: the status line and its once-a-second timer.
+    QLabel* StatusLine;
+    QTimer* StatusTimer;
 
     // Components without a window.
     QTimer* Timer1;

@@ -113,6 +113,7 @@ void TForm1::buildHowToPage() {
     Panel4->setGeometry(8, 8, 185, 49);
     Format = makeButton(Panel4, "Format", "Format", 8, 12, 75, 25);
     Features = makeButton(Panel4, "Features", "Features", 100, 12, 75, 25);
+    buildHowToGuide();
 }
 
 void TForm1::buildMainPage() {
@@ -279,6 +280,10 @@ void TForm1::buildAnalysePage() {
     QPalette white = Label11->palette();
     white.setColor(QPalette::Window, Qt::white);
     Label11->setPalette(white);
+    PlotNote = makeLabel(GroupBox11, "PlotNote", QString(), 40, 18);
+    PlotNote->setAutoFillBackground(true);
+    PlotNote->setPalette(white);
+    PlotNote->hide();
 
     GroupBox12 = new TGroupBox(AnalyseData, "GroupBox12", "Plot Properties", 384, 256, 185, 257);
     ClearGraph = makeButton(GroupBox12, "ClearGraph", "Clear Graph", 6, 24, 75, 25);

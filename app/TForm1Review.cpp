@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 #include <stdexcept>
 
 using kestrane::measurementState;
@@ -181,9 +182,13 @@ void TForm1::ShowMovieClick() {
     offlineLost();
     reviewSource_->setFrameIndex(0);
     reviewSource_->hideWindow();
+    clip_.reset();
+    trace_.setFrameTimes({});
+    PlotNote->hide();
     reviewSource_->open(file.toLocal8Bit().toStdString());
     viewer_->opened();
     UpDown1->setEnabled(true);
+    takeClipSettings(file);
     plotSetUp();
     if (!SingleFrames->isChecked()) {
         Timer3->start();
@@ -246,16 +251,32 @@ kestrane::MapKind TForm1::selectedQuantity() const {
 
 kestrane::TraceSettings TForm1::traceSettings() const {
     const kestrane::MeasurementState& state = measurementState();
-    return kestrane::TraceSettings{TypeOfflineMovie->isChecked() ? state.OfflineFrameSeconds
-                                                                 : state.ClipFrameSeconds,
-                                   kestrane::traceScale(selectedQuantity(), state.MaxSin)};
+    return kestrane::clipTraceSettings(TypeOfflineMovie->isChecked() ? state.OfflineFrameSeconds
+                                                                     : state.ClipFrameSeconds,
+                                       selectedQuantity(), state.MaxSin, clip_ ? &*clip_ : nullptr);
+}
+
+void TForm1::takeClipSettings(const QString& file) {
+    std::string error;
+    if (!kestrane::readClipSettings(file.toLocal8Bit().toStdString(), reviewSource_->frameCount(), clip_,
+                                    error)) {
+        // The movie plays all the same, on the slider's MaxSin and the counted time step.
+        PlotNote->setText(QStringLiteral("settings not read: %1").arg(QString::fromLocal8Bit(error)));
+    } else {
+        PlotNote->setText(QString::fromStdString(kestrane::clipSettingsNote(clip_ ? &*clip_ : nullptr)));
+    }
+    trace_.setFrameTimes(clip_ ? clip_->frameTimesS : std::vector<double>());
+    PlotNote->adjustSize();
+    // At the top of the plot, left of the value in Label11 and clear of the value axis' label.
+    PlotNote->move(std::max(70, Label11->x() - 8 - PlotNote->width()), Label11->y() + 3);
+    PlotNote->setToolTip(PlotNote->text());
+    PlotNote->setVisible(!PlotNote->text().isEmpty());
 }
 
 void TForm1::plotSetUp() {
     const kestrane::TraceSettings settings = traceSettings();
     MathImage1->setD2WorldX1(0);
-    MathImage1->setD2WorldXW(static_cast<kestrane::Extended>(reviewSource_->frameCount()) *
-                             settings.timeStep);
+    MathImage1->setD2WorldXW(kestrane::traceSpan(settings, trace_.frameTimes(), reviewSource_->frameCount()));
     MathImage1->setD2WorldY1(0);
     MathImage1->setD2WorldYW(settings.scale * 255.0L);
     ClearGraphClick();
@@ -297,7 +318,7 @@ void TForm1::Image5MouseDown(Qt::MouseButton, Qt::MouseButtons buttons, QPoint a
 
 void TForm1::Image5MouseMove(Qt::MouseButtons buttons, QPoint at) {
     kestrane::MeasurementState& state = measurementState();
-    const kestrane::QuantityScale scale = kestrane::traceScale(selectedQuantity(), state.MaxSin);
+    const kestrane::QuantityScale scale = traceSettings().scale;
     if (buttons.testFlag(Qt::LeftButton) && state.PickActive != 0) {
         picker_.mouseMove(frameViewOf(Image5->picture()), true, at.x(), at.y(), state);
         Image5->update();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -106,6 +107,8 @@ struct SourceControl {
     std::int32_t step = 1;
     std::int32_t defaultValue = 0;
     std::int32_t value = 0;
+    // Named states, in the order offered (value, name); empty for a control that takes any number.
+    std::vector<std::pair<std::int32_t, std::string>> choices;
 };
 
 // Receives a frame inside a backend's read; the data is valid only during the call.

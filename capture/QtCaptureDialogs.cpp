@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <algorithm>
 
 namespace kestrane {
 
@@ -66,8 +67,22 @@ void QtCaptureDialogs::adjustSource(const std::vector<SourceControl>& controls,
     auto* form = new QFormLayout(&dialog);
     std::vector<std::pair<QSpinBox*, std::int32_t>> defaults;
     std::vector<std::pair<QCheckBox*, std::int32_t>> switchDefaults;
+    std::vector<std::pair<QComboBox*, std::int32_t>> choiceDefaults;
     for (const SourceControl& control : controls) {
         const std::uint32_t id = control.id;
+        if (!control.choices.empty()) {
+            // Named states: a list that offers them by name and hands on the value of the one chosen.
+            auto* list = new QComboBox(&dialog);
+            for (const auto& [value, name] : control.choices) {
+                list->addItem(QString::fromStdString(name), value);
+            }
+            list->setCurrentIndex(std::max(list->findData(control.value), 0));
+            QObject::connect(list, &QComboBox::currentIndexChanged, &dialog,
+                             [&apply, id, list](int) { apply(id, list->currentData().toInt()); });
+            form->addRow(QString::fromStdString(control.name), list);
+            choiceDefaults.emplace_back(list, control.defaultValue);
+            continue;
+        }
         if (control.minimum == 0 && control.maximum == 1) {
             // A control with two states is a switch.
             auto* box = new QCheckBox(QString::fromStdString(control.name), &dialog);
@@ -100,12 +115,15 @@ void QtCaptureDialogs::adjustSource(const std::vector<SourceControl>& controls,
         new QDialogButtonBox(QDialogButtonBox::Close | QDialogButtonBox::RestoreDefaults, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, &dialog,
-                     [&defaults, &switchDefaults] {
+                     [&defaults, &switchDefaults, &choiceDefaults] {
                          for (const auto& [box, value] : defaults) {
                              box->setValue(value);
                          }
                          for (const auto& [box, value] : switchDefaults) {
                              box->setChecked(value != 0);
+                         }
+                         for (const auto& [list, value] : choiceDefaults) {
+                             list->setCurrentIndex(std::max(list->findData(value), 0));
                          }
                      });
     form->addRow(buttons);

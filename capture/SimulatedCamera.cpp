@@ -132,13 +132,27 @@ SimulatedCamera::SimulatedCamera(RegionSample sample, double vignetting, std::sh
       reference_(static_cast<std::size_t>(kWidth) * kHeight) {
     buildTables(tables_);
     controls_ = {
-        {kBrightness, "Brightness", -64, 64, 1, 0, 0},
-        {kContrast, "Contrast", 50, 200, 1, 100, 100},
-        {kExposure, "Exposure", 10, 400, 1, 100, 100},
-        {kGain, "Gain", 100, 400, 1, 100, 100},
-        // Out of the beam (0) the camera sees the bare light, as a background for the flat field wants.
-        {kSampleInBeam, "Sample in the beam", 0, 1, 1, 1, 1},
+        {kBrightness, "Brightness", -64, 64, 1, 0, 0, {}},
+        {kContrast, "Contrast", 50, 200, 1, 100, 100, {}},
+        {kExposure, "Exposure", 10, 400, 1, 100, 100, {}},
+        {kGain, "Gain", 100, 400, 1, 100, 100, {}},
+        // With the optics out (0) the camera sees the bare light, as a background for the flat field wants;
+        // a blank slide (2) keeps the optics in and is the zero of the measurement.
+        {kSampleInBeam,
+         "Sample in the beam",
+         kBareLightInBeam,
+         kBlankSlideInBeam,
+         1,
+         kSampleInBeamValue,
+         kSampleInBeamValue,
+         {{kSampleInBeamValue, "sample"},
+          {kBlankSlideInBeam, "blank slide (optics in, no sample)"},
+          {kBareLightInBeam, "bare light (optics out)"}}},
     };
+    blank_.regions = 1;
+    blank_.region.assign(kQuadPixels, 0);
+    blank_.light = sample_.light;
+    blank_.optics = [](std::int32_t, double) { return blankSlideOptics(); };
     // Lens and illumination darken the camera frame towards its corners; an even light is exactly 1.
     for (int line = 0; line < kHeight; ++line) {
         for (int column = 0; column < kWidth; ++column) {
@@ -216,6 +230,11 @@ SampleField SimulatedCamera::grainSample() {
         o.transmission = o.transmission * sample->light[at];
         return o;
     };
+}
+
+SampleOptics SimulatedCamera::blankSlideOptics() {
+    // Transmission is twice a view's light (I = I0/2 for every analyser when nothing retards).
+    return SampleOptics{0.004, 17.0 * std::numbers::pi / 180.0, 2.0 * kOpticsThroughput * kBareLight};
 }
 
 SampleField SimulatedCamera::uniformSample(SampleOptics optics) {
@@ -338,14 +357,14 @@ void SimulatedCamera::placeViews() {
     }
 }
 
-void SimulatedCamera::computeViews(double seconds) {
+void SimulatedCamera::computeViews(const RegionSample& sample, double seconds) {
     std::vector<RegionFactors>& factors = factors_;
     SampleOptics previous{-1.0, 0.0, 0.0};
     double cos2 = 0.0;
     double sin2 = 0.0;
     double m = 0.0;
-    for (std::int32_t r = 0; r < sample_.regions; ++r) {
-        const SampleOptics o = sample_.optics(r, seconds);
+    for (std::int32_t r = 0; r < sample.regions; ++r) {
+        const SampleOptics o = sample.optics(r, seconds);
         if (o.sinD != previous.sinD || o.slowAxis != previous.slowAxis) {
             cos2 = std::cos(2.0 * o.slowAxis);
             sin2 = std::sin(2.0 * o.slowAxis);
@@ -364,8 +383,8 @@ void SimulatedCamera::computeViews(double seconds) {
     const auto gainD = static_cast<double>(kGainD);
     double* views = views_.data();
     for (std::size_t at = 0; at < kQuadPixels; ++at) {
-        const RegionFactors& f = factors[static_cast<std::size_t>(sample_.region[at])];
-        const double half = f.transmission * sample_.light[at] / 2.0;
+        const RegionFactors& f = factors[static_cast<std::size_t>(sample.region[at])];
+        const double half = f.transmission * sample.light[at] / 2.0;
         views[kViewA * kQuadPixels + at] = half * f.a / gainA;
         views[kViewB * kQuadPixels + at] = half * f.b;
         views[kViewC * kQuadPixels + at] = half * f.c;
@@ -385,14 +404,16 @@ const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t 
     const std::size_t pixels = reference_.size();
     std::uint8_t* out = reference_.data();
     const double* vignette = vignette_.data();
-    if (controls_[4].value == 0) {
-        // Without the sample the camera sees the bare light, not split into analyser views.
+    const std::int32_t inBeam = controls_[4].value;
+    if (inBeam == kBareLightInBeam) {
+        // With the optics out the camera sees the bare light, not split into analyser views.
         for (std::size_t i = 0; i < pixels; ++i) {
             out[i] = control(kBareLight * vignette[i]);
         }
         return reference_;
     }
-    computeViews(static_cast<double>(frameIndex) * kFramePeriodUs / 1e6);
+    computeViews(inBeam == kBlankSlideInBeam ? blank_ : sample_,
+                 static_cast<double>(frameIndex) * kFramePeriodUs / 1e6);
     const double* views = views_.data();
     const std::uint32_t* placement = placement_.data();
     for (std::size_t i = 0; i < pixels; ++i) {

@@ -52,8 +52,14 @@ class SimulatedCamera : public CaptureDriver {
     static constexpr double kVignetting = 0.2;
     // The bare illumination at the centre of the frame, on the camera's 0..255 scale.
     static constexpr double kBareLight = 128.0;
-    // The source control that takes the sample out of the beam (value 0) and puts it back (1).
+    // The source control that says what is in the beam: the bare light with the optics out (value 0), the
+    // sample (1) or a blank slide with the optics in (2).
     static constexpr std::uint32_t kSampleInBeam = 5;
+    static constexpr std::int32_t kBareLightInBeam = 0;
+    static constexpr std::int32_t kSampleInBeamValue = 1;
+    static constexpr std::int32_t kBlankSlideInBeam = 2;
+    // Each analyser view of the optics passes this fraction of the bare light where nothing absorbs.
+    static constexpr double kOpticsThroughput = 0.9;
 
     // The program's camera: the grain sample under vignetted light, in real time.
     SimulatedCamera();
@@ -68,6 +74,9 @@ class SimulatedCamera : public CaptureDriver {
     static SampleField grainSample();
     // The same optics everywhere, standing still.
     static SampleField uniformSample(SampleOptics optics);
+    // The optics in without a sample: no grains, full transmission, and the faint strain retardance that
+    // polariser optics keep.
+    static SampleOptics blankSlideOptics();
 
     int open() override;
     std::string description() const override;
@@ -90,7 +99,7 @@ class SimulatedCamera : public CaptureDriver {
 
   private:
     void placeViews();
-    void computeViews(double seconds);
+    void computeViews(const RegionSample& sample, double seconds);
     void encodeFrame();
     void prepareFrameBuffer();
 
@@ -100,6 +109,7 @@ class SimulatedCamera : public CaptureDriver {
     };
 
     RegionSample sample_;
+    RegionSample blank_; // the blank slide: one region under the sample's light
     std::shared_ptr<FrameClock> clock_;
     Tables tables_;
     std::size_t layout_ = 0; // index of the pixel layout in force

@@ -525,8 +525,14 @@ std::vector<SourceControl> V4l2Camera::sourceControls() {
         const std::int32_t value =
             d.xioctl(VIDIOC_G_CTRL, &control) == 0 ? control.value : query.default_value;
         const auto* name = reinterpret_cast<const char*>(query.name);
-        controls.push_back({id, std::string(name, strnlen(name, sizeof query.name)), query.minimum,
-                            query.maximum, query.step != 0 ? query.step : 1, query.default_value, value});
+        controls.push_back({id,
+                            std::string(name, strnlen(name, sizeof query.name)),
+                            query.minimum,
+                            query.maximum,
+                            query.step != 0 ? query.step : 1,
+                            query.default_value,
+                            value,
+                            {}});
     }
     return controls;
 }

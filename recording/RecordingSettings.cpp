@@ -202,6 +202,9 @@ bool readRecordedSettings(const std::string& movieName, std::optional<RecordedSe
         wavelength && *wavelength >= kMinimumWavelengthNm && *wavelength <= kMaximumWavelengthNm) {
         read.wavelengthNm = wavelength;
     }
+    if (const auto maxSin = number("maxsin"); maxSin && *maxSin > 0 && *maxSin <= 1) {
+        read.maxSin = maxSin;
+    }
     if (const auto it = doc.find("frame_times_s"); it != doc.end() && it->is_array()) {
         for (const auto& t : *it) {
             if (!t.is_number() || !std::isfinite(t.get<double>())) {

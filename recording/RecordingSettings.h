@@ -93,6 +93,7 @@ struct RecordedSettings {
     std::optional<int> objective;
     std::optional<double> pixelSizeUm;
     std::optional<double> wavelengthNm;
+    std::optional<double> maxSin; // the |sin δ| full scale of a clip, 0 < maxSin ≤ 1
     std::vector<double> frameTimesS;
 };
 

@@ -113,6 +113,25 @@ std::string traceLabelText(Extended v, Extended scale, LabelProduct product, cha
     return generalFormat(roundHalfEven(figure) / 1000.0L, decimalSeparator);
 }
 
+Extended traceTime(const TraceSettings& settings, std::span<const double> frameTimesS,
+                   std::int32_t frameIndex, std::int32_t shownFrame) {
+    if (shownFrame >= 0 && static_cast<std::size_t>(shownFrame) < frameTimesS.size()) {
+        return static_cast<Extended>(frameTimesS[static_cast<std::size_t>(shownFrame)]);
+    }
+    return static_cast<Extended>(frameIndex) * settings.timeStep;
+}
+
+Extended traceSpan(const TraceSettings& settings, std::span<const double> times, std::int32_t frameCount) {
+    if (times.size() >= 2) {
+        const auto last = static_cast<Extended>(times.back());
+        const Extended period = (last - static_cast<Extended>(times.front())) / (times.size() - 1);
+        if (period > 0) {
+            return last + period;
+        }
+    }
+    return static_cast<Extended>(frameCount) * settings.timeStep;
+}
+
 const TracePoint& PixelTrace::step(const FrameView& picture, const PickRectangle& region,
                                    std::int32_t frameIndex, std::int32_t shownFrame,
                                    const TraceSettings& settings) {
@@ -120,7 +139,7 @@ const TracePoint& PixelTrace::step(const FrameView& picture, const PickRectangle
     point.frame = shownFrame;
     point.frameIndex = frameIndex;
     point.mean = value(picture, region, settings.scale.quantity);
-    point.time = static_cast<Extended>(frameIndex) * settings.timeStep;
+    point.time = traceTime(settings, frameTimesS_, frameIndex, shownFrame);
     point.quantity = point.mean * settings.scale;
     point.starts = frameIndex == 1 || points_.empty();
     points_.push_back(point);

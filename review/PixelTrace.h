@@ -8,7 +8,9 @@
 #include "imaging/Numeric.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -31,6 +33,16 @@ struct TraceSettings {
     Extended timeStep = 0.035L;
     QuantityScale scale;
 };
+
+// Where frame `shownFrame` (counted from 0) lies on the time axis: its time in `frameTimesS` (the times the
+// movie's frames were taken) when there is one, otherwise `frameIndex` (the reader's index after the step)
+// × the time step.
+Extended traceTime(const TraceSettings& settings, std::span<const double> frameTimesS,
+                   std::int32_t frameIndex, std::int32_t shownFrame);
+// The length of the time axis for a movie of `frameCount` frames: frameCount × the time step, or with frame
+// times the last one and one mean frame period more (the time step when that says nothing).
+Extended traceSpan(const TraceSettings& settings, std::span<const double> frameTimesS,
+                   std::int32_t frameCount);
 
 // The mean red value of the region, rounded half to even to four decimals. `picture` is a bottom-up view of
 // the frame shown; `region` is in picture pixels with the origin at the top-left corner, edges in any order,
@@ -69,10 +81,14 @@ class PixelTrace {
     const TracePoint& step(const FrameView& picture, const PickRectangle& region, std::int32_t frameIndex,
                            std::int32_t shownFrame, const TraceSettings& settings);
     void clear() { points_.clear(); }
+    // The times the frames of the movie under review were taken; none puts them at counted steps.
+    void setFrameTimes(std::vector<double> frameTimesS) { frameTimesS_ = std::move(frameTimesS); }
+    const std::vector<double>& frameTimes() const { return frameTimesS_; }
     const std::vector<TracePoint>& points() const { return points_; }
 
   private:
     std::vector<TracePoint> points_;
+    std::vector<double> frameTimesS_;
 };
 
 // The CSV text of the points: a "frame,time_s,value" header, then one line per point in plotting order, the

@@ -4,10 +4,16 @@
 
 #include "capture/CameraSelection.h"
 #include "capture/CaptureWindow.h"
+#include "capture/QtCaptureDialogs.h"
 #include "capture/SimulatedCamera.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +144,38 @@ TEST(CaptureWindow, OtherKeysLeaveTheCaptureRunning) {
     QTest::keyClick(rig.panel.get(), Qt::Key_A);
     rig.window()->waitForSequence();
     EXPECT_EQ(rig.sink->frameCount(), 29);
+}
+
+// "Features" offers a control with named states as a list of their names: the simulated camera's "Sample in
+// the beam" shows its three choices, hands on the value of the one picked and goes back to its default.
+TEST(SourceDialog, NamedStatesAreAListThatHandsOnTheirValues) {
+    SimulatedCamera camera;
+    std::vector<std::pair<std::uint32_t, std::int32_t>> applied;
+    QStringList offered;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        const QList<QComboBox*> lists = dialog->findChildren<QComboBox*>();
+        ASSERT_EQ(lists.size(), 1);
+        for (int i = 0; i < lists[0]->count(); ++i) {
+            offered << lists[0]->itemText(i);
+        }
+        EXPECT_EQ(lists[0]->currentText(), "sample");
+        lists[0]->setCurrentIndex(1);
+        lists[0]->setCurrentIndex(2);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::RestoreDefaults)->click();
+        dialog->reject();
+    });
+    QtCaptureDialogs().adjustSource(camera.sourceControls(), [&](std::uint32_t id, std::int32_t value) {
+        applied.emplace_back(id, value);
+    });
+    EXPECT_EQ(offered,
+              (QStringList{"sample", "blank slide (optics in, no sample)", "bare light (optics out)"}));
+    const std::uint32_t beam = SimulatedCamera::kSampleInBeam;
+    EXPECT_EQ(applied, (std::vector<std::pair<std::uint32_t, std::int32_t>>{
+                           {beam, SimulatedCamera::kBlankSlideInBeam},
+                           {beam, SimulatedCamera::kBareLightInBeam},
+                           {beam, SimulatedCamera::kSampleInBeamValue}}));
 }
 
 } // namespace

@@ -5,13 +5,17 @@
 
 #include "analysis/FlatField.h"
 #include "analysis/FrameAnalysis.h"
+#include "analysis/Quantities.h"
 #include "capture/FrameHandoff.h"
 #include "capture/GrabCounters.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
+#include <numeric>
 
 namespace kestrane {
 namespace {
@@ -116,9 +120,14 @@ Bitmap grab(ConnectionRig& rig) {
     return frame;
 }
 
-void putSampleInBeam(ConnectionRig& rig, bool in) {
-    rig.dialogs.sourceChanges = {{SimulatedCamera::kSampleInBeam, in ? 1 : 0}};
+// What "Features" puts in the beam: the bare light, the sample or a blank slide.
+void putInBeam(ConnectionRig& rig, std::int32_t what) {
+    rig.dialogs.sourceChanges = {{SimulatedCamera::kSampleInBeam, what}};
     rig.connection->FeaturesClick();
+}
+
+void putSampleInBeam(ConnectionRig& rig, bool in) {
+    putInBeam(rig, in ? SimulatedCamera::kSampleInBeamValue : SimulatedCamera::kBareLightInBeam);
 }
 
 TEST(SimulatedCameraPictures, WithoutTheSampleTheCameraSeesTheVignettedLight) {
@@ -194,6 +203,43 @@ TEST(SimulatedCameraPictures, FlatFieldFromTheBareLightRemovesTheVignetting) {
     EXPECT_LT(uncorrected.transmission, 0.5);
     EXPECT_LT(uncorrected.sinD, 0.6);
     EXPECT_LT(uncorrected.extinction, 0.6);
+}
+
+// The zero an operator checks: a background recorded on the bare light as "Intensitycorrection" does (the
+// mean of 16 frames), then a blank slide with the optics in. Vignetting, the uneven light of the optics and
+// the channel gains cancel, so |sin δ| reads near nothing while the transmission keeps the optics' light.
+TEST(SimulatedCameraPictures, BlankSlideReadsNearZeroOnTheBareLightBackground) {
+    ConnectionRig rig(test::steppedSimulatedDrivers());
+    rig.start();
+    MeasurementState& state = *rig.state;
+    buildTables(state.tables);
+    putInBeam(rig, SimulatedCamera::kBareLightInBeam);
+    FrameAverager averager;
+    for (int i = 0; i < kBackgroundFrames; ++i) {
+        ASSERT_TRUE(averager.add(grab(rig)));
+    }
+    Bitmap background = averager.mean();
+    ASSERT_TRUE(computeFlatFieldGains(background, state));
+    state.FramePixels = nullptr;
+    state.FlatFieldOn = 1;
+
+    putInBeam(rig, SimulatedCamera::kBlankSlideInBeam);
+    Bitmap blank = grab(rig);
+    QuantityMaps maps;
+    computeQuantities(blank.view(), state, 546.0, maps);
+    const double meanSinD = std::accumulate(maps.sinD.begin(), maps.sinD.end(), 0.0) / maps.sinD.size();
+    std::cout << "blank slide on the bare-light background: mean |sin d| " << meanSinD << "\n";
+    EXPECT_LT(meanSinD, 0.02);
+    const auto [dimmest, brightest] =
+        std::minmax_element(maps.transmissionPct.begin(), maps.transmissionPct.end());
+    EXPECT_GT(*dimmest, 35.0) << "the optics' light reaches every pixel";
+    EXPECT_LT(*brightest, 50.0) << "the optics pass less than the bare light";
+
+    // The grains of the sample stand far above that zero.
+    putInBeam(rig, SimulatedCamera::kSampleInBeamValue);
+    Bitmap sample = grab(rig);
+    computeQuantities(sample.view(), state, 546.0, maps);
+    EXPECT_GT(std::accumulate(maps.sinD.begin(), maps.sinD.end(), 0.0) / maps.sinD.size(), 0.2);
 }
 
 } // namespace

@@ -3,15 +3,19 @@
 
 #include "analysis/Legends.h"
 #include "analysis/Tables.h"
+#include "capture/SimulatedCamera.h"
 #include "imaging/Bmp.h"
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <new>
@@ -425,6 +429,94 @@ TEST_F(WindowTest, SlidersStartAtTheValuesInForceAndTheirLabelsSayThem) {
     EXPECT_EQ(ui().TrackBar5->value(), 0);
     EXPECT_EQ(ui().Timer2->interval(), 1);
     EXPECT_EQ(ui().Label14->text(), "0seconds");
+}
+
+} // namespace
+
+namespace {
+
+// The status line: figures of the running loop, the source and the data folder, on every page, covering
+// no control of any page.
+TEST_F(WindowTest, StatusLineShowsTheLoopOnEveryPageWithoutCoveringAControl) {
+    makeForm(workedExampleFrame());
+    showAndActivate();
+    EXPECT_EQ(ui().StatusTimer->interval(), 1000);
+    EXPECT_TRUE(ui().StatusTimer->isActive());
+    for (int i = 0; i < 10; ++i) {
+        form->Timer2Timer();
+    }
+    QTest::qWait(20);
+    form->StatusTimerTimer();
+    EXPECT_GT(form->liveStatus().framesPerSecond(), 0.0);
+    const QStringList lines = ui().StatusLine->text().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith("frames/s analysed \u00b7 0 camera frames dropped since start"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("still picture")) << lines[1].toStdString();
+    EXPECT_TRUE(ui().StatusLine->toolTip().endsWith("data folder " + path("data") + "/"))
+        << ui().StatusLine->toolTip().toStdString();
+
+    ui().Offline->setChecked(true);
+    form->StatusTimerTimer();
+    EXPECT_TRUE(ui().StatusLine->toolTip().startsWith("offline file offline.avi"));
+    ui().Offline->setChecked(false);
+
+    const QRect line(ui().StatusLine->mapTo(form.get(), QPoint(0, 0)), ui().StatusLine->size());
+    EXPECT_TRUE(form->rect().contains(line));
+    for (int page = 0; page < ui().PageControl1->count(); ++page) {
+        ui().PageControl1->setCurrentIndex(page);
+        EXPECT_TRUE(ui().StatusLine->isVisible()) << page;
+        for (const QWidget* control : ui().PageControl1->widget(page)->findChildren<QWidget*>()) {
+            if (control->isVisible() && control->parentWidget() == ui().PageControl1->widget(page)) {
+                const QRect at(control->mapTo(form.get(), QPoint(0, 0)), control->size());
+                EXPECT_FALSE(at.intersects(line))
+                    << control->objectName().toStdString() << " on page " << page;
+            }
+        }
+    }
+}
+
+// The guide on "HowTo" fits beside its buttons without scrolling, and every caption it quotes is one the
+// operator finds: on a control, a group, a page, or in the simulated camera's "Features" dialog.
+TEST_F(WindowTest, HowToGuideFitsItsPageAndQuotesRealCaptions) {
+    makeForm(QImage());
+    showAndActivate();
+    ui().PageControl1->setCurrentWidget(ui().TabSheet3);
+    const QLabel* guide = ui().HowToGuide;
+    ASSERT_TRUE(guide->isVisible());
+    EXPECT_TRUE(ui().TabSheet3->rect().contains(guide->geometry()));
+    EXPECT_FALSE(guide->geometry().intersects(ui().Panel4->geometry()));
+    EXPECT_LE(guide->heightForWidth(guide->width()), guide->height()) << "the guide is cut off at the bottom";
+
+    QSet<QString> captions;
+    for (const QAbstractButton* button : form->findChildren<QAbstractButton*>()) {
+        captions.insert(button->text());
+    }
+    for (const QGroupBox* group : form->findChildren<QGroupBox*>()) {
+        captions.insert(group->title());
+    }
+    for (int page = 0; page < ui().PageControl1->count(); ++page) {
+        captions.insert(ui().PageControl1->tabText(page));
+    }
+    kestrane::SimulatedCamera camera;
+    for (const kestrane::SourceControl& control : camera.sourceControls()) {
+        captions.insert(QString::fromStdString(control.name));
+        for (const auto& choice : control.choices) {
+            captions.insert(QString::fromStdString(choice.second));
+        }
+    }
+    // The page of the live measurement comes with its own work.
+    captions.insert("Measure");
+
+    QTextDocument text;
+    text.setHtml(guide->text());
+    static const QRegularExpression quoted(QStringLiteral("\"([^\"]+)\""));
+    int quotes = 0;
+    for (const QRegularExpressionMatch& match : quoted.globalMatch(text.toPlainText())) {
+        EXPECT_TRUE(captions.contains(match.captured(1))) << match.captured(1).toStdString();
+        ++quotes;
+    }
+    EXPECT_GT(quotes, 30);
 }
 
 } // namespace

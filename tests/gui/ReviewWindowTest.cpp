@@ -313,6 +313,48 @@ TEST_F(ReviewWindow, PlotSpansFollowTheMovieTheTimeStepAndTheQuantity) {
     EXPECT_FALSE(ui().Timer3->isActive());
 }
 
+// A clip with its settings file: the trace takes the clip's MaxSin and frame times, not the slider's, and the
+// plot says so; the next movie without one is back on the slider and the counted time step.
+TEST_F(ReviewWindow, AClipsSettingsFileGivesTheTraceItsMaxSinAndFrameTimes) {
+    makeForm(QImage());
+    ASSERT_EQ(measurementState().MaxSin, 1.0L);
+    const QString movie = clip("sind1.avi", 10);
+    std::vector<double> times;
+    std::string list;
+    for (int k = 0; k < 10; ++k) {
+        times.push_back(k * 0.2 + (k % 2) * 0.01); // a camera slower than 35 ms and a little uneven
+        list += (k == 0 ? "" : ", ") + std::to_string(times.back());
+    }
+    std::ofstream(path("sind1.json").toStdString())
+        << R"({"maxsin": 0.6, "frame_times_s": [)" << list << "]}";
+    form->Image5MouseDown(Qt::LeftButton, Qt::LeftButton, {100, 50});
+
+    EXPECT_EQ(playThrough(movie), 8);
+    EXPECT_TRUE(ui().PlotNote->isVisibleTo(ui().GroupBox11));
+    EXPECT_EQ(ui().PlotNote->text(), "MaxSin 0.6 and frame times from sind1.json");
+    EXPECT_NEAR(static_cast<double>(ui().MathImage1->D2WorldYW()), 0.6, 1e-15);
+    EXPECT_NEAR(static_cast<double>(ui().MathImage1->D2WorldXW()), 1.81 + 1.81 / 9, 1e-6);
+    const std::vector<kestrane::TracePoint>& points = form->pixelTrace().points();
+    ASSERT_EQ(points.size(), 7u);
+    for (const kestrane::TracePoint& p : points) {
+        EXPECT_NEAR(static_cast<double>(p.time), times[static_cast<std::size_t>(p.frame)], 1e-6) << p.frame;
+        EXPECT_NEAR(static_cast<double>(p.quantity), static_cast<double>(p.mean) * 0.6 / 255, 1e-12);
+    }
+    EXPECT_EQ(measurementState().MaxSin, 1.0L) << "the slider's MaxSin stays as it was";
+
+    playThrough(clip("plain.avi", 10));
+    EXPECT_FALSE(ui().PlotNote->isVisibleTo(ui().GroupBox11));
+    EXPECT_EQ(ui().MathImage1->D2WorldYW(), 1.0L);
+    EXPECT_EQ(ui().MathImage1->D2WorldXW(), 10 * 0.035L);
+    EXPECT_EQ(form->pixelTrace().points().front().time, 0.035L);
+
+    std::ofstream(path("broken.json").toStdString()) << "not json";
+    playThrough(clip("broken.avi", 10));
+    EXPECT_TRUE(ui().PlotNote->text().startsWith("settings not read: "))
+        << ui().PlotNote->text().toStdString();
+    EXPECT_EQ(ui().MathImage1->D2WorldYW(), 1.0L);
+}
+
 TEST_F(ReviewWindow, SingleFramesStepWithTheStepper) {
     makeForm(QImage());
     ui().SingleFrames->setChecked(true);
