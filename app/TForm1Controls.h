@@ -6,6 +6,7 @@
 #include <QString>
 
 class AviPlayer;
+class MeasurePage;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -125,6 +126,9 @@ struct TForm1Controls {
     QSlider* TrackBar4;
     QLabel* Label12;
     TImage* Image6;
+
+    // "Measure"
+    MeasurePage* Measure;
 
     // Components without a window.
     QTimer* Timer1;
