@@ -128,7 +128,7 @@ void MeasurePage::buildCalibration() {
     for (int i = 0; i < 3; ++i) {
         const int top = 76 + 26 * i;
         makeLabel(CalibrationBox, QStringLiteral("%1x").arg(kObjectives[i]), QRect(24, top, 60, 22));
-        PixelSize[i] = makeSpinBox(CalibrationBox, names[i], QRect(120, top, 105, 22), 0.0001, 1000.0, 4,
+        PixelSize[i] = makeSpinBox(CalibrationBox, names[i], QRect(120, top, 105, 22), 0.0001, 1000.0, 6,
                                    QStringLiteral("\u00B5m"));
     }
     makeLabel(CalibrationBox, "a stage micrometer gives the true size", QRect(8, 154, 220, 20));
