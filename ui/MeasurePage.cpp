@@ -139,12 +139,15 @@ void MeasurePage::buildStatistics() {
     StatisticsBox = makeBox(this, "StatisticsBox", "Region statistics", QRect(0, 260, 377, 288));
     RegionLabel = makeLabel(StatisticsBox, QString(), QRect(8, 16, 361, 18));
     RegionLabel->setObjectName("RegionLabel");
+    RegionLabel->setAutoFillBackground(true);
     const char* names[7] = {"pixels",           "retardance mean",    "retardance SD",    "mean |sin(d)|",
                             "orientation mean", "orientation spread", "transmission mean"};
     for (int i = 0; i < 7; ++i) {
         const int top = 34 + 16 * i;
         makeLabel(StatisticsBox, names[i], QRect(8, top, 130, 16));
         StatisticValues[i] = makeLabel(StatisticsBox, QStringLiteral("none"), QRect(140, top, 229, 16));
+        // Opaque: a new value repaints the label alone, not the group box behind it.
+        StatisticValues[i]->setAutoFillBackground(true);
         StatisticValues[i]->setObjectName(QString::fromStdString(kestrane::statisticsColumns()[i]));
     }
     Copy = makeButton(StatisticsBox, "Copy", "Copy", QRect(8, 150, 75, 23));

@@ -17,6 +17,8 @@ OrientationMapView::OrientationMapView(QWidget* parent)
       region_{0, 0, kestrane::kMapWidth - 1, kestrane::kMapHeight - 1} {
     picture_.fill(Qt::black);
     setFixedSize(kestrane::kMapWidth, kestrane::kMapHeight);
+    // The picture covers the whole widget: nothing behind it needs painting.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::CrossCursor);
 }
 
