@@ -9,6 +9,7 @@
 #include "imaging/Bmp.h"
 #include "ui/Dialogs.h"
 #include "ui/ImageConversion.h"
+#include "ui/MeasurePage.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -167,6 +168,8 @@ void TForm1::pageShown(QWidget* page) {
         TabSheet3Show();
     } else if (page == AnalyseData) {
         AnalyseDataShow();
+    } else if (page == Measure) {
+        MeasureShow();
     }
 }
 
@@ -329,6 +332,13 @@ void TForm1::analyseAndRender() {
     MeasurementState& state = measurementState();
     copyToBitmap(Image1->picture(), work_);
     state.FramePixels = kestrane::BmpToArray(work_);
+    if (PageControl1->currentWidget() == Measure) {
+        // The page needs the quantities only; the maps and pictures of the "Kestrane" page are hidden, and
+        // showing that page runs a pass that makes them.
+        measurePass();
+        state.FramePixels = nullptr;
+        return;
+    }
     kestrane::analyseFrame(work_.view(), state);
 
     if (sindVisible->isChecked()) {

@@ -10,6 +10,7 @@
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
 #include "review/ClipSettings.h"
+#include "recording/RecordingSettings.h"
 #include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
@@ -42,6 +43,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void TabSheet3Show();
     void TabSheet2Enter();
     void AnalyseDataShow();
+    void MeasureShow();
     void TarvolundClick();
     void GroupBox1Click();
     void ob4Click();
@@ -81,6 +83,7 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     void buildClipAndOfflineBoxes();
     void buildPreviewPage();
     void buildAnalysePage();
+    void buildMeasurePage();
     void placeFixedGeometry();
     void connectHandlers();
     void pageShown(QWidget* page);
@@ -202,7 +205,20 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
     // The pass running now was started by a tick of the live loop.
     bool liveTick_ = false;
     double lastLiveGrabS_ = -1e9;
+
+    // ---- The "Measure" page: live quantities of the pass and their export (TForm1Measure.cpp).
+  public:
+    void ExportMapsClick();
+
+  private:
+    // The pass's quantities onto the page, while it is shown.
+    void measurePass();
 };
+
+// What the operator had set for a recording of `kind` ("clip" or "raw"), from the window's state; `source`
+// names where the pictures come from (TForm1Recording.cpp).
+kestrane::RecordingSettings recordingSettings(const TForm1& form, const char* kind,
+                                              std::optional<kestrane::MapKind> map, std::string source);
 
 // The main window of the run.
 extern TForm1* Form1;

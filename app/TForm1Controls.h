@@ -6,6 +6,7 @@
 #include <QString>
 
 class AviPlayer;
+class MeasurePage;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -131,6 +132,8 @@ struct TForm1Controls {
     // Under the pages: the status line and its once-a-second timer.
     QLabel* StatusLine;
     QTimer* StatusTimer;
+    // "Measure"
+    MeasurePage* Measure;
 
     // Components without a window.
     QTimer* Timer1;

@@ -96,6 +96,7 @@ void TForm1::buildControls() {
     buildMainPage();
     buildPreviewPage();
     buildAnalysePage();
+    buildMeasurePage();
     PageControl1->setCurrentWidget(TabSheet1);
 
     Timer1 = makeTimer(this, "Timer1", 1);

@@ -117,8 +117,8 @@ std::string stoppedTextOf(const RecordingSession& session) {
     return session.lostCamera() ? "stopped: the camera was disconnected" : "stopped by the operator (Escape)";
 }
 
-// What the operator had set for a recording of `kind` ("clip" or "raw"), from the window's state; `source`
-// names where the pictures come from.
+} // namespace
+
 kestrane::RecordingSettings recordingSettings(const TForm1& form, const char* kind,
                                               std::optional<kestrane::MapKind> map, std::string source) {
     const MeasurementState& state = measurementState();
@@ -138,6 +138,8 @@ kestrane::RecordingSettings recordingSettings(const TForm1& form, const char* ki
     }
     return settings;
 }
+
+namespace {
 
 // A settings file that could not be written costs no recording, but the operator must know it is missing.
 void reportSettingsFile(const kestrane::RecordingSettingsFile& settings) {

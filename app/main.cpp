@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +85,16 @@ int main(int argc, char** argv) {
         form.move(frame.topLeft());
     }
     form.show();
+    if (const char* page = std::getenv("KESTRANE_START_PAGE"); page != nullptr && *page != 0) {
+        // For scripts/measure-live: the page whose live loop is measured, by its caption.
+        if (auto* pages = form.findChild<QTabWidget*>("PageControl1")) {
+            for (int i = 0; i < pages->count(); ++i) {
+                if (pages->tabText(i) == QString::fromLocal8Bit(page)) {
+                    pages->setCurrentIndex(i);
+                }
+            }
+        }
+    }
     QTimer liveStats;
     if (std::getenv("KESTRANE_LIVE_STATS") != nullptr) {
         // Once a second the totals so far, for scripts/measure-live.

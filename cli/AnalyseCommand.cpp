@@ -39,6 +39,12 @@ constexpr const char* kHelp =
     "  --quantity=Q      what the trace plots: sind (default), extinction or transmission\n"
     "  --timestep=S      seconds between trace points: 0.035 (an offline movie) or 0.1; by default each\n"
     "                    point is at its frame's time in MOVIE.json beside the movie, else 0.035 apart\n"
+    "  --stats=L,T,R,B   instead of maps, write the region statistics of FRAME.bmp or of every frame of\n"
+    "                    MOVIE.avi into OUT.csv (map pixels of 320 x 240, origin top-left, edges\n"
+    "                    included): retardance mean and SD in nm, mean |sin(delta)|, axial mean and\n"
+    "                    spread of the orientation in degrees, mean transmission in %; one row per frame\n"
+    "  --wavelength=NM   the wavelength the retardance is given at, 400 to 1000 (default: the one in\n"
+    "                    MOVIE.json beside the movie, else 546)\n"
     "  --                end of the options: what follows are file names, even when they start with -\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n"
@@ -58,7 +64,8 @@ struct Command {
     const char* option;
     int (*run)(const std::vector<std::string>& args, std::ostream& err);
 };
-constexpr Command kCommands[] = {{"--clip", runClipCommand}, {"--trace", runTraceCommand}};
+constexpr Command kCommands[] = {
+    {"--clip", runClipCommand}, {"--trace", runTraceCommand}, {"--stats", runStatsCommand}};
 
 bool holds(const std::vector<std::string>& options, const char* option) {
     return std::find(options.begin(), options.end(), option) != options.end();
@@ -69,7 +76,11 @@ bool holds(const std::vector<std::string>& options, const char* option) {
 bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out) {
     const std::vector<std::string> options = optionArguments(args);
     if (holds(options, "--help") || holds(options, "-h")) {
-        out << kMapsUsage << '\n' << kClipUsage << '\n' << kTraceUsage << '\n' << kHelp;
+        out << kMapsUsage << '\n'
+            << kClipUsage << '\n'
+            << kTraceUsage << '\n'
+            << kStatsUsage << '\n'
+            << kHelp;
         return true;
     }
     if (holds(options, "--version")) {

@@ -26,6 +26,10 @@ inline constexpr const char* kTraceUsage =
     "usage: kestrane-analyse --trace=LEFT,TOP,RIGHT,BOTTOM [--quantity=sind|extinction|transmission] "
     "[--maxsin=0.2|0.4|0.6|0.8|1.0] [--timestep=0.035|0.1] [--] MOVIE.avi OUT.csv";
 
+inline constexpr const char* kStatsUsage = "usage: kestrane-analyse --stats=LEFT,TOP,RIGHT,BOTTOM "
+                                           "[--wavelength=NM] [--flatfield=BACKGROUND.bmp] [--] "
+                                           "FRAME.bmp|MOVIE.avi OUT.csv";
+
 // Each command reads its own options with the one parser, and refuses with a CommandError that the dispatch
 // prints; it returns 0 when done.
 
@@ -57,6 +61,12 @@ struct QuantityStackJob {
 };
 // Writes the job's TIFF through a temporary name (the analysis state already set); refuses in words.
 void writeQuantityStack(const QuantityStackJob& job, std::ostream& err);
+// --stats=LEFT,TOP,RIGHT,BOTTOM [--wavelength=NM] [--flatfield=BG.bmp] [--] FRAME.bmp|MOVIE.avi OUT.csv: the
+// region statistics of the quantities, one row per frame. A refusal leaves OUT.csv as it was before.
+int runStatsCommand(const std::vector<std::string>& args, std::ostream& err);
+
+// Whether a file starts as an AVI file does (a movie rather than a frame).
+bool isAviFile(const std::string& path);
 
 // What the analysis of the maps and the clip is set with.
 struct AnalysisOptions {

@@ -80,13 +80,6 @@ void writePicture(const std::filesystem::path& path, void (*render)(const Measur
     writeOutputFile(path.string(), encodeBmp(picture));
 }
 
-bool isAviFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char head[12] = {};
-    in.read(head, sizeof head);
-    return in.gcount() == 12 && std::string(head, 4) == "RIFF" && std::string(head + 8, 4) == "AVI ";
-}
-
 std::string numbered(const char* name, std::int32_t index) {
     char text[64];
     std::snprintf(text, sizeof text, "%s-%05d.pgm", name, static_cast<int>(index));
@@ -151,6 +144,13 @@ void refuseInputsAsMaps(const CommandInputs& inputs, const std::filesystem::path
 }
 
 } // namespace
+
+bool isAviFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[12] = {};
+    in.read(head, sizeof head);
+    return in.gcount() == 12 && std::string(head, 4) == "RIFF" && std::string(head + 8, 4) == "AVI ";
+}
 
 OptionRule maxSinRule(int& position) {
     static const std::pair<const char*, int> kScales[] = {

@@ -134,4 +134,21 @@ std::string allowedValues(const std::vector<const char*>& names) {
     return allowed;
 }
 
+std::array<std::int32_t, 4> readRegionEdges(const char* option, const std::string& text) {
+    std::array<std::int32_t, 4> edges{};
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        const std::size_t comma = i < 3 ? text.find(',', start) : text.size();
+        std::int64_t v = 0;
+        if (comma == std::string::npos ||
+            !plainWholeNumber(text.substr(start, comma - start), true, INT32_MIN, INT32_MAX, v)) {
+            throw CommandError(std::string(option) +
+                               " needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" + text + "'");
+        }
+        edges[i] = static_cast<std::int32_t>(v);
+        start = comma + 1;
+    }
+    return edges;
+}
+
 } // namespace kestrane

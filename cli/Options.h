@@ -75,6 +75,10 @@ OptionReader readWholeNumber(int& target, int low, int high);
 bool plainWholeNumber(const std::string& text, bool negative, std::int64_t low, std::int64_t high,
                       std::int64_t& value);
 
+// LEFT,TOP,RIGHT,BOTTOM of a region option: four whole numbers, negative ones allowed (a region may reach
+// past the picture's top or left), refused in words naming `option` otherwise.
+std::array<std::int32_t, 4> readRegionEdges(const char* option, const std::string& text);
+
 // The text listing the allowed values: "a, b or c".
 std::string allowedValues(const std::vector<const char*>& names);
 

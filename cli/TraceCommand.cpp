@@ -26,26 +26,8 @@ struct TraceOptions {
     std::string out;
 };
 
-// An edge of the region: a whole number, negative when the region reaches left of or above the picture.
-std::int32_t parseEdge(const std::string& text, const std::string& whole) {
-    std::int64_t v = 0;
-    if (!plainWholeNumber(text, true, INT32_MIN, INT32_MAX, v)) {
-        throw CommandError("--trace needs four whole numbers LEFT,TOP,RIGHT,BOTTOM, not '" + whole + "'");
-    }
-    return static_cast<std::int32_t>(v);
-}
-
 PickRectangle parseRegion(const std::string& text) {
-    std::int32_t edges[4] = {};
-    std::size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t comma = i < 3 ? text.find(',', start) : text.size();
-        if (comma == std::string::npos) {
-            parseEdge("", text);
-        }
-        edges[i] = parseEdge(text.substr(start, comma - start), text);
-        start = comma + 1;
-    }
+    const std::array<std::int32_t, 4> edges = readRegionEdges("--trace", text);
     return PickRectangle{edges[0], edges[1], edges[2], edges[3]};
 }
 

@@ -2,6 +2,7 @@
 #include "analysis/PlainAnalysis.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrane::plain {
 
@@ -64,6 +65,18 @@ void analyse(const FrameView& frame, const FlatFieldGains* gains, const Tables& 
             maps.sinD->at(x, y) = p.sinD;
         }
     }
+}
+
+double sinDValue(const Tables& t, int x, int y, int sum) {
+    const int squared = x * x + y * y;
+    Extended r = squared <= 33000 ? t.root[static_cast<std::size_t>(squared)]
+                                  : static_cast<float>(std::sqrt(static_cast<double>(squared)));
+    if (r == 0.0L) {
+        r = 0.001L;
+    }
+    const int e = pixelFromCombination(t, 1.0L, x, y, sum).extinction;
+    const Extended v = r / std::clamp(sum, 1, 127) * t.sinDGain[static_cast<std::size_t>(e)];
+    return static_cast<double>(std::min(v, 1.0L));
 }
 
 } // namespace kestrane::plain

@@ -11,6 +11,9 @@ MapPixel pixelFromCombination(const Tables& tables, Extended maxSin, int x, int 
 // One map pixel from the red bytes of the four quadrants.
 MapPixel pixel(const Tables& tables, Extended maxSin, int a, int b, int c, int d);
 
+// |sin δ| as the pixel formula writes it, in extended arithmetic: (R / T) × SinDGainTable[e], at most 1.
+double sinDValue(const Tables& tables, int x, int y, int sum);
+
 // The flat field of one red byte.
 int flatField(int red, float gain);
 

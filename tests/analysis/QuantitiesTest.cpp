@@ -30,18 +30,8 @@ MeasurementState& freshState() {
     return state;
 }
 
-// |sin δ| as the pixel formula writes it, in extended arithmetic: (R / T) × SinDGainTable[e], at most 1.
 double formulaSinD(int x, int y, int sum) {
-    const Tables& t = test::builtTables();
-    const int squared = x * x + y * y;
-    Extended r = squared <= 33000 ? t.root[static_cast<std::size_t>(squared)]
-                                  : static_cast<float>(std::sqrt(static_cast<double>(squared)));
-    if (r == 0.0L) {
-        r = 0.001L;
-    }
-    const int e = plain::pixelFromCombination(t, 1.0L, x, y, sum).extinction;
-    const Extended v = r / std::clamp(sum, 1, 127) * t.sinDGain[static_cast<std::size_t>(e)];
-    return static_cast<double>(std::min(v, 1.0L));
+    return plain::sinDValue(test::builtTables(), x, y, sum);
 }
 
 void expectNear(double actual, double expected, double tolerance, const char* what, const char* name) {

@@ -142,9 +142,9 @@ TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndInitialStates) {
         EXPECT_EQ(slider->maximum(), s.maximum);
         EXPECT_EQ(slider->value(), s.position);
     }
-    const QStringList pages = {"HowTo", "Kestrane", "Preview", "Analyse Data"};
-    ASSERT_EQ(ui().PageControl1->count(), 4);
-    for (int i = 0; i < 4; ++i) {
+    const QStringList pages = {"HowTo", "Kestrane", "Preview", "Analyse Data", "Measure"};
+    ASSERT_EQ(ui().PageControl1->count(), 5);
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(ui().PageControl1->tabText(i), pages[i]);
     }
     EXPECT_EQ(ui().PageControl1->currentWidget(), ui().TabSheet1);

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -85,6 +86,9 @@ class WindowTest : public ::testing::Test {
         previousDirectory_ = QDir::currentPath();
         QDir::setCurrent(directory_.path());
         qputenv("KESTRANE_DATA_DIR", (directory_.path() + "/data").toLocal8Bit());
+        // What the window keeps between runs stays in the test's folder, never in the user's settings.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, directory_.path() + "/settings");
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, directory_.path() + "/settings");
         kestrane::resetMeasurementState();
     }
     void TearDown() override {

@@ -1,0 +1,111 @@
+// The orientation colour map: hue 2θ round the colour circle, value the scaled retardance.
+#include "measure/OrientationColour.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace kestrane {
+
+namespace {
+
+// A component 0..1 as a byte, rounded half up (the value is never negative).
+std::uint32_t byteOf(double component) {
+    return static_cast<std::uint32_t>(component * 255.0 + 0.5);
+}
+
+// The colour of an axis whose hue in sixths of the circle is 0 ≤ sixths < 6, at value 0..1: the usual
+// hue-to-RGB ramps, written without branches because the live page colours every pixel of every pass.
+inline std::uint32_t hueColour(double sixths, double value) {
+    const auto component = [sixths, value](double n) {
+        double k = n + sixths;
+        k = k >= 6.0 ? k - 6.0 : k;
+        return value * (1.0 - std::clamp(std::min(k, 4.0 - k), 0.0, 1.0));
+    };
+    return 0xff000000u | byteOf(component(5.0)) << 16 | byteOf(component(3.0)) << 8 | byteOf(component(1.0));
+}
+
+// The hue of an axis in sixths of the circle: an axis turns the circle once in 180°, twice as fast as a
+// direction. The maps hold 0 ≤ θ < 180 already; anything else is folded.
+inline double sixthsOf(double orientationDeg) {
+    double sixths = orientationDeg / 30.0;
+    if (!(sixths >= 0.0 && sixths < 6.0)) {
+        sixths = std::fmod(sixths, 6.0);
+        sixths = sixths < 0.0 ? sixths + 6.0 : sixths;
+    }
+    return sixths;
+}
+
+} // namespace
+
+std::uint32_t orientationColour(double orientationDeg, double brightness) {
+    if (std::isnan(orientationDeg)) {
+        return 0xff000000u;
+    }
+    return hueColour(sixthsOf(orientationDeg), std::clamp(brightness, 0.0, 1.0));
+}
+
+double retardanceBrightness(double retardanceNm, double maxRetardanceNm) {
+    if (!(maxRetardanceNm > 0.0)) {
+        return retardanceNm > 0.0 ? 1.0 : 0.0;
+    }
+    return std::clamp(retardanceNm / maxRetardanceNm, 0.0, 1.0);
+}
+
+namespace {
+
+// The full-value colour of every twentieth of a degree, for the live map: 76 800 pixels a pass look their
+// hue up rather than work it out (a step of 0.05° is far below what the eye tells apart).
+constexpr int kHueStepsPerDegree = 20;
+
+struct HueTable {
+    std::vector<float> red, green, blue;
+    HueTable() {
+        for (int i = 0; i <= 180 * kHueStepsPerDegree; ++i) {
+            const std::uint32_t c = orientationColour(static_cast<double>(i) / kHueStepsPerDegree, 1.0);
+            red.push_back(static_cast<float>((c >> 16) & 0xff) / 255.0f);
+            green.push_back(static_cast<float>((c >> 8) & 0xff) / 255.0f);
+            blue.push_back(static_cast<float>(c & 0xff) / 255.0f);
+        }
+    }
+};
+
+} // namespace
+
+void renderOrientationMap(const QuantityMaps& maps, double maxRetardanceNm, std::uint32_t* pixels,
+                          int stridePixels) {
+    static const HueTable hues;
+    if (!(maxRetardanceNm > 0.0)) {
+        // Every non-zero retardance at full brightness: the exact colours, as rarely as this is asked.
+        for (int r = 0; r < maps.height; ++r) {
+            for (int c = 0; c < maps.width; ++c) {
+                const auto i = static_cast<std::size_t>(r * maps.width + c);
+                pixels[static_cast<std::ptrdiff_t>(r) * stridePixels + c] = orientationColour(
+                    maps.orientationDeg[i], retardanceBrightness(maps.retardanceNm[i], maxRetardanceNm));
+            }
+        }
+        return;
+    }
+    const auto perNm = static_cast<float>(1.0 / maxRetardanceNm);
+    for (int r = 0; r < maps.height; ++r) {
+        std::uint32_t* row = pixels + static_cast<std::ptrdiff_t>(r) * stridePixels;
+        const auto first = static_cast<std::size_t>(r) * static_cast<std::size_t>(maps.width);
+        for (int c = 0; c < maps.width; ++c) {
+            const std::size_t i = first + static_cast<std::size_t>(c);
+            const float theta = maps.orientationDeg[i];
+            if (!(theta >= 0.0f && theta < 180.0f)) {
+                // No orientation (black), or one outside the maps' range, which the exact colour folds.
+                row[c] =
+                    orientationColour(theta, retardanceBrightness(maps.retardanceNm[i], maxRetardanceNm));
+                continue;
+            }
+            const auto h = static_cast<std::size_t>(theta * kHueStepsPerDegree + 0.5f);
+            const float scale = std::clamp(maps.retardanceNm[i] * perNm, 0.0f, 1.0f) * 255.0f;
+            row[c] = 0xff000000u | static_cast<std::uint32_t>(hues.red[h] * scale + 0.5f) << 16 |
+                     static_cast<std::uint32_t>(hues.green[h] * scale + 0.5f) << 8 |
+                     static_cast<std::uint32_t>(hues.blue[h] * scale + 0.5f);
+        }
+    }
+}
+
+} // namespace kestrane
