@@ -117,10 +117,14 @@ class CodecDecoder final : public FrameDecoder {
         if (n < 0 || n >= frames_.count() || out.width != format_.width || out.height != format_.height) {
             return false;
         }
-        const std::int64_t key = intraOnly_ ? n : nearestKey(n);
         // Forward from where the decoder is, unless a key frame lies in between: starting there is shorter.
-        if (broken_ || n < nextOut_ || key > nextOut_) {
-            restart(key);
+        // Only the frames jumped over are looked at, so reading in order costs nothing here.
+        if (intraOnly_) {
+            if (broken_ || n != nextOut_) {
+                restart(n);
+            }
+        } else if (broken_ || n < nextOut_ || keyAmong(nextOut_ + 1, n)) {
+            restart(nearestKey(n));
         }
         while (true) {
             const int received = avcodec_receive_frame(context_, picture_);
@@ -151,6 +155,15 @@ class CodecDecoder final : public FrameDecoder {
     }
 
   private:
+    bool keyAmong(std::int64_t first, std::int64_t last) const {
+        for (std::int64_t k = last; k >= first; --k) {
+            if (frames_.isKey(k)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::int64_t nearestKey(std::int64_t n) const {
         for (std::int64_t k = n; k > 0; --k) {
             if (frames_.isKey(k)) {
