@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace kestrane {
@@ -38,27 +39,56 @@ class RawDecoder final : public FrameDecoder {
             out.height != format_.height) {
             return false;
         }
-        if (out.stride == std::ptrdiff_t{out.width} * 4) {
-            return ConvertFrame(format_.layoutCode, bytes_.data(), out.pixels, out.width, out.height);
+        // The converters take whole pairs of pixels. Writers store the last pair of an odd-width YUY2 or UYVY
+        // row whole, and the chroma of an odd-width I420 row covers a pixel more than its luma: converted at
+        // the even width (the luma rows of I420 lengthened by their last pixel), the row's last pixel is
+        // right.
+        const bool pairs = format_.layoutCode == kFormatYuy2 || format_.layoutCode == kFormatUyvy;
+        const int width = out.width;
+        int stored = width;
+        if (width % 2 != 0 && pairs &&
+            bytes_.size() >= yuvFrameBytes(format_.layoutCode, width + 1, out.height)) {
+            stored = width + 1;
+        } else if (width % 2 != 0 && format_.layoutCode == kFormatI420) {
+            widenLumaRows(width, out.height);
+            stored = width + 1;
         }
-        scratch_.resize(std::size_t{4} * static_cast<std::size_t>(out.width) *
-                        static_cast<std::size_t>(out.height));
-        if (!ConvertFrame(format_.layoutCode, bytes_.data(), scratch_.data(), out.width, out.height)) {
+        if (stored == width && out.stride == std::ptrdiff_t{width} * 4) {
+            return ConvertFrame(format_.layoutCode, bytes_.data(), out.pixels, width, out.height);
+        }
+        const std::size_t row = std::size_t{4} * static_cast<std::size_t>(stored);
+        scratch_.resize(row * static_cast<std::size_t>(out.height));
+        if (!ConvertFrame(format_.layoutCode, bytes_.data(), scratch_.data(), stored, out.height)) {
             return false;
         }
         for (int y = 0; y < out.height; ++y) {
-            const std::uint8_t* row =
-                scratch_.data() + std::size_t{4} * out.width * static_cast<std::size_t>(y);
-            std::copy_n(row, std::size_t{4} * out.width, out.pixel(0, y));
+            std::copy_n(scratch_.data() + row * static_cast<std::size_t>(y), std::size_t{4} * width,
+                        out.pixel(0, y));
         }
         return true;
     }
 
   private:
+    // Lengthens each luma row of an I420 frame by a copy of its last pixel; the chroma planes stay.
+    void widenLumaRows(int width, int height) {
+        const auto w = static_cast<std::size_t>(width);
+        const auto h = static_cast<std::size_t>(height);
+        widened_.resize(bytes_.size() + h);
+        for (std::size_t r = 0; r < h; ++r) {
+            std::uint8_t* to = widened_.data() + r * (w + 1);
+            std::copy_n(bytes_.data() + r * w, w, to);
+            to[w] = to[w - 1];
+        }
+        std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(w * h), bytes_.end(),
+                  widened_.begin() + static_cast<std::ptrdiff_t>((w + 1) * h));
+        bytes_.swap(widened_);
+    }
+
     CodedFormat format_;
     StoredFrames& frames_;
     std::vector<std::uint8_t> bytes_;
     std::vector<std::uint8_t> scratch_;
+    std::vector<std::uint8_t> widened_;
 };
 
 } // namespace

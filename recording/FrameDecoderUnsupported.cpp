@@ -10,7 +10,7 @@ std::unique_ptr<FrameDecoder> makeCodecDecoder(const CodedFormat& format, const 
 }
 
 std::string codecDecoderLine() {
-    return "Frame decoder: left out of this build (FFmpeg's libraries were not found); it reads uncompressed "
+    return "Frame decoder: left out of this build (built without FFmpeg's libraries); it reads uncompressed "
            "RGB, grey and YUV movies only";
 }
 
