@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 
 #include "Version.h"
+#include "recording/FrameDecoder.h"
 
 #include <algorithm>
 #include <string_view>
@@ -47,7 +48,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         return result;
     }
     if (has(arguments, "--version")) {
-        result.answer = std::string("kestrane ") + kestrane::kVersion + "\n" + kestrane::kLicenceLine + "\n";
+        result.answer = std::string("kestrane ") + kestrane::kVersion + "\n" + kestrane::kLicenceLine + "\n" +
+                        kestrane::codecDecoderLine() + "\n";
         return result;
     }
     for (const std::string& argument : arguments) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,6 +147,54 @@ BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, one_worker, 1)->Unit(benchmark::kMil
 
 // The TIFF stack (kestrane-analyse --format=tiff) goes here, as BM_AnalyseRecordingToTiff: its name holds
 // "tiff" and it runs the command like BM_AnalyseRecordingToPgm.
+
+} // namespace
+
+// The same recording compressed by ffmpeg as MJPEG and as FFV1, analysed frame by frame through the codec
+// library, against BM_AnalyseRecording's uncompressed file. Skipped where ffmpeg is not installed.
+namespace {
+
+const fs::path& compressedRecording(const char* name, const char* encode) {
+    static std::map<std::string, fs::path> made;
+    auto found = made.find(name);
+    if (found == made.end()) {
+        const Recording& r = recording();
+        const fs::path file = r.directory / (std::string(name) + ".avi");
+        const std::string command = "ffmpeg -v error -y -i '" + r.file.string() + "' " + encode + " '" +
+                                    file.string() + "' >/dev/null 2>&1";
+        found = made.emplace(name, std::system(command.c_str()) == 0 ? file : fs::path()).first;
+    }
+    return found->second;
+}
+
+void analyseCompressed(benchmark::State& run, const char* name, const char* encode) {
+    const fs::path& file = compressedRecording(name, encode);
+    if (file.empty()) {
+        run.SkipWithError("ffmpeg could not write the compressed recording");
+        return;
+    }
+    const fs::path out = file.parent_path() / (std::string(name) + "-maps");
+    fs::create_directories(out);
+    std::ostringstream messages;
+    for (auto _ : run) {
+        if (runAnalyseCommand({file.string(), out.string()}, messages) != 0) {
+            run.SkipWithError(messages.str().c_str());
+            return;
+        }
+        messages.str({});
+    }
+    framesPerSecond(run);
+}
+
+void BM_AnalyseMjpegRecording(benchmark::State& run) {
+    analyseCompressed(run, "mjpeg", "-c:v mjpeg -q:v 3");
+}
+BENCHMARK(BM_AnalyseMjpegRecording)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AnalyseFfv1Recording(benchmark::State& run) {
+    analyseCompressed(run, "ffv1", "-c:v ffv1");
+}
+BENCHMARK(BM_AnalyseFfv1Recording)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -4,6 +4,7 @@
 
 #include "Version.h"
 #include "cli/Commands.h"
+#include "recording/FrameDecoder.h"
 
 #include <algorithm>
 #include <ostream>
@@ -84,7 +85,7 @@ bool answerHelpOrVersion(const std::vector<std::string>& args, std::ostream& out
         return true;
     }
     if (holds(options, "--version")) {
-        out << "kestrane-analyse " << kVersion << '\n' << kLicenceLine << '\n';
+        out << "kestrane-analyse " << kVersion << '\n' << kLicenceLine << '\n' << codecDecoderLine() << '\n';
         return true;
     }
     return false;

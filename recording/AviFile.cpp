@@ -4,6 +4,7 @@
 
 #include "imaging/Bmp.h"
 #include "recording/AviFileIo.h"
+#include "recording/FrameDecoder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -212,6 +213,7 @@ bool isFourcc(std::uint32_t id) {
 struct FrameEntry {
     std::uint64_t offset = 0; // of the frame's first data byte
     std::uint32_t size = 0;
+    bool key = true; // needs no earlier frame; a walk without an index cannot tell and says no
 };
 
 struct SuperIndexEntry {
@@ -245,18 +247,27 @@ std::uint64_t pictureBytes(const DibLayout& l, std::uint64_t size) {
 // Decides, chunk by chunk, whether a frame chunk holds a whole picture of its stream, and counts those that
 // do not: chunks too short for one (which would otherwise each become a black frame) and chunks cut off by
 // the end of the file. Every way of finding the frames (indexes or a walk through 'movi') passes its chunks
-// through one filter. Streams whose frames are not plain pictures keep every chunk.
+// through one filter. A compressed frame has no size to check, only that it is there, whole and not empty
+// (an empty chunk repeats the frame before it, which a frame-by-frame analysis does not want twice).
+// Streams whose frames are no pictures this reader knows keep every chunk.
 class WholeFrames {
   public:
     WholeFrames(const StreamRecord& stream, std::uint64_t fileSize)
-        : known_(readDibLayout(stream.format.data(), stream.format.size(), layout_)), fileSize_(fileSize) {}
+        : known_(readDibLayout(stream.format.data(), stream.format.size(), layout_)),
+          coded_(codedFormatOf(stream.format.data(), stream.format.size())), fileSize_(fileSize) {}
 
     // `offset` is the chunk's first data byte, `size` its declared size.
     bool keep(std::uint64_t offset, std::uint32_t size) {
-        if (!known_) {
+        std::uint64_t bytes = 0;
+        if (known_) {
+            bytes = pictureBytes(layout_, size);
+        } else if (coded_.kind == CodedFormat::kRaw) {
+            bytes = coded_.frameBytes > 0 && size >= coded_.frameBytes ? coded_.frameBytes : 0;
+        } else if (coded_.kind == CodedFormat::kCodec) {
+            bytes = size <= kAviMaxFrameBytes ? size : 0;
+        } else {
             return true;
         }
-        const std::uint64_t bytes = pictureBytes(layout_, size);
         if (bytes == 0 || offset > fileSize_ || bytes > fileSize_ - offset) {
             ++skipped_;
             return false;
@@ -268,6 +279,7 @@ class WholeFrames {
   private:
     DibLayout layout_;
     bool known_;
+    CodedFormat coded_;
     std::uint64_t fileSize_;
     std::uint32_t skipped_ = 0;
 };
@@ -482,7 +494,9 @@ class Movie {
                     return true;
                 }
                 const std::uint8_t* e = d.data() + i * kStdEntryBytes;
-                const FrameEntry frame{base + readLe32(e), readLe32(e + 4) & ~kNotKeyframeBit};
+                const std::uint32_t size = readLe32(e + 4);
+                const FrameEntry frame{base + readLe32(e), size & ~kNotKeyframeBit,
+                                       (size & kNotKeyframeBit) == 0};
                 if (filter.keep(frame.offset, frame.size)) {
                     stream.frames.push_back(frame);
                 }
@@ -522,7 +536,8 @@ class Movie {
             if (stream.frames.size() >= maxEntries) {
                 return;
             }
-            const FrameEntry frame{base + offset + 8, readLe32(e + 12)};
+            const FrameEntry frame{base + offset + 8, readLe32(e + 12),
+                                   (readLe32(e + 4) & kAviIfKeyframe) != 0};
             if (filter.keep(frame.offset, frame.size)) {
                 stream.frames.push_back(frame);
             }
@@ -540,7 +555,7 @@ class Movie {
             if (descend && listType(*source_, chunk) == kRec) {
                 scanMovi(stream, chunk.dataBegin + 4, chunk.dataEnd, maxEntries, false, filter);
             } else if (isFrameChunkOf(chunk.id, stream.number) && filter.keep(chunk.dataBegin, chunk.size)) {
-                stream.frames.push_back({chunk.dataBegin, chunk.size});
+                stream.frames.push_back({chunk.dataBegin, chunk.size, false});
             }
             return stream.frames.size() < maxEntries;
         });
@@ -583,7 +598,7 @@ class Movie {
             }
             const std::uint64_t data = at + 8;
             if (isFrameChunkOf(id, stream.number) && data > known && filter.keep(data, chunkSize)) {
-                stream.frames.push_back({data, chunkSize});
+                stream.frames.push_back({data, chunkSize, false});
                 ++stream.framesPastEnd;
             }
             at = data + chunkSize + (chunkSize & 1);
@@ -1024,12 +1039,56 @@ struct AviStream {
     StreamRecord* record = nullptr; // reading
 };
 
+// The frames of a stream as a decoder takes them: the chunk of each, checked as the DIB path checks it.
+class ChunkFrames final : public StoredFrames {
+  public:
+    explicit ChunkFrames(AviStream& stream) : stream_(stream) {}
+    std::int64_t count() const override;
+    bool read(std::int64_t n, std::vector<std::uint8_t>& bytes) override;
+    bool isKey(std::int64_t n) const override;
+
+  private:
+    AviStream& stream_;
+};
+
 struct AviGetFrame {
     AviStream* stream = nullptr;
-    DibLayout layout;
+    DibLayout layout; // of the packed DIB handed out
     std::vector<std::uint8_t> header;
     std::vector<std::uint8_t> frame; // header and pixels of the frame handed out last
+    // Frames that are no DIB: decoded into 32-bit pictures.
+    std::unique_ptr<ChunkFrames> chunks;
+    std::unique_ptr<FrameDecoder> decoder;
+    std::int64_t decoded = -1; // the frame in `frame`, or -1
 };
+
+std::int64_t ChunkFrames::count() const {
+    return static_cast<std::int64_t>(stream_.record->frames.size());
+}
+
+bool ChunkFrames::isKey(std::int64_t n) const {
+    return n >= 0 && n < count() && stream_.record->frames[static_cast<std::size_t>(n)].key;
+}
+
+bool ChunkFrames::read(std::int64_t n, std::vector<std::uint8_t>& bytes) {
+    if (n < 0 || n >= count()) {
+        return false;
+    }
+    const StreamRecord& record = *stream_.record;
+    const FrameEntry& entry = record.frames[static_cast<std::size_t>(n)];
+    AviByteSource& source = stream_.file->movie->source();
+    // Only a chunk of this stream that the file holds whole is handed on, and never more than its declared
+    // size: a damaged index hands out nothing rather than the wrong bytes.
+    std::uint8_t chunkHeader[8];
+    if (entry.size == 0 || entry.size > kAviMaxFrameBytes || entry.offset < 8 ||
+        entry.offset > source.size() || entry.size > source.size() - entry.offset ||
+        !source.read(entry.offset - 8, chunkHeader, 8) ||
+        !isFrameChunkOf(readLe32(chunkHeader), record.number)) {
+        return false;
+    }
+    bytes.resize(entry.size);
+    return source.read(entry.offset, bytes.data(), bytes.size());
+}
 
 namespace {
 
@@ -1371,14 +1430,81 @@ AviResult AVIStreamEndStreaming(AviStream* stream) {
     return stream == nullptr ? kAviErrBadHandle : kAviOk;
 }
 
+namespace {
+
+// A decoder for frames that are no DIB; they are handed out as 32-bit bottom-up DIBs of the stream's size.
+AviGetFrame* openDecodedFrames(AviStream* stream, const CodedFormat& coded, std::string* why) {
+    const std::vector<std::uint8_t>& format = stream->record->format;
+    auto opened = std::make_unique<AviGetFrame>();
+    opened->chunks = std::make_unique<ChunkFrames>(*stream);
+    std::string problem;
+    opened->decoder = makeFrameDecoder(coded, format.data(), format.size(), *opened->chunks, problem);
+    if (!opened->decoder) {
+        if (why != nullptr) {
+            *why = problem;
+        }
+        return nullptr;
+    }
+    std::vector<std::uint8_t> header(40, 0);
+    writeLe32(header.data(), 40);
+    writeLe32(header.data() + 4, static_cast<std::uint32_t>(coded.width));
+    writeLe32(header.data() + 8, static_cast<std::uint32_t>(coded.height));
+    header[12] = 1;
+    header[14] = 32;
+    writeLe32(header.data() + 20, static_cast<std::uint32_t>(std::uint64_t{4} * coded.width * coded.height));
+    if (!readPackedDibLayout(header.data(), opened->layout)) {
+        return nullptr;
+    }
+    opened->header = std::move(header);
+    ++stream->refs;
+    opened->stream = stream;
+    return opened.release();
+}
+
+const std::uint8_t* decodedFrameAt(AviGetFrame& d, std::int64_t index) {
+    if (index < 0 || index >= d.chunks->count()) {
+        return nullptr;
+    }
+    if (index == d.decoded) {
+        return d.frame.data();
+    }
+    const DibLayout& l = d.layout;
+    if (d.frame.empty()) {
+        d.frame.resize(d.header.size() + static_cast<std::size_t>(l.imageBytes));
+        std::copy(d.header.begin(), d.header.end(), d.frame.begin());
+    }
+    const FrameView view{d.frame.data() + d.header.size(), l.width, l.height,
+                         static_cast<std::ptrdiff_t>(l.stride)};
+    d.decoded = -1;
+    if (!d.decoder->decode(index, view)) {
+        return nullptr;
+    }
+    d.decoded = index;
+    return d.frame.data();
+}
+
+} // namespace
+
 AviGetFrame* AVIStreamGetFrameOpen(AviStream* stream, const void* wantedFormat) {
+    return aviStreamGetFrameOpen(stream, wantedFormat, nullptr);
+}
+
+AviGetFrame* aviStreamGetFrameOpen(AviStream* stream, const void* wantedFormat, std::string* why) {
     if (stream == nullptr || stream->record == nullptr) {
         return nullptr;
     }
     const std::vector<std::uint8_t>& format = stream->record->format;
     DibLayout layout;
-    if (!readDibLayout(format.data(), format.size(), layout)) {
-        return nullptr;
+    std::string problem;
+    if (!readDibLayout(format.data(), format.size(), layout, &problem)) {
+        const CodedFormat coded = codedFormatOf(format.data(), format.size());
+        if (coded.kind == CodedFormat::kNone || wantedFormat != nullptr) {
+            if (why != nullptr) {
+                *why = problem;
+            }
+            return nullptr;
+        }
+        return openDecodedFrames(stream, coded, why);
     }
     if (wantedFormat != nullptr) {
         const auto* wanted = static_cast<const std::uint8_t*>(wantedFormat);
@@ -1394,6 +1520,14 @@ AviGetFrame* AVIStreamGetFrameOpen(AviStream* stream, const void* wantedFormat) 
     return decoder;
 }
 
+bool aviGetFrameLayout(AviGetFrame* decoder, DibLayout& layout) {
+    if (decoder == nullptr) {
+        return false;
+    }
+    layout = decoder->layout;
+    return true;
+}
+
 const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t position) {
     if (decoder == nullptr) {
         return nullptr;
@@ -1404,6 +1538,9 @@ const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t positio
 const std::uint8_t* aviStreamGetFrameAt(AviGetFrame* decoder, std::int64_t index) {
     if (decoder == nullptr) {
         return nullptr;
+    }
+    if (decoder->decoder) {
+        return decodedFrameAt(*decoder, index);
     }
     const StreamRecord& record = *decoder->stream->record;
     if (index < 0 || static_cast<std::uint64_t>(index) >= record.frames.size()) {
@@ -1449,8 +1586,9 @@ AviResult AVIStreamGetFrameClose(AviGetFrame* decoder) {
     if (decoder == nullptr) {
         return kAviErrBadHandle;
     }
-    AVIStreamRelease(decoder->stream);
-    delete decoder;
+    AviStream* stream = decoder->stream;
+    delete decoder; // the decoder reads the stream's chunks to its end
+    AVIStreamRelease(stream);
     return kAviOk;
 }
 

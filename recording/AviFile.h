@@ -234,9 +234,14 @@ std::uint32_t aviStreamSkippedChunks(AviStream* stream);
 std::uint32_t aviStreamFramesPastEnd(AviStream* stream);
 AviResult AVIStreamBeginStreaming(AviStream* stream, std::int32_t start, std::int32_t end, std::int32_t rate);
 AviResult AVIStreamEndStreaming(AviStream* stream);
-// A frame decoder, or null when the stream holds compressed or otherwise undecodable frames. `wantedFormat`
-// must be null or ask for the stream's own format: frames are handed out as stored.
+// A frame decoder, or null when the stream's frames cannot be decoded. DIB frames are handed out as stored
+// (`wantedFormat` must be null or ask for the stream's own format); grey, YUV and compressed frames are
+// decoded (recording/FrameDecoder.h) and handed out as 32-bit DIBs of the stream's size.
 AviGetFrame* AVIStreamGetFrameOpen(AviStream* stream, const void* wantedFormat);
+// The same, with the reason in `why` (when given) when the frames cannot be decoded.
+AviGetFrame* aviStreamGetFrameOpen(AviStream* stream, const void* wantedFormat, std::string* why);
+// The layout of the packed DIBs the decoder hands out.
+bool aviGetFrameLayout(AviGetFrame* decoder, DibLayout& layout);
 // The packed DIB of the frame at `position` (header, colour table or masks, pixel rows), valid until the next
 // call or the decoder's close; null when the position is outside the stream or the file cannot deliver it.
 const std::uint8_t* AVIStreamGetFrame(AviGetFrame* decoder, std::int32_t position);

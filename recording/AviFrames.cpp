@@ -113,14 +113,9 @@ AviResult AviFrameReader::finishOpen(AviResult opened) {
     frameCount_ = AVIStreamLength(stream_);
     skippedChunks_ = aviStreamSkippedChunks(stream_);
     framesPastEnd_ = aviStreamFramesPastEnd(stream_);
-    decoder_ = AVIStreamGetFrameOpen(stream_, nullptr);
-    std::int32_t formatSize = 0;
-    AVIStreamReadFormat(stream_, 0, nullptr, &formatSize);
-    std::vector<std::uint8_t> format(static_cast<std::size_t>(formatSize));
-    AVIStreamReadFormat(stream_, 0, format.data(), &formatSize);
     std::string why;
-    const bool decodable = readDibLayout(format.data(), format.size(), layout_, &why);
-    if (decoder_ == nullptr || !decodable) {
+    decoder_ = aviStreamGetFrameOpen(stream_, nullptr, &why);
+    if (decoder_ == nullptr || !aviGetFrameLayout(decoder_, layout_)) {
         close();
         refusal_ = why.empty() ? "its frames cannot be decoded" : why;
         return kAviErrNoCompressor;

@@ -78,13 +78,10 @@ bool frameDuration(std::uint32_t scale, std::uint32_t rate, std::int32_t& micros
     return true;
 }
 
-QSize streamFrameSize(AviStream* stream) {
-    std::int32_t size = 0;
-    AVIStreamReadFormat(stream, 0, nullptr, &size);
-    std::vector<std::uint8_t> format(static_cast<std::size_t>(size));
-    AVIStreamReadFormat(stream, 0, format.data(), &size);
+// The size of the frames the decoder hands out (grey, YUV and compressed frames come out as 32-bit DIBs).
+QSize streamFrameSize(AviGetFrame* decoder) {
     DibLayout layout;
-    return readDibLayout(format.data(), format.size(), layout) ? QSize(layout.width, layout.height) : QSize();
+    return aviGetFrameLayout(decoder, layout) ? QSize(layout.width, layout.height) : QSize();
 }
 
 // Frame OfflineFrameIndex of the stream, counted from its first frame as the file's other readers count, so
@@ -183,7 +180,7 @@ void TForm3::HeadAVI(const char* FileName) {
     if (AVIStreamBeginStreaming(MovieStream, StreamFirstFrame, StreamEndFrame, 1000) != kAviOk) {
         failOpen("Error n AVIBegin");
     }
-    gStreamFrameSize = streamFrameSize(MovieStream);
+    gStreamFrameSize = streamFrameSize(FrameDecoder);
     gMovieOpen = true;
     ++gMovieGeneration;
     CurrentFrame = fetchFrame();

@@ -1,5 +1,6 @@
 // --help and --version of both programs as a shell runs them: text on stdout, exit 0, nothing else done.
 #include "Version.h"
+#include "recording/FrameDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,9 @@ TEST_P(HelpAndVersion, AnswerOnStdoutWithoutADisplayAndDoNothingElse) {
     fs::remove_all(dir);
 }
 
-const std::string kVersionText = std::string(" ") + kestrane::kVersion + "\n" + kestrane::kLicenceLine + "\n";
+// The last line says whether this build decodes compressed movies.
+const std::string kVersionText = std::string(" ") + kestrane::kVersion + "\n" + kestrane::kLicenceLine +
+                                 "\n" + kestrane::codecDecoderLine() + "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Programs, HelpAndVersion,

@@ -485,12 +485,20 @@ TEST(AviReader, NoVideoStreamIsNoDataAndCompressedVideoHasNoDecoder) {
     EXPECT_EQ(noVideo.result, kAviErrNoData);
 
     std::vector<std::uint8_t> compressed = smallClipBytes(c, 2);
-    writeLe32(compressed.data() + dataOf(compressed, "strf") + 16, makeFourcc('M', 'J', 'P', 'G'));
+    writeLe32(compressed.data() + dataOf(compressed, "strf") + 16, makeFourcc('Q', 'Q', 'Z', '9'));
     OpenClip clip(compressed);
     EXPECT_EQ(clip.result, kAviOk);
     EXPECT_EQ(clip.decoder, nullptr);
     AviFrameReader reader;
     EXPECT_EQ(reader.open(makeAviMemorySource(compressed)), kAviErrNoCompressor);
+
+    // A known codec whose chunks hold something else: no frame is handed out, and none as garbage.
+    writeLe32(compressed.data() + dataOf(compressed, "strf") + 16, makeFourcc('M', 'J', 'P', 'G'));
+    Bitmap frame;
+    if (reader.open(makeAviMemorySource(compressed)) == kAviOk) {
+        EXPECT_FALSE(reader.frame(0, frame));
+        EXPECT_FALSE(reader.frame(1, frame));
+    }
 }
 
 // Opens damaged bytes every way the program does and reads every frame; whatever is handed out must be a
