@@ -1,12 +1,20 @@
-// The TIFF export of the quantity maps: a placeholder until the TIFF writer is part of the program.
+// The TIFF export of one frame's quantity maps, with the settings of the window they were taken in.
 #include "measure/QuantityExport.h"
+
+#include "recording/QuantityTiff.h"
 
 namespace kestrane {
 
-bool exportQuantityTiff(const std::string&, const QuantityMaps&, const RecordingSettings&,
+bool exportQuantityTiff(const std::string& path, const QuantityMaps& maps, const RecordingSettings& settings,
                         std::string& error) {
-    error = "Export maps (TIFF) is not yet available in this build: nothing was written.";
-    return false;
+    QuantityTiffSettings tiff;
+    // A live frame has no file behind it: the file names the camera (or offline movie) it came from.
+    tiff.sourceFile = settings.camera;
+    tiff.wavelengthNm = settings.wavelengthNm;
+    tiff.objective = settings.objective;
+    tiff.pixelSizeUm = settings.pixelSizeUm;
+    tiff.flatField = settings.flatField;
+    return writeQuantityTiff(path, maps, tiff, error);
 }
 
 } // namespace kestrane

@@ -136,7 +136,7 @@ void MeasurePage::buildCalibration() {
 }
 
 void MeasurePage::buildStatistics() {
-    StatisticsBox = makeBox(this, "StatisticsBox", "Region statistics", QRect(0, 260, 377, 288));
+    StatisticsBox = makeBox(this, "StatisticsBox", "Region statistics", QRect(0, 260, 377, 250));
     RegionLabel = makeLabel(StatisticsBox, QString(), QRect(8, 16, 361, 18));
     RegionLabel->setObjectName("RegionLabel");
     RegionLabel->setAutoFillBackground(true);
@@ -156,7 +156,7 @@ void MeasurePage::buildStatistics() {
 
     LogTable = new QTableWidget(0, 9, StatisticsBox);
     LogTable->setObjectName("LogTable");
-    LogTable->setGeometry(8, 178, 361, 104);
+    LogTable->setGeometry(8, 178, 361, 66);
     LogTable->setHorizontalHeaderLabels(
         {"time", "region", "pixels", "nm", "SD nm", "|sin(d)|", "deg", "spread", "%"});
     LogTable->verticalHeader()->hide();

@@ -78,12 +78,19 @@ TEST_F(MeasureWindowTest, ADraggedRegionIsMeasuredCopiedLoggedAndSaved) {
     EXPECT_TRUE(lines[1].contains(",10,20,40,50,961,26.17")) << lines[1].toStdString();
     EXPECT_TRUE(dialogs.messages.filter("backgroundintensity").size() == dialogs.messages.size());
 
-    // The export asks for a file and says in words that it cannot write one yet.
+    // The export writes the frame's four float planes as TIFF; a folder that is not there is said in words.
     dialogs.messages.clear();
     dialogs.fileAnswers.push_back(path("maps.tif"));
     page().ExportMaps->click();
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+    QFile tiff(path("maps.tif"));
+    ASSERT_TRUE(tiff.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(tiff.read(4) == QByteArray("II*\0", 4));
+    EXPECT_GT(tiff.size(), 4 * 320 * 240 * 4);
+    dialogs.fileAnswers.push_back(path("missing/maps.tif"));
+    page().ExportMaps->click();
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("not yet available")) << dialogs.messages[0].toStdString();
+    EXPECT_FALSE(QFile::exists(path("missing/maps.tif")));
 
     // Another page stops the loop; the calibration is there again at the next start.
     page().Wavelength->setValue(633);
