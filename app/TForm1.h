@@ -9,8 +9,8 @@
 #include "imaging/Bitmap.h"
 #include "recording/AviRecording.h"
 #include "recording/OfflineRecorder.h"
-#include "review/ClipSettings.h"
 #include "recording/RecordingSettings.h"
+#include "review/ClipSettings.h"
 #include "review/FrameSource.h"
 #include "review/MovieViewer.h"
 #include "review/PixelTrace.h"
@@ -61,6 +61,9 @@ class TForm1 : public QMainWindow, private TForm1Controls, private RecordingHost
 
     // The selected objective, read from the buttons: 4, 10 or 40.
     int selectedObjective() const;
+    // The calibration set on the "Measure" page: wavelength and a map pixel's size for an objective.
+    double wavelengthNm() const;
+    double pixelSizeUm(int objective) const;
     // Enabling an enabled timer leaves its running interval alone.
     void setTimer2Enabled(bool enabled);
 

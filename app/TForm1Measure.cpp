@@ -30,6 +30,14 @@ void TForm1::measurePass() {
     Measure->showQuantities(selectedObjective());
 }
 
+double TForm1::wavelengthNm() const {
+    return Measure->wavelengthNm();
+}
+
+double TForm1::pixelSizeUm(int objective) const {
+    return Measure->pixelSizeUm(objective);
+}
+
 void TForm1::ExportMapsClick() {
     const QString fileName = dialogs().saveFileName("TIFF Image (*.tif *.tiff);;All Files (*)", "tif");
     if (fileName.isEmpty()) {
@@ -42,8 +50,6 @@ void TForm1::ExportMapsClick() {
     kestrane::computeQuantities(frame.view(), kestrane::measurementState(), Measure->wavelengthNm(), maps);
     kestrane::RecordingSettings settings =
         recordingSettings(*this, "raw", std::nullopt, capture_->cameraText());
-    settings.wavelengthNm = Measure->wavelengthNm();
-    settings.pixelSizeUm = Measure->pixelSizeUm(settings.objective);
     std::string error;
     if (!kestrane::exportQuantityTiff(fileName.toStdString(), maps, settings, error)) {
         dialogs().message(QString::fromStdString(error));

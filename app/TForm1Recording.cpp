@@ -127,7 +127,8 @@ kestrane::RecordingSettings recordingSettings(const TForm1& form, const char* ki
     settings.map = map;
     settings.camera = std::move(source);
     settings.objective = form.selectedObjective();
-    settings.pixelSizeUm = kestrane::scaleBarPixelSizeUm(settings.objective);
+    settings.pixelSizeUm = form.pixelSizeUm(settings.objective);
+    settings.wavelengthNm = form.wavelengthNm();
     settings.maxSin = static_cast<double>(state.MaxSin);
     settings.sindLimit = state.SinDLimit;
     if (state.FlatFieldOn != 0) {

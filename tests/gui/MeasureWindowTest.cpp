@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <numeric>
@@ -95,6 +96,10 @@ TEST_F(MeasureWindowTest, ADraggedRegionIsMeasuredCopiedLoggedAndSaved) {
     // Another page stops the loop; the calibration is there again at the next start.
     page().Wavelength->setValue(633);
     page().PixelSize[1]->setValue(0.61);
+    ui().Ob10->setChecked(true);
+    const kestrane::RecordingSettings recorded = recordingSettings(*form, "clip", std::nullopt, "");
+    EXPECT_DOUBLE_EQ(recorded.wavelengthNm, 633) << "recordings carry the page's calibration";
+    EXPECT_DOUBLE_EQ(recorded.pixelSizeUm, 0.61);
     ui().PageControl1->setCurrentWidget(ui().AnalyseData);
     EXPECT_EQ(measurementState().LivePaused, 1);
     makeForm(workedExampleFrame());
