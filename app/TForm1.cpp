@@ -333,11 +333,14 @@ void TForm1::analyseAndRender() {
     copyToBitmap(Image1->picture(), work_);
     state.FramePixels = kestrane::BmpToArray(work_);
     if (PageControl1->currentWidget() == Measure) {
-        // The page needs the quantities only; the maps and pictures of the "Kestrane" page are hidden, and
-        // showing that page runs a pass that makes them.
         measurePass();
-        state.FramePixels = nullptr;
-        return;
+        // The page needs the quantities only; the maps and pictures of the "Kestrane" page are hidden, and
+        // showing that page runs a pass that makes them. A recording composes its frames from those
+        // pictures, so while one runs they are made as always.
+        if (state.RecordingActive == 0) {
+            state.FramePixels = nullptr;
+            return;
+        }
     }
     kestrane::analyseFrame(work_.view(), state);
 

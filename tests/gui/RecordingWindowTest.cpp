@@ -2,6 +2,7 @@
 // by the driver, the offline run to the end of its file, every failure the operator must hear about, and
 // kestrane-analyse --clip writing the window's clip.
 #include "WindowFixture.h"
+
 #include "app/DataDirectory.h"
 #include "cli/AnalyseCommand.h"
 #include "recording/AviFrames.h"
@@ -10,6 +11,7 @@
 #include "review/AviPlayer.h"
 #include "review/ReaderFrameSource.h"
 #include "ui/ImageConversion.h"
+#include "ui/MeasurePage.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -36,6 +38,9 @@ class ScriptedCapture : public StillFrameCapture {
     explicit ScriptedCapture(QImage frame) : StillFrameCapture(std::move(frame)) {}
     void grabFrame(QImage& frame) override {
         StillFrameCapture::grabFrame(frame);
+        if (!nextFrame.isNull()) {
+            frame = nextFrame;
+        }
         grabbed();
     }
     bool grabRaw(Bitmap& frame) override {
@@ -70,6 +75,7 @@ class ScriptedCapture : public StillFrameCapture {
     bool running = false;
     bool unplugged = false;
     std::function<void(int grab)> onGrab;
+    QImage nextFrame; // once set, the sample the camera shows from the next grab on
 
   private:
     void grabbed() {
@@ -221,6 +227,29 @@ TEST_F(RecordingWindow, LiveClipsAreNamedCountedAndShowTheirMapAndLegend) {
     EXPECT_EQ(ui().GroupBox4->geometry(), QRect(0, 257, 377, 257));
     EXPECT_EQ(ui().GroupBox4->title(), "Recording of Extinction");
     EXPECT_EQ(differences(readClip(data("phi7.avi")).frames[0], ui().legend2->picture(), 320), 0);
+}
+
+// The "Measure" page skips the hidden maps, but not while a clip is composed from them.
+TEST_F(RecordingWindow, AClipGoesOnRecordingTheLiveMapWhileTheMeasurePageIsShown) {
+    ScriptedCapture& camera = makeCameraForm();
+    showAndActivate();
+    const int start = camera.grabs;
+    camera.onGrab = [&](int grab) {
+        if (grab == start + 8) {
+            ui().PageControl1->setCurrentWidget(ui().Measure);
+            camera.nextFrame = quadrantFrame(90, 130, 100, 120);
+        }
+    };
+    form->SaveSineDClick();
+    const Clip clip = readClip(data("sind1.avi"));
+    ASSERT_EQ(clip.frames.size(), 21u);
+
+    camera.onGrab = nullptr;
+    ui().PageControl1->setCurrentWidget(ui().TabSheet1);
+    form->TarvolundClick();
+    EXPECT_GT(differences(clip.frames[0], ui().Image2->picture(), 0), 0);
+    EXPECT_EQ(differences(clip.frames[20], ui().Image2->picture(), 0), 0)
+        << "the last frame shows the new sample";
 }
 
 TEST_F(RecordingWindow, EscapeEndsALiveClipWhileTheWindowPaintsAndNoTimerTicks) {
