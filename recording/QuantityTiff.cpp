@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <utility>
 
@@ -154,6 +155,65 @@ bool setPlaneTags(TIFF* tif, double pixelSizeUm) {
            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE) == 1;
 }
 
+bool readExactly(int fd, void* data, std::size_t size, std::uint64_t at) {
+    return ::pread(fd, data, size, static_cast<off_t>(at)) == static_cast<ssize_t>(size);
+}
+
+std::uint64_t littleEndian(const std::uint8_t* bytes, int size) {
+    std::uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        value = value << 8 | bytes[i];
+    }
+    return value;
+}
+
+// Reads the directory at `at` of a little-endian file (BigTIFF when `big`) for its two strip entries, which
+// libtiff writes empty (no type, no count) when their writing is deferred; false when they are not there so.
+bool findStrip(int fd, std::uint64_t at, bool big, QuantityTiffStrip& found) {
+    const int countSize = big ? 8 : 2;
+    const int entrySize = big ? 20 : 12;
+    std::uint8_t head[8] = {};
+    if (!readExactly(fd, head, static_cast<std::size_t>(countSize), at)) {
+        return false;
+    }
+    const std::uint64_t entries = littleEndian(head, countSize);
+    if (entries == 0 || entries > 100) {
+        return false;
+    }
+    std::vector<std::uint8_t> table(static_cast<std::size_t>(entries) * static_cast<std::size_t>(entrySize));
+    if (!readExactly(fd, table.data(), table.size(), at + static_cast<std::uint64_t>(countSize))) {
+        return false;
+    }
+    for (std::uint64_t e = 0; e < entries; ++e) {
+        const std::uint8_t* entry = table.data() + e * static_cast<std::uint64_t>(entrySize);
+        const std::uint64_t tag = littleEndian(entry, 2);
+        const std::uint64_t entryAt =
+            at + static_cast<std::uint64_t>(countSize) + e * static_cast<std::uint64_t>(entrySize);
+        if (tag != TIFFTAG_STRIPOFFSETS && tag != TIFFTAG_STRIPBYTECOUNTS) {
+            continue;
+        }
+        if (littleEndian(entry + 4, big ? 8 : 4) > 1) {
+            return false;
+        }
+        (tag == TIFFTAG_STRIPOFFSETS ? found.offsetEntryAt : found.countEntryAt) = entryAt;
+    }
+    return found.offsetEntryAt != 0 && found.countEntryAt != 0;
+}
+
+// Fills in a strip entry: one value, LONG in a classic TIFF, LONG8 in a BigTIFF.
+bool writeStripEntry(int fd, std::uint64_t entryAt, std::uint64_t value, bool big) {
+    std::uint8_t entry[20] = {};
+    const int countSize = big ? 8 : 4;
+    entry[2] = static_cast<std::uint8_t>(big ? TIFF_LONG8 : TIFF_LONG);
+    entry[4] = 1; // one value
+    for (int i = 0; i < countSize; ++i) {
+        entry[4 + countSize + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    // The tag itself (the first two bytes) stays as libtiff wrote it.
+    const std::size_t size = static_cast<std::size_t>(2 + 2 * countSize);
+    return ::pwrite(fd, entry + 2, size, static_cast<off_t>(entryAt + 2)) == static_cast<ssize_t>(size);
+}
+
 } // namespace
 
 bool quantityTiffNeedsBigTiff(std::int64_t frames, std::uint64_t metadataBytes) {
@@ -255,11 +315,30 @@ bool QuantityTiffWriter::open(const std::string& path, const QuantityTiffSetting
     if (static_cast<std::int64_t>(directories_.size()) != planes) {
         return fail("the directories cannot be read back");
     }
+    // libtiff's part ends here: the pixels go after the directories in one write per frame, and each
+    // directory's strip entries are filled in by `finish`, so that a frame costs no directory round trip.
+    TIFFClose(std::exchange(tiff_, nullptr));
+    std::uint8_t order[2] = {};
+    if (!readExactly(fd_, order, 2, 0) || order[0] != 'I' || order[1] != 'I') {
+        return fail("libtiff wrote another byte order than expected");
+    }
+    strips_.resize(directories_.size());
+    for (std::size_t d = 0; d < directories_.size(); ++d) {
+        if (!findStrip(fd_, directories_[d], big, strips_[d])) {
+            return fail("a directory has no room for its strip");
+        }
+    }
+    bigTiff_ = big;
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end < 0) {
+        return fail(std::strerror(errno));
+    }
+    dataStart_ = static_cast<std::uint64_t>(end);
     return true;
 }
 
 bool QuantityTiffWriter::append(const QuantityMaps& maps) {
-    if (tiff_ == nullptr) {
+    if (fd_ < 0) {
         return fail("the file is not open");
     }
     if (appended_ >= frames_) {
@@ -267,19 +346,37 @@ bool QuantityTiffWriter::append(const QuantityMaps& maps) {
     }
     const std::vector<float>* channels[kChannels] = {&maps.retardanceNm, &maps.orientationDeg, &maps.sinD,
                                                      &maps.transmissionPct};
+    iovec planes[kChannels];
     for (int c = 0; c < kChannels; ++c) {
         if (channels[c]->size() != kPlaneBytes / sizeof(float)) {
             return fail("a map is not 320 x 240");
         }
-        // The file is in this machine's byte order, so the floats go out as they are, in one write.
-        const std::uint64_t directory = directories_[static_cast<std::size_t>(appended_ * kChannels + c)];
-        auto* data = const_cast<float*>(channels[c]->data());
-        errno = 0;
-        if (TIFFSetSubDirectory(tiff_, directory) != 1 ||
-            TIFFWriteRawStrip(tiff_, 0, data, static_cast<tmsize_t>(kPlaneBytes)) !=
-                static_cast<tmsize_t>(kPlaneBytes) ||
-            TIFFForceStrileArrayWriting(tiff_) != 1) {
-            return fail(errno != 0 ? std::strerror(errno) : "a plane cannot be written");
+        // The file is in this machine's byte order, so the floats go out as they are.
+        planes[c] = {const_cast<float*>(channels[c]->data()), kPlaneBytes};
+    }
+    const std::uint64_t frameBytes = kChannels * kPlaneBytes;
+    std::uint64_t at = dataStart_ + static_cast<std::uint64_t>(appended_) * frameBytes;
+    std::uint64_t done = 0;
+    int first = 0;
+    while (done < frameBytes) {
+        const ssize_t wrote = ::pwritev(fd_, planes + first, kChannels - first, static_cast<off_t>(at));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return fail(wrote < 0 ? std::strerror(errno) : "the disk takes no more");
+        }
+        // A short write (a signal, a nearly full disk) goes on where it stopped.
+        done += static_cast<std::uint64_t>(wrote);
+        at += static_cast<std::uint64_t>(wrote);
+        auto left = static_cast<std::uint64_t>(wrote);
+        while (first < kChannels && left >= planes[first].iov_len) {
+            left -= planes[first].iov_len;
+            ++first;
+        }
+        if (first < kChannels) {
+            planes[first].iov_base = static_cast<char*>(planes[first].iov_base) + left;
+            planes[first].iov_len -= left;
         }
     }
     ++appended_;
@@ -287,16 +384,18 @@ bool QuantityTiffWriter::append(const QuantityMaps& maps) {
 }
 
 bool QuantityTiffWriter::finish(bool syncToDisk) {
-    if (tiff_ == nullptr) {
+    if (fd_ < 0) {
         return fail("the file is not open");
     }
     if (appended_ != frames_) {
         return fail(std::to_string(appended_) + " of " + std::to_string(frames_) + " frames written");
     }
-    if (TIFFFlush(tiff_) != 1) {
-        return fail("the last directory cannot be written");
+    for (std::size_t d = 0; d < strips_.size(); ++d) {
+        if (!writeStripEntry(fd_, strips_[d].offsetEntryAt, dataStart_ + d * kPlaneBytes, bigTiff_) ||
+            !writeStripEntry(fd_, strips_[d].countEntryAt, kPlaneBytes, bigTiff_)) {
+            return fail(std::strerror(errno));
+        }
     }
-    TIFFClose(std::exchange(tiff_, nullptr));
     // Late write errors (a full disk on some file systems) show at the sync or the close.
     const bool synced = !syncToDisk || ::fsync(fd_) == 0;
     const int why = synced ? 0 : errno;

@@ -15,6 +15,13 @@ struct tiff;
 
 namespace kestrane {
 
+// Where a directory of the file keeps its one strip's offset and byte count: the file positions of the two
+// entries, which libtiff leaves empty and which are filled in once the pixels are in.
+struct QuantityTiffStrip {
+    std::uint64_t offsetEntryAt = 0;
+    std::uint64_t countEntryAt = 0;
+};
+
 // What the file says about where its numbers come from, besides the numbers.
 struct QuantityTiffSettings {
     std::string sourceFile; // the frame or movie analysed
@@ -72,6 +79,9 @@ class QuantityTiffWriter {
     int fd_ = -1;
     std::string path_;
     std::vector<std::uint64_t> directories_; // offset of each plane's directory
+    std::vector<QuantityTiffStrip> strips_;  // where each directory's strip offset and size are filled in
+    std::uint64_t dataStart_ = 0;
+    bool bigTiff_ = false; // the first plane's pixels, right after the directories
     std::int64_t frames_ = 0;
     std::int64_t appended_ = 0;
     std::string error_;
