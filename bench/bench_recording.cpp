@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,8 @@ using namespace kestrane;
 namespace fs = std::filesystem;
 
 constexpr int kFrames = 1000;
+// A frame of the TIFF stack: four 320 x 240 planes of floats.
+constexpr std::uintmax_t kStackFrameBytes = 4 * 320 * 240 * 4;
 
 struct Recording {
     fs::path directory;
@@ -96,8 +99,8 @@ void BM_DecodeRecordingFrames(benchmark::State& run) {
 }
 BENCHMARK(BM_DecodeRecordingFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The maps command as the operator runs it: every frame into three PGM files, on `workers` workers (0: one
-// per processor).
+// The maps command as the operator runs it: every frame into three PGM files, on `workers` workers (the
+// default count, or 0: all on the calling thread).
 void BM_AnalyseRecordingToPgm(benchmark::State& run, int workers) {
     const Recording& r = recording();
     const fs::path out = r.directory / "maps";
@@ -111,14 +114,16 @@ void BM_AnalyseRecordingToPgm(benchmark::State& run, int workers) {
         }
         messages.str({});
     }
-    setPipelineWorkers(0);
+    setPipelineWorkers(kDefaultPipelineWorkers);
     if (!fs::exists(out / "sind-00999.pgm")) {
         run.SkipWithError("not every frame was analysed");
     }
     framesPerSecond(run);
 }
-BENCHMARK_CAPTURE(BM_AnalyseRecordingToPgm, all_workers, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_AnalyseRecordingToPgm, one_worker, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_AnalyseRecordingToPgm, all_cores, kDefaultPipelineWorkers)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_AnalyseRecordingToPgm, one_thread, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The four quantities of every frame through the pipeline the TIFF stack is written by, with nothing
 // written: what the stack costs before its writer.
@@ -140,23 +145,69 @@ void BM_QuantitiesOfRecording(benchmark::State& run, int workers) {
             [&](std::int32_t, const QuantityMaps& q) { checksum += q.transmissionPct[12345]; });
         messages.str({});
     }
-    setPipelineWorkers(0);
+    setPipelineWorkers(kDefaultPipelineWorkers);
     benchmark::DoNotOptimize(checksum);
     framesPerSecond(run);
 }
-BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, all_workers, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, one_worker, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, all_cores, kDefaultPipelineWorkers)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_QuantitiesOfRecording, one_thread, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The calibrated float TIFF stack as the operator writes it (kestrane-analyse --format=tiff), 1.2 GB for the
-// 1000 frames. It goes to memory (/dev/shm) where there is some, so that the figure is the program's and
-// not the disk's: on a disk the stack is written no faster than the disk takes 1.2 MB per frame.
-void BM_AnalyseRecordingToTiff(benchmark::State& run, int workers) {
-    const Recording& r = recording();
+// Where the TIFF stack goes: memory (/dev/shm) where there is some, so that the figure is the program's and
+// not the disk's; on a disk the stack is written no faster than the disk takes 1.2 MB per frame.
+fs::path stackDirectory() {
     std::error_code ec;
     const fs::path memory = "/dev/shm";
-    const fs::path out = (fs::is_directory(memory, ec) ? memory : r.directory) /
+    const fs::path out = (fs::is_directory(memory, ec) ? memory : recording().directory) /
                          ("kestrane-bench-tiff-" + std::to_string(::getpid()));
     fs::create_directories(out);
+    return out;
+}
+
+// Whether `file` holds the 1000 frames' 1.2 GB, which it then loses: a run writes a new file, not over the
+// last run's, and freeing the memory is not the writer's work.
+bool removeWholeStack(benchmark::State& run, const fs::path& file) {
+    run.PauseTiming();
+    std::error_code ec;
+    const bool whole = fs::file_size(file, ec) >= kFrames * kStackFrameBytes;
+    fs::remove(file, ec);
+    run.ResumeTiming();
+    if (!whole) {
+        run.SkipWithError("not every frame was written");
+    }
+    return whole;
+}
+
+// Only the writing of the stack's bytes, one frame's 1.2 MB at a time into a new file where the stack goes:
+// the speed the stack can never pass, whatever its computation costs.
+void BM_WriteStackBytes(benchmark::State& run) {
+    const fs::path out = stackDirectory();
+    const std::vector<char> frame(kStackFrameBytes, 1);
+    for (auto _ : run) {
+        const fs::path file = out / "bytes.raw";
+        std::FILE* f = std::fopen(file.c_str(), "wb");
+        bool written = f != nullptr && std::setvbuf(f, nullptr, _IONBF, 0) == 0;
+        for (int n = 0; written && n < kFrames; ++n) {
+            written = std::fwrite(frame.data(), 1, frame.size(), f) == frame.size();
+        }
+        written = f != nullptr && std::fclose(f) == 0 && written;
+        if (!written || !removeWholeStack(run, file)) {
+            run.SkipWithError("the bytes cannot be written");
+            break;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(out, ec);
+    framesPerSecond(run);
+}
+BENCHMARK(BM_WriteStackBytes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The calibrated float TIFF stack as the operator writes it (kestrane-analyse --format=tiff), 1.2 GB for the
+// 1000 frames, where BM_WriteStackBytes writes.
+void BM_AnalyseRecordingToTiff(benchmark::State& run, int workers) {
+    const Recording& r = recording();
+    const fs::path out = stackDirectory();
     std::ostringstream messages;
     setPipelineWorkers(workers);
     for (auto _ : run) {
@@ -165,22 +216,19 @@ void BM_AnalyseRecordingToTiff(benchmark::State& run, int workers) {
             break;
         }
         messages.str({});
-        // A run writes a new file, not over the last run's: freeing 1.2 GB is not the command's work.
-        run.PauseTiming();
-        const bool whole = fs::file_size(out / "maps.tif", ec) >= 1000ull * 4 * 320 * 240 * 4;
-        fs::remove(out / "maps.tif", ec);
-        run.ResumeTiming();
-        if (!whole) {
-            run.SkipWithError("not every frame was written");
+        if (!removeWholeStack(run, out / "maps.tif")) {
             break;
         }
     }
-    setPipelineWorkers(0);
+    setPipelineWorkers(kDefaultPipelineWorkers);
+    std::error_code ec;
     fs::remove_all(out, ec);
     framesPerSecond(run);
 }
-BENCHMARK_CAPTURE(BM_AnalyseRecordingToTiff, all_workers, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_AnalyseRecordingToTiff, one_worker, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_AnalyseRecordingToTiff, all_cores, kDefaultPipelineWorkers)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_AnalyseRecordingToTiff, one_thread, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

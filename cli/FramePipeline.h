@@ -18,31 +18,44 @@
 
 namespace kestrane {
 
-// How many workers a pipeline starts: one per processor unless set otherwise.
-inline std::atomic<int> gPipelineWorkers{0};
+// What holds a pipeline up: computing the frames, or writing them on the calling thread, which then keeps a
+// processor busy itself.
+enum class PipelineLoad { kCompute, kWrite };
 
-inline int pipelineWorkers() {
+// The number of workers a pipeline starts unless it is set otherwise.
+inline constexpr int kDefaultPipelineWorkers = -1;
+inline std::atomic<int> gPipelineWorkers{kDefaultPipelineWorkers};
+
+// One worker per processor, one less when the writing keeps a processor busy, none on a single processor.
+inline int pipelineWorkers(PipelineLoad load = PipelineLoad::kCompute) {
     const int set = gPipelineWorkers.load();
-    return set > 0 ? set : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    if (set >= 0) {
+        return set;
+    }
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    if (processors <= 1) {
+        return 0;
+    }
+    return load == PipelineLoad::kWrite ? processors - 1 : processors;
 }
 
-// Sets the number of workers (tests and benchmarks compare counts); 0 gives one per processor again, 1 runs
-// every frame on the calling thread.
+// Sets the number of workers (tests and benchmarks compare counts); kDefaultPipelineWorkers gives the default
+// again, 0 computes every frame on the calling thread.
 inline void setPipelineWorkers(int workers) {
-    gPipelineWorkers = std::max(workers, 0);
+    gPipelineWorkers = std::max(workers, kDefaultPipelineWorkers);
 }
 
-// Calls compute(n, result) for the frames n = 0..count − 1 on `workers` threads and consume(n, result) on the
-// calling thread in frame order. A result is a buffer reused frame after frame, and at most two frames per
-// worker are in flight, so memory stays bounded however long the movie is. compute must be safe to run on
-// several threads at once; consume runs on one.
+// Calls compute(n, result) for the frames n = 0..count − 1 on `workers` threads (none: on the calling thread)
+// and consume(n, result) on the calling thread in frame order. A result is a buffer reused frame after frame,
+// and at most two frames per worker are in flight, so memory stays bounded however long the movie is. compute
+// must be safe to run on several threads at once; consume runs on one.
 //
 // The first failure stops the run: after an exception in compute for frame n, the frames before n are still
 // consumed and then that exception is thrown; after one in consume, it is. Either way no frame is started
 // afterwards, every worker has ended when the exception leaves, and it leaves once.
 template <class Result, class Compute, class Consume>
 void runFramePipeline(std::int32_t count, int workers, Compute&& compute, Consume&& consume) {
-    if (workers <= 1 || count <= 1) {
+    if (workers < 1 || count <= 1) {
         Result result;
         for (std::int32_t n = 0; n < count; ++n) {
             compute(n, result);
@@ -175,14 +188,15 @@ template <class Result> struct MovieFrame {
 
 // Every frame of a movie through the pipeline: analyse(frame, result) on the workers, write(n, result) in
 // frame order on the calling thread, with the operator told in order about frames that cannot be read (they
-// are analysed as black) and, every 100 frames and at the end, how far the run is.
+// are analysed as black) and, every 100 frames and at the end, how far the run is. `load` says which side
+// holds the run up.
 template <class Result, class Analyse, class Write>
 void analyseMovieFrames(AviFrameReader& reader, const std::string& path, std::ostream& err, Analyse&& analyse,
-                        Write&& write) {
+                        Write&& write, PipelineLoad load = PipelineLoad::kCompute) {
     SharedMovieReader shared(reader);
     const std::int32_t count = reader.frameCount();
     runFramePipeline<MovieFrame<Result>>(
-        count, pipelineWorkers(),
+        count, pipelineWorkers(load),
         [&](std::int32_t n, MovieFrame<Result>& m) {
             m.readable = shared.read(n, m.frame);
             analyse(m.frame.view(), m.result);
