@@ -420,7 +420,7 @@ const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t 
     // Each sample point's half light is worked out once for the two pixels that show it side by side, each
     // view's value with the same operations in the same order as ever (A's and D's division by their gain
     // comes with the controls).
-    for (int line = 0; line < kHeight; ++line) {
+    const auto viewLine = [&](int line) {
         const bool analysersCD = line < kQuadHeight;
         // Quadrants A and B: top-down line 479 − y shows sample row y.
         const std::size_t row = static_cast<std::size_t>(kHeight - 1 - line) * kQuadWidth;
@@ -434,6 +434,12 @@ const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t 
         }
         finishHalf(line, 0, analysersCD ? 1.0 : gainA);
         finishHalf(line, kQuadWidth, analysersCD ? gainD : 1.0);
+    };
+    // Sample row y by sample row y: A and B show it on line 479 − y, and the sheared line 239 − y of C and D
+    // shows rows y − 8..y, so that the sample's light is read from memory once a frame.
+    for (int y = 0; y < kQuadHeight; ++y) {
+        viewLine(kHeight - 1 - y);
+        viewLine(kQuadHeight - 1 - y);
     }
     return reference_;
 }
