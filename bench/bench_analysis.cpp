@@ -160,7 +160,7 @@ void BM_RegionStatisticsWith(benchmark::State& run, InstructionSet set) {
     }
     for (auto _ : run) {
         benchmark::DoNotOptimize(regionStatistics(q, wholeMap(q)));
-        benchmark::DoNotOptimize(retardanceHistogram(q, wholeMap(q), 64, 546.0 / 4.0));
+        benchmark::DoNotOptimize(retardanceHistogram(q, wholeMap(q), 40, 546.0 / 4.0));
     }
     framesPerSecond(run);
     useMeasureInstructionSet(InstructionSet::kAvx2);
