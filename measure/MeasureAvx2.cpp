@@ -6,11 +6,6 @@
 
 namespace kestrane {
 
-// GCC 12's gather intrinsics start from a deliberately undefined register and warn about it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 namespace {
 
 // The lanes below `count` (0..4) of a group of four.
@@ -163,7 +158,7 @@ int orientationRowAvx2(const float* orientationDeg, const float* retardanceNm, i
         const __m256 step = _mm256_add_ps(_mm256_mul_ps(theta, _mm256_set1_ps(20.0f)), _mm256_set1_ps(0.5f));
         alignas(32) int h[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(h), _mm256_cvttps_epi32(_mm256_and_ps(step, inside)));
-        // max before min: a NaN retardance gives 0, as the plain loop's conversion of NaN does.
+        // max before min: a NaN retardance gives 0, as in the plain loop.
         const __m256 scale = _mm256_mul_ps(
             _mm256_min_ps(
                 _mm256_max_ps(_mm256_mul_ps(_mm256_loadu_ps(retardanceNm + c), _mm256_set1_ps(perNm)), zero),
@@ -197,7 +192,5 @@ int orientationRowAvx2(const float* orientationDeg, const float* retardanceNm, i
     }
     return c;
 }
-
-#pragma GCC diagnostic pop
 
 } // namespace kestrane

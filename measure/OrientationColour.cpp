@@ -51,7 +51,8 @@ double retardanceBrightness(double retardanceNm, double maxRetardanceNm) {
     if (!(maxRetardanceNm > 0.0)) {
         return retardanceNm > 0.0 ? 1.0 : 0.0;
     }
-    return std::clamp(retardanceNm / maxRetardanceNm, 0.0, 1.0);
+    // A NaN retardance (never in the maps) is dark rather than undefined.
+    return std::min(std::max(0.0, retardanceNm / maxRetardanceNm), 1.0);
 }
 
 namespace {
@@ -86,7 +87,8 @@ inline std::uint32_t mapColour(const HueTable& hues, float theta, float retardan
         return orientationColour(theta, retardanceBrightness(retardanceNm, maxRetardanceNm));
     }
     const auto h = static_cast<std::size_t>(theta * kHueStepsPerDegree + 0.5f);
-    const float scale = std::clamp(retardanceNm * perNm, 0.0f, 1.0f) * 255.0f;
+    // Clamped with a NaN retardance (never in the maps) at 0, so that the conversions below stay defined.
+    const float scale = std::min(std::max(0.0f, retardanceNm * perNm), 1.0f) * 255.0f;
     const float* entry = hues.entries.data() + 4 * h;
     return 0xff000000u | static_cast<std::uint32_t>(entry[2] * scale + 0.5f) << 16 |
            static_cast<std::uint32_t>(entry[1] * scale + 0.5f) << 8 |

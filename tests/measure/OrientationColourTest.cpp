@@ -73,12 +73,12 @@ TEST(OrientationColour, TheAvx2MapHasThePlainLoopsBytes) {
         GTEST_SKIP() << "the processor lacks AVX2";
     }
     // Every kind of pixel, in rows of 21 (two groups of eight and a tail): no orientation, outside the
-    // maps' range, 0, just below 180, and retardance 0, negative, at and beyond the maximum.
+    // maps' range, 0, just below 180, and retardance 0, negative, at and beyond the maximum, NaN.
     const float theta[] = {NAN,       -10,      0,       179.99998f, 180,    200,      1e9f,
                            -INFINITY, INFINITY, 90.025f, 12.3f,      0.024f, 59.975f,  135,
                            45,        30,       150,     120,        77.7f,  179.975f, 0.025f};
     const float retardance[] = {80,    80, 100, 150, 0,    -5,  99.99f, 1e6f, 50, 25, 33.3f,
-                                66.6f, 10, 1,   100, 0.5f, 101, 75,     12,   99, 42};
+                                66.6f, 10, 1,   100, 0.5f, 101, 75,     NAN,  99, 42};
     QuantityMaps m;
     m.width = 21;
     m.height = 21;
