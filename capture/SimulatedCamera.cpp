@@ -4,7 +4,9 @@
 
 #include "analysis/FrameAnalysis.h"
 #include "capture/FrameHandoff.h"
+#include "capture/SimulatedCameraKernels.h"
 #include "capture/YUVConverts.h"
+#include "imaging/CpuFeatures.h"
 
 #include <algorithm>
 #include <array>
@@ -126,9 +128,8 @@ SimulatedCamera::SimulatedCamera(SampleField sample, double vignetting, std::sha
 
 SimulatedCamera::SimulatedCamera(RegionSample sample, double vignetting, std::shared_ptr<FrameClock> clock)
     : sample_(std::move(sample)), clock_(clock != nullptr ? std::move(clock) : steadyFrameClock()),
-      factors_(static_cast<std::size_t>(sample_.regions)), views_(4 * kQuadPixels),
-      placement_(static_cast<std::size_t>(kWidth) * kHeight),
-      vignette_(static_cast<std::size_t>(kWidth) * kHeight),
+      factors_(static_cast<std::size_t>(sample_.regions)), shearedPoint_(kQuadPixels),
+      vignetting_(vignetting), columnSquares_(kWidth), lineSquares_(kHeight),
       reference_(static_cast<std::size_t>(kWidth) * kHeight) {
     buildTables(tables_);
     controls_ = {
@@ -153,14 +154,16 @@ SimulatedCamera::SimulatedCamera(RegionSample sample, double vignetting, std::sh
     blank_.region.assign(kQuadPixels, 0);
     blank_.light = sample_.light;
     blank_.optics = [](std::int32_t, double) { return blankSlideOptics(); };
-    // Lens and illumination darken the camera frame towards its corners; an even light is exactly 1.
+    // Lens and illumination darken the camera frame towards its corners; an even light (vignetting 0) is
+    // exactly 1. Worked out per pixel from these rather than read from a picture-sized table, which would
+    // move more bytes than the arithmetic costs.
+    for (int column = 0; column < kWidth; ++column) {
+        const double dx = (column + 0.5 - kWidth / 2.0) / (kWidth / 2.0);
+        columnSquares_[static_cast<std::size_t>(column)] = dx * dx;
+    }
     for (int line = 0; line < kHeight; ++line) {
-        for (int column = 0; column < kWidth; ++column) {
-            const double dx = (column + 0.5 - kWidth / 2.0) / (kWidth / 2.0);
-            const double dy = (line + 0.5 - kHeight / 2.0) / (kHeight / 2.0);
-            vignette_[static_cast<std::size_t>(line * kWidth + column)] =
-                vignetting == 0.0 ? 1.0 : 1.0 - vignetting * (dx * dx + dy * dy) / 2.0;
-        }
+        const double dy = (line + 0.5 - kHeight / 2.0) / (kHeight / 2.0);
+        lineSquares_[static_cast<std::size_t>(line)] = dy * dy;
     }
     placeViews();
     prepareFrameBuffer();
@@ -324,40 +327,31 @@ int SimulatedCamera::readFrame(FrameConsumer& consumer) {
 }
 
 void SimulatedCamera::placeViews() {
-    // Frame pixel (fx, fy), fy counted upwards, sits on top-down line kHeight − 1 − fy.
-    const auto put = [this](int fx, int fy, View v, int x, int y) {
-        placement_[static_cast<std::size_t>((kHeight - 1 - fy) * kWidth + fx)] =
-            static_cast<std::uint32_t>(v * kQuadPixels + std::size_t(y * kQuadWidth + x));
+    // Quadrants A and B (the bottom half of the picture) show sample point (x, y) at frame pixels (x, y) and
+    // (x + 320, y), y counted upwards. Quadrants C and D (the top half) are sheared so that the registration
+    // of the analysis reads each sample point back: first every pixel gets the point the shear approximately
+    // brings there, then every point is put exactly where the registration will look for it. A pixel of C
+    // and the pixel 320 to its right in D always show the same point.
+    const auto put = [this](int column, int row, int x, int y) {
+        shearedPoint_[static_cast<std::size_t>((kQuadHeight - 1 - row) * kQuadWidth + column)] =
+            static_cast<std::uint32_t>(y * kQuadWidth + x);
     };
-    for (int y = 0; y < kQuadHeight; ++y) {
-        for (int x = 0; x < kQuadWidth; ++x) {
-            put(x, y, kViewA, x, y);
-            put(x + kQuadWidth, y, kViewB, x, y);
-        }
-    }
-    // Quadrants C and D are sheared so that the registration of the analysis reads each sample point back:
-    // first every pixel gets the point the shear approximately brings there, then every point is put exactly
-    // where the registration will look for it.
     for (int row = 0; row < kQuadHeight; ++row) {
         for (int column = 0; column < kQuadWidth; ++column) {
             const double sx = (column + row / 30.0) / (1.0 + 1.0 / 1200.0);
             const int x = std::clamp(static_cast<int>(std::lround(sx)), 0, kQuadWidth - 1);
             const int y = std::clamp(static_cast<int>(std::lround(row - x / 40.0)), 0, kQuadHeight - 1);
-            put(column, row + kQuadHeight, kViewC, x, y);
-            put(column + kQuadWidth, row + kQuadHeight, kViewD, x, y);
+            put(column, row, x, y);
         }
     }
     for (int y = 0; y < kQuadHeight; ++y) {
         for (int x = 0; x < kQuadWidth; ++x) {
-            const int row = registeredRow(x, y) + kQuadHeight;
-            const int column = registeredColumn(x, y);
-            put(column, row, kViewC, x, y);
-            put(column + kQuadWidth, row, kViewD, x, y);
+            put(registeredColumn(x, y), registeredRow(x, y), x, y);
         }
     }
 }
 
-void SimulatedCamera::computeViews(const RegionSample& sample, double seconds) {
+void SimulatedCamera::computeFactors(const RegionSample& sample, double seconds) {
     std::vector<RegionFactors>& factors = factors_;
     SampleOptics previous{-1.0, 0.0, 0.0};
     double cos2 = 0.0;
@@ -379,45 +373,73 @@ void SimulatedCamera::computeViews(const RegionSample& sample, double seconds) {
         factors[static_cast<std::size_t>(r)] =
             RegionFactors{o.transmission, 1.0 - m * cos2, 1.0 + m * sin2, 1.0 + m * cos2, 1.0 - m * sin2};
     }
-    const auto gainA = static_cast<double>(kGainA);
-    const auto gainD = static_cast<double>(kGainD);
-    double* views = views_.data();
-    for (std::size_t at = 0; at < kQuadPixels; ++at) {
-        const RegionFactors& f = factors[static_cast<std::size_t>(sample.region[at])];
-        const double half = f.transmission * sample.light[at] / 2.0;
-        views[kViewA * kQuadPixels + at] = half * f.a / gainA;
-        views[kViewB * kQuadPixels + at] = half * f.b;
-        views[kViewC * kQuadPixels + at] = half * f.c;
-        views[kViewD * kQuadPixels + at] = half * f.d / gainD;
-    }
 }
 
 const std::vector<std::uint8_t>& SimulatedCamera::renderReference(std::uint64_t frameIndex) {
-    const double exposure = controls_[2].value / 100.0;
-    const double gain = controls_[3].value / 100.0;
-    const double contrast = controls_[1].value / 100.0;
-    const double brightness = controls_[0].value;
-    const auto control = [&](double value) {
-        return cameraByte((value * exposure * gain - 128.0) * contrast + 128.0 + brightness);
+    const CameraControls controls{controls_[2].value / 100.0, controls_[3].value / 100.0,
+                                  controls_[1].value / 100.0, static_cast<double>(controls_[0].value)};
+    const double vignetting = vignetting_;
+    const bool avx2 = cpuFeatures().avx2;
+    // A line's light values go to `values` first; the vignetting and the camera's controls then make its
+    // bytes, eight at a time where the processor allows, each half line divided by its view's gain.
+    double values[kWidth];
+    const auto finishHalf = [&](int line, int first, double divisor) {
+        std::uint8_t* out = reference_.data() + std::ptrdiff_t{line} * kWidth + first;
+        const double* columnSquare = columnSquares_.data() + first;
+        const double lineSquare = lineSquares_[static_cast<std::size_t>(line)];
+        int c = avx2 ? cameraLineAvx2(values + first, columnSquare, lineSquare, vignetting, divisor, controls,
+                                      out, kQuadWidth)
+                     : 0;
+        for (; c < kQuadWidth; ++c) {
+            // Dividing by 1 changes nothing, and is left out.
+            const double value = divisor == 1.0 ? values[first + c] : values[first + c] / divisor;
+            const double light = value * (1.0 - vignetting * (columnSquare[c] + lineSquare) / 2.0);
+            out[c] = cameraByte((light * controls.exposure * controls.gain - 128.0) * controls.contrast +
+                                128.0 + controls.brightness);
+        }
     };
-    // Plain pointers: the byte stores would otherwise make the compiler reload every vector each pixel.
-    const std::size_t pixels = reference_.size();
-    std::uint8_t* out = reference_.data();
-    const double* vignette = vignette_.data();
     const std::int32_t inBeam = controls_[4].value;
     if (inBeam == kBareLightInBeam) {
         // With the optics out the camera sees the bare light, not split into analyser views.
-        for (std::size_t i = 0; i < pixels; ++i) {
-            out[i] = control(kBareLight * vignette[i]);
+        std::fill(std::begin(values), std::end(values), kBareLight);
+        for (int line = 0; line < kHeight; ++line) {
+            finishHalf(line, 0, 1.0);
+            finishHalf(line, kQuadWidth, 1.0);
         }
         return reference_;
     }
-    computeViews(inBeam == kBlankSlideInBeam ? blank_ : sample_,
-                 static_cast<double>(frameIndex) * kFramePeriodUs / 1e6);
-    const double* views = views_.data();
-    const std::uint32_t* placement = placement_.data();
-    for (std::size_t i = 0; i < pixels; ++i) {
-        out[i] = control(views[placement[i]] * vignette[i]);
+    const RegionSample& sample = inBeam == kBlankSlideInBeam ? blank_ : sample_;
+    computeFactors(sample, static_cast<double>(frameIndex) * kFramePeriodUs / 1e6);
+    // Plain pointers: the stores would otherwise make the compiler reload every vector each pixel.
+    const RegionFactors* factors = factors_.data();
+    const std::int32_t* region = sample.region.data();
+    const double* light = sample.light.data();
+    const std::uint32_t* sheared = shearedPoint_.data();
+    const auto gainA = static_cast<double>(kGainA);
+    const auto gainD = static_cast<double>(kGainD);
+    // Each sample point's half light is worked out once for the two pixels that show it side by side, each
+    // view's value with the same operations in the same order as ever (A's and D's division by their gain
+    // comes with the controls).
+    const auto viewLine = [&](int line) {
+        const bool analysersCD = line < kQuadHeight;
+        // Quadrants A and B: top-down line 479 − y shows sample row y.
+        const std::size_t row = static_cast<std::size_t>(kHeight - 1 - line) * kQuadWidth;
+        for (int x = 0; x < kQuadWidth; ++x) {
+            const std::size_t at = analysersCD ? sheared[static_cast<std::size_t>(line * kQuadWidth + x)]
+                                               : row + static_cast<std::size_t>(x);
+            const RegionFactors& f = factors[region[at]];
+            const double half = f.transmission * light[at] / 2.0;
+            values[x] = half * (analysersCD ? f.c : f.a);
+            values[x + kQuadWidth] = half * (analysersCD ? f.d : f.b);
+        }
+        finishHalf(line, 0, analysersCD ? 1.0 : gainA);
+        finishHalf(line, kQuadWidth, analysersCD ? gainD : 1.0);
+    };
+    // Sample row y by sample row y: A and B show it on line 479 − y, and the sheared line 239 − y of C and D
+    // shows rows y − 8..y, so that the sample's light is read from memory once a frame.
+    for (int y = 0; y < kQuadHeight; ++y) {
+        viewLine(kHeight - 1 - y);
+        viewLine(kQuadHeight - 1 - y);
     }
     return reference_;
 }

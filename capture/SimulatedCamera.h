@@ -99,7 +99,7 @@ class SimulatedCamera : public CaptureDriver {
 
   private:
     void placeViews();
-    void computeViews(const RegionSample& sample, double seconds);
+    void computeFactors(const RegionSample& sample, double seconds);
     void encodeFrame();
     void prepareFrameBuffer();
 
@@ -120,9 +120,13 @@ class SimulatedCamera : public CaptureDriver {
     std::atomic<bool> unplugged_{false};
     std::vector<SourceControl> controls_;
     std::vector<RegionFactors> factors_;
-    std::vector<double> views_;              // the four analyser views of Quadrant A's geometry, unscaled
-    std::vector<std::uint32_t> placement_;   // per reference byte: the view sample it shows
-    std::vector<double> vignette_;           // per reference byte: the light there relative to the centre
+    // Per pixel of the top half of the picture (Quadrants C and D, columns c and c + 320 alike): the sample
+    // point it shows.
+    std::vector<std::uint32_t> shearedPoint_;
+    // The light relative to the centre at (column, line) is 1 − vignetting · (dx² + dy²) / 2, from these.
+    double vignetting_ = 0.0;
+    std::vector<double> columnSquares_;      // dx² per column
+    std::vector<double> lineSquares_;        // dy² per line
     std::vector<std::uint8_t> reference_;    // the composed camera picture
     std::vector<std::uint8_t> frame_;        // the picture in the current format
     std::vector<std::int32_t> sourceColumn_; // per output column of the format: the reference column

@@ -1,6 +1,8 @@
 // The orientation colour map: hue 2θ round the colour circle, value the scaled retardance.
 #include "measure/OrientationColour.h"
 
+#include "measure/MeasureKernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -49,7 +51,8 @@ double retardanceBrightness(double retardanceNm, double maxRetardanceNm) {
     if (!(maxRetardanceNm > 0.0)) {
         return retardanceNm > 0.0 ? 1.0 : 0.0;
     }
-    return std::clamp(retardanceNm / maxRetardanceNm, 0.0, 1.0);
+    // A NaN retardance (never in the maps) is dark rather than undefined.
+    return std::min(std::max(0.0, retardanceNm / maxRetardanceNm), 1.0);
 }
 
 namespace {
@@ -58,23 +61,48 @@ namespace {
 // hue up rather than work it out (a step of 0.05° is far below what the eye tells apart).
 constexpr int kHueStepsPerDegree = 20;
 
+// Four floats an entry, blue, green, red and 0, so that the AVX2 kernel reads a pixel's entry in one load.
 struct HueTable {
-    std::vector<float> red, green, blue;
+    std::vector<float> entries;
     HueTable() {
         for (int i = 0; i <= 180 * kHueStepsPerDegree; ++i) {
             const std::uint32_t c = orientationColour(static_cast<double>(i) / kHueStepsPerDegree, 1.0);
-            red.push_back(static_cast<float>((c >> 16) & 0xff) / 255.0f);
-            green.push_back(static_cast<float>((c >> 8) & 0xff) / 255.0f);
-            blue.push_back(static_cast<float>(c & 0xff) / 255.0f);
+            for (const int shift : {0, 8, 16}) {
+                entries.push_back(static_cast<float>((c >> shift) & 0xff) / 255.0f);
+            }
+            entries.push_back(0.0f);
         }
     }
 };
 
+const HueTable& hueTable() {
+    static const HueTable hues;
+    return hues;
+}
+
+inline std::uint32_t mapColour(const HueTable& hues, float theta, float retardanceNm, float perNm,
+                               double maxRetardanceNm) {
+    if (!(theta >= 0.0f && theta < 180.0f)) {
+        // No orientation (black), or one outside the maps' range, which the exact colour folds.
+        return orientationColour(theta, retardanceBrightness(retardanceNm, maxRetardanceNm));
+    }
+    const auto h = static_cast<std::size_t>(theta * kHueStepsPerDegree + 0.5f);
+    // Clamped with a NaN retardance (never in the maps) at 0, so that the conversions below stay defined.
+    const float scale = std::min(std::max(0.0f, retardanceNm * perNm), 1.0f) * 255.0f;
+    const float* entry = hues.entries.data() + 4 * h;
+    return 0xff000000u | static_cast<std::uint32_t>(entry[2] * scale + 0.5f) << 16 |
+           static_cast<std::uint32_t>(entry[1] * scale + 0.5f) << 8 |
+           static_cast<std::uint32_t>(entry[0] * scale + 0.5f);
+}
+
 } // namespace
+
+std::uint32_t liveMapColour(float orientationDeg, float retardanceNm, float perNm, double maxRetardanceNm) {
+    return mapColour(hueTable(), orientationDeg, retardanceNm, perNm, maxRetardanceNm);
+}
 
 void renderOrientationMap(const QuantityMaps& maps, double maxRetardanceNm, std::uint32_t* pixels,
                           int stridePixels) {
-    static const HueTable hues;
     if (!(maxRetardanceNm > 0.0)) {
         // Every non-zero retardance at full brightness: the exact colours, as rarely as this is asked.
         for (int r = 0; r < maps.height; ++r) {
@@ -87,23 +115,18 @@ void renderOrientationMap(const QuantityMaps& maps, double maxRetardanceNm, std:
         return;
     }
     const auto perNm = static_cast<float>(1.0 / maxRetardanceNm);
+    const HueTable& hues = hueTable();
+    const bool avx2 = measureWithAvx2();
     for (int r = 0; r < maps.height; ++r) {
         std::uint32_t* row = pixels + static_cast<std::ptrdiff_t>(r) * stridePixels;
         const auto first = static_cast<std::size_t>(r) * static_cast<std::size_t>(maps.width);
-        for (int c = 0; c < maps.width; ++c) {
-            const std::size_t i = first + static_cast<std::size_t>(c);
-            const float theta = maps.orientationDeg[i];
-            if (!(theta >= 0.0f && theta < 180.0f)) {
-                // No orientation (black), or one outside the maps' range, which the exact colour folds.
-                row[c] =
-                    orientationColour(theta, retardanceBrightness(maps.retardanceNm[i], maxRetardanceNm));
-                continue;
-            }
-            const auto h = static_cast<std::size_t>(theta * kHueStepsPerDegree + 0.5f);
-            const float scale = std::clamp(maps.retardanceNm[i] * perNm, 0.0f, 1.0f) * 255.0f;
-            row[c] = 0xff000000u | static_cast<std::uint32_t>(hues.red[h] * scale + 0.5f) << 16 |
-                     static_cast<std::uint32_t>(hues.green[h] * scale + 0.5f) << 8 |
-                     static_cast<std::uint32_t>(hues.blue[h] * scale + 0.5f);
+        const float* theta = maps.orientationDeg.data() + first;
+        const float* retardance = maps.retardanceNm.data() + first;
+        int c = avx2 ? orientationRowAvx2(theta, retardance, maps.width, perNm, maxRetardanceNm,
+                                          hues.entries.data(), row)
+                     : 0;
+        for (; c < maps.width; ++c) {
+            row[c] = mapColour(hues, theta[c], retardance[c], perNm, maxRetardanceNm);
         }
     }
 }

@@ -8,10 +8,13 @@
 #include "analysis/Quantities.h"
 #include "capture/FrameHandoff.h"
 #include "capture/GrabCounters.h"
+#include "capture/SimulatedCameraKernels.h"
+#include "imaging/CpuFeatures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -107,6 +110,45 @@ TEST(SimulatedCameraPictures, RegionsGiveThePicturesOfThePixelByPixelSample) {
         for (const std::uint64_t frame : {0u, 57u, 1713u}) {
             ASSERT_EQ(regions.renderReference(frame), pixels.renderReference(frame))
                 << "frame " << frame << ", vignetting " << vignetting;
+        }
+    }
+}
+
+// The camera's controls eight pixels at a time give the bytes of the formula rounded half away from zero
+// and clamped, at the halves, below 0 and past 255 too, for a view divided by its gain or not.
+TEST(SimulatedCameraPictures, TheAvx2ControlsRoundAndClampAsTheFormula) {
+    if (!cpuFeatures().avx2) {
+        GTEST_SKIP() << "the processor lacks AVX2";
+    }
+    const double values[16] = {0,        0.49999999999999994,
+                               0.5,      1.5,
+                               2.5,      12.5,
+                               127.5,    254.4,
+                               254.5,    255.5,
+                               300,      -0.5,
+                               -3,       1e-300,
+                               99.99999, 64};
+    double columnSquares[16];
+    for (int c = 0; c < 16; ++c) {
+        columnSquares[c] = c % 3 == 0 ? 0.0 : 0.0625 * c;
+    }
+    const CameraControls settings[] = {{1, 1, 1, 0}, {1.5, 1.3, 1.2, 10}, {0.1, 4, 2, -64}, {4, 4, 0.5, 64}};
+    for (const CameraControls& k : settings) {
+        for (const double vignetting : {0.0, 0.2}) {
+            for (const double divisor : {1.0, 1.23}) {
+                std::uint8_t out[16];
+                ASSERT_EQ(cameraLineAvx2(values, columnSquares, 0.3, vignetting, divisor, k, out, 16), 16);
+                for (int c = 0; c < 16; ++c) {
+                    const double light =
+                        values[c] / divisor * (1.0 - vignetting * (columnSquares[c] + 0.3) / 2.0);
+                    const long expected =
+                        std::clamp(std::lround((light * k.exposure * k.gain - 128.0) * k.contrast + 128.0 +
+                                               k.brightness),
+                                   0L, 255L);
+                    EXPECT_EQ(out[c], expected) << "value " << values[c] << " with exposure " << k.exposure
+                                                << ", vignetting " << vignetting << ", divisor " << divisor;
+                }
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 // The orientation colour map: hue once round the circle in 180°, brightness from the retardance, black for
 // no orientation, and the live map's picture against the exact colours.
 #include "measure/OrientationColour.h"
+#include "measure/MeasureKernels.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,41 @@ TEST(OrientationColour, TheLiveMapMatchesTheExactColoursInsideItsRowStride) {
                           2)
                     << "pixel " << i << " channel " << shift;
             }
+        }
+    }
+}
+
+TEST(OrientationColour, TheAvx2MapHasThePlainLoopsBytes) {
+    if (!useMeasureInstructionSet(InstructionSet::kAvx2)) {
+        GTEST_SKIP() << "the processor lacks AVX2";
+    }
+    // Every kind of pixel, in rows of 21 (two groups of eight and a tail): no orientation, outside the
+    // maps' range, 0, just below 180, and retardance 0, negative, at and beyond the maximum, NaN.
+    const float theta[] = {NAN,       -10,      0,       179.99998f, 180,    200,      1e9f,
+                           -INFINITY, INFINITY, 90.025f, 12.3f,      0.024f, 59.975f,  135,
+                           45,        30,       150,     120,        77.7f,  179.975f, 0.025f};
+    const float retardance[] = {80,    80, 100, 150, 0,    -5,  99.99f, 1e6f, 50, 25, 33.3f,
+                                66.6f, 10, 1,   100, 0.5f, 101, 75,     NAN,  99, 42};
+    QuantityMaps m;
+    m.width = 21;
+    m.height = 21;
+    for (int r = 0; r < m.height; ++r) {
+        for (int c = 0; c < m.width; ++c) {
+            // Each row pairs the orientations with other retardances.
+            m.orientationDeg.push_back(theta[c]);
+            m.retardanceNm.push_back(retardance[(c + r) % 21]);
+        }
+    }
+    const int stride = 23;
+    for (const double maximum : {100.0, 37.5}) {
+        std::vector<std::uint32_t> plain(static_cast<std::size_t>(stride * m.height), 0x12345678u);
+        std::vector<std::uint32_t> fast = plain;
+        useMeasureInstructionSet(InstructionSet::kScalar);
+        renderOrientationMap(m, maximum, plain.data(), stride);
+        useMeasureInstructionSet(InstructionSet::kAvx2);
+        renderOrientationMap(m, maximum, fast.data(), stride);
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            EXPECT_EQ(fast[i], plain[i]) << "pixel " << i % stride << "," << i / stride << " at " << maximum;
         }
     }
 }
