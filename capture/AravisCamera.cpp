@@ -380,7 +380,7 @@ std::vector<SourceControl> AravisCamera::sourceControls() {
         bounds(d.camera, &low, &high, error.out());
         const std::int32_t now = clampToInt(value(d.camera, nullptr) * unit);
         if (!error.failed() && high > low) {
-            controls.push_back({id, name, clampToInt(low * unit), clampToInt(high * unit), 1, now, now});
+            controls.push_back({id, name, clampToInt(low * unit), clampToInt(high * unit), 1, now, now, {}});
         }
     };
     if (arv_camera_is_exposure_time_available(d.camera, nullptr)) {
